@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets everything up and runs the whole test suite: once on a normal build,
+# once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+scripts/setup.sh build
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 600)
+
+scripts/setup.sh build-asan -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE slow)

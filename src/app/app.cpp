@@ -1,8 +1,339 @@
 #include "app/app.h"
 
-#include <cstdio>
+#include <GL/gl.h>
+#include <signal.h>
+#include <unistd.h>
 
-int app_main(int, char **) {
-  fprintf(stderr, "Torvane is not built yet\n");
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/alloc.h"
+#include "app/frame_clock.h"
+#include "app/options.h"
+#include "app/types.h"
+#include "assets/file.h"
+#include "platform/input.h"
+#include "platform/log.h"
+#include "platform/window.h"
+#include "race/race.h"
+#include "track/track.h"
+
+namespace {
+
+constexpr const char *version_text = "2019-02-04-1446 snapshot";
+// The main data archive: the game data counts as found when a base
+// directory holds it.
+constexpr const char *main_archive = "torvane.saf";
+
+enum ViewMode { view_rider = 0, view_editor = 2, view_chase = 3, view_trackside = 4, view_title = 5 };
+
+constexpr int channel_count = 9;
+
+// Main-loop state: lives for the process.
+struct App {
+  ProgramSettings settings;
+  Window *window;
+  FrameClock clock;
+  int quit;
+  int paused;
+  int view;
+  int viewed_slot;
+  int menu_open;  // the main menu stands in for the menu screens until they exist
+  int menu_selection;
+  float channels[channel_count];
+  int width, height;
+  char server_history[server_history_size][server_name_size];
+  const char *starting_track;
+  float chase_distance, chase_height, chase_angle;
+  AxisHandle cursor_x, cursor_y;
+  int cursor_last_x, cursor_last_y;
+  // Special keys resolved once at start-up.
+  int key_esc, key_pause, key_tab;
+  const char **demos;
+  int demo_count, demo_capacity;
+};
+
+App app;
+
+// Set from the signal handler; the loop turns it into a "close" event so the
+// program always shuts down in order.
+volatile sig_atomic_t close_requested = 0;
+
+void on_signal(int) { close_requested = 1; }
+
+bool has_game_data() {
+  for (int i = 0; data_directory(i); i++) {
+    char path[1024];
+    snprintf(path, sizeof path, "%s%s", data_directory(i), main_archive);
+    if (access(path, R_OK) == 0) return true;
+  }
+  return false;
+}
+
+void drain_events() {
+  InputEvent e;
+  while (input_next_event(&e)) {
+    if (e.code == event_close && e.pressed) app.quit = 1;
+  }
+}
+
+void collect_demos() {
+  for (const char *const *name = file_list(); *name; name++) {
+    size_t n = strlen(*name);
+    if (strncmp(*name, "demos/", 6) != 0 || n < 7 + 7 || strcmp(*name + n - 7, ".qxdemo") != 0) continue;
+    grow_array(app.demos, app.demo_count, app.demo_capacity);
+    app.demos[app.demo_count++] = *name;
+    if (app.settings.debug) {
+      const char *slash = strrchr(*name, '/');
+      const char *base = slash ? slash + 1 : *name;
+      const char *dot = strrchr(base, '.');
+      int length = dot ? static_cast<int>(dot - base) : static_cast<int>(strlen(base));
+      if (length == 0) {
+        base = *name;
+        length = static_cast<int>(n);
+      }
+      hovl_log("%s -> %.*s\n", *name, length, base);
+    }
+  }
+}
+
+void set_projection(int width, int height) {
+  glViewport(0, 0, width, height);
+}
+
+// --- key handling ------------------------------------------------------
+
+void handle_key(const InputEvent *e) {
+  if (e->code == event_close) {
+    if (e->pressed) app.quit = 1;
+    return;
+  }
+  if (!e->pressed) return;
+  if (e->code == app.key_esc) {
+    app.menu_open = !app.menu_open;
+    app.menu_selection = 0;
+    return;
+  }
+  if (app.menu_open) return;
+  if (app.view == view_title) return;
+  if (e->code == app.key_pause && !app.settings.connect) {
+    app.paused = !app.paused;
+    return;
+  }
+  if (e->code == app.key_tab) {
+    switch (app.view) {
+      case view_rider: app.view = app.settings.editor ? view_editor : view_chase; break;
+      case view_editor: app.view = view_chase; break;
+      case view_chase: app.view = view_trackside; break;
+      default: app.view = view_rider; break;
+    }
+  }
+}
+
+void tic_begin(void *) {
+  for (float &c : app.channels) c = 0.0f;
+}
+
+void tic_event(void *, const InputEvent *e) { handle_key(e); }
+
+void tic_run(void *) {
+  if (!app.paused && app.view != view_title) race_step();
+}
+
+// --- one frame -----------------------------------------------------------
+
+void update_view() {
+  if (track_count() > 0 && app.view == view_title) app.view = view_rider;
+}
+
+void draw_frame() {
+  Viewport viewport;
+  if (!window_frame_begin(app.window, &viewport)) return;
+  glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
+  glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (app.settings.record_video && !app.paused && app.view != view_title) {
+    int w = viewport.width, h = viewport.height;
+    unsigned char *pixels = static_cast<unsigned char *>(alloc_or_die(static_cast<size_t>(w) * h * 3));
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    printf("P6\n%d %d\n255\n", w, h);
+    for (int row = h - 1; row >= 0; row--) fwrite(pixels + static_cast<size_t>(row) * w * 3, 1, static_cast<size_t>(w) * 3, stdout);
+    fflush(stdout);
+    tracked_free(pixels);
+  }
+  if (app.settings.glfinish) glFinish();
+  window_frame_end(app.window);
+}
+
+void run_frame() {
+  if (close_requested) {
+    close_requested = 0;
+    input_push_event(event_close, 1, time_now());
+  }
+  update_view();
+  int w, h;
+  if (window_size_changed(app.window, &w, &h)) {
+    app.width = w;
+    app.height = h;
+    set_projection(w, h);
+  }
+  draw_frame();
+
+  FrameTiming timing = {app.settings.lock_fps, app.settings.warp, app.settings.connect != nullptr};
+  double now = time_seconds(time_now());
+  double elapsed = now - app.clock.last_stamp;
+  frame_histogram_add(&app.clock, elapsed);
+  double advance, sleep_for;
+  for (;;) {
+    advance = frame_advance_for(elapsed, &timing, &sleep_for);
+    if (sleep_for <= 0) break;
+    sleep_until(time_from_seconds(now + sleep_for));
+    now = time_seconds(time_now());
+    elapsed = now - app.clock.last_stamp;
+    if (timing.lock_fps > 0 && !timing.connected) break;
+  }
+  frame_clock_advance(&app.clock, advance, now);
+  message_set_clock(app.clock.program_clock);
+
+  int cx = input_read_axis(app.cursor_x), cy = input_read_axis(app.cursor_y);
+  if (cx != app.cursor_last_x || cy != app.cursor_last_y) {
+    app.cursor_last_x = cx;
+    app.cursor_last_y = cy;
+  }
+
+  TicHandlers handlers = {tic_begin, tic_event, tic_run, nullptr};
+  frame_run_tics(&app.clock, now, &handlers);
+  message_expire(app.clock.program_clock);
+}
+
+// --- start-up and shutdown -----------------------------------------------
+
+int start_up(int argc, char **argv) {
+  app.settings.chase_center[0] = 0.0f;
+  app.settings.chase_center[1] = 2.52f;
+  app.settings.chase_center[2] = 0.52f;
+  app.chase_distance = 10;
+  app.chase_height = 5;
+  app.chase_angle = 0;
+  app.view = view_title;
+
+  if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
+    home_show();
+    return 0;
+  }
+  message_clear();
+  home_prepare();
+  if (!has_game_data()) {
+    hovl_message_box("Problem starting Torvane", "Can't find game data\n");
+    return 0;
+  }
+  hovl_log("Torvane version %s\n", version_text);
+  memset(app.server_history, 0, sizeof app.server_history);
+#if defined(__x86_64__) || defined(__i386__)
+  if (!__builtin_cpu_supports("mmx")) hovl_log("This CPU does not have MMX!\n");
+#endif
+
+  int status = parse_command_line(argc, argv, &app.settings, stderr);
+  if (status >= 0) return status;
+  if (app.settings.open_home) {
+    home_show();
+    return 0;
+  }
+  if (app.settings.connect) {
+    remember_server(app.server_history, app.settings.connect);
+    app.settings.track = nullptr;
+  }
+
+  int width = app.settings.width > 0 ? app.settings.width : 1024;
+  int height = app.settings.height > 0 ? app.settings.height : 768;
+  app.window = window_open_gl("Torvane", width, height, app.settings.colour_depth | window_no_fullscreen, 0,
+                              app.settings.zdepth, 0, 0);
+  if (!app.window) return 1;
+  app.width = width;
+  app.height = height;
+  drain_events();
+
+  file_list();
+  if (scan_tracks() == 0) {
+    fprintf(stderr, "No tracks found\n");
+    return 1;
+  }
+  collect_demos();
+  app.starting_track = app.settings.track ? app.settings.track : "rabbithill";
+
+  for (int waited = 0; !window_is_shown(app.window) && waited < 80; waited++) {
+    sleep_until(time_from_seconds(time_seconds(time_now()) + 0.0625));
+    drain_events();
+  }
+
+  hovl_log("GL_VENDOR: %s\n", reinterpret_cast<const char *>(glGetString(GL_VENDOR)));
+  hovl_log("GL_RENDERER: %s\n", reinterpret_cast<const char *>(glGetString(GL_RENDERER)));
+  hovl_log("GL_VERSION: %s\n", reinterpret_cast<const char *>(glGetString(GL_VERSION)));
+  hovl_log("GL_EXTENSIONS: %s\n", reinterpret_cast<const char *>(glGetString(GL_EXTENSIONS)));
+  glClear(GL_COLOR_BUFFER_BIT);
+  glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+  glEnable(GL_CULL_FACE);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (app.settings.fugly) glShadeModel(GL_FLAT);
+
+  app.cursor_x = input_open_axis("cursor-x");
+  app.cursor_y = input_open_axis("cursor-y");
+  app.key_esc = input_button_code("esc");
+  app.key_pause = input_button_code("pause");
+  app.key_tab = event_key_base + 15;
+
+  int kinds[max_slots] = {};
+  if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
+  race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, 0);
+  app.menu_open = app.settings.connect ? 0 : 1;
+
+  frame_clock_start(&app.clock, time_seconds(time_now()));
+  hovl_log("Entering main loop\n");
+  return -1;
+}
+
+void stage(const char *text) { hovl_log("%s\n", text); }
+
+void shut_down() {
+  race_free_bikes();
+  free_track();
+  stage("Freeing memory (1)");
+  stage("Closing input devices");
+  stage("Closing audio");
+  stage("Writing config files");
+  stage("Freeing memory (2)");
+  stage("Freeing memory (3)");
+  tracked_free(app.demos);
+  app.demos = nullptr;
+  app.demo_count = app.demo_capacity = 0;
+  stage("Freeing file list");
+  file_layer_release();
+  stage("Freeing memory (4)");
+  stage("Deleting textures");
+  stage("Deleting models");
+  window_close(app.window);
+  app.window = nullptr;
+  hovl_log(nullptr);
+  report_live_allocations();
+}
+
+}  // namespace
+
+int app_main(int argc, char **argv) {
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  int status = start_up(argc, argv);
+  if (status >= 0) {
+    if (app.window) window_close(app.window);
+    return status;
+  }
+  while (!app.quit) run_frame();
+  shut_down();
   return 0;
 }

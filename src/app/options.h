@@ -1,0 +1,56 @@
+// The command line: every option of the game, parsed into one record.
+#pragma once
+#include <cstdio>
+
+constexpr int server_history_size = 16;
+constexpr int server_name_size = 128;
+
+struct ProgramSettings {
+  int colour_depth = 16;
+  int zdepth = 16;
+  int nosound = 0;
+  float lock_fps = 0;
+  int warp = 0;
+  const char *record_audio = nullptr;
+  int record_video = 0;
+  int show_paused = 1;
+  int show_hud = 1;
+  int glfinish = 0;
+  float chase_center[3] = {0.0f, 2.52f, 0.52f};
+  const char *demo_file = nullptr;
+  const char *connect = nullptr;  // server name with "torvane:" removed
+  const char *password = nullptr;
+  int debug = 0;
+
+  int fugly = 0;
+  int novertexarrays = 0;
+  int learn = -1;  // -1 unset, 0 --nolearn, 1 --learn
+  int nommx = 0;
+  int practice = 0;
+  int texture_detail = -1;         // -1 unset, else 0..4 for models
+  int ground_texture_detail = -1;  // -1 unset, else 0..4
+  int roost_frequency = -1;        // -1 unset, else 0..1000
+  int erode_rate = -1;             // -1 unset, else floor(value x 1024)
+  float detail = -1;               // negative when unset
+  float max_detail_distance = -1;
+  float lod_scale = -1;
+  float lod_bias = 0;
+  int lod_bias_set = 0;
+  float fake_lag = 0;  // seconds
+  int fake_loss = 0;   // percent
+  int rotate_lineup = 0;
+  int editor = 0;
+  int width = -1, height = -1;  // -1 unset
+  int draw_fps = -1, draw_time = -1, draw_ping = -1, draw_speed = -1, draw_render_stats = -1;
+  int accurate_skip = 0;
+  const char *track = nullptr;
+  int print_orientation = 0;
+  int open_home = 0;
+};
+
+// Parses argv into `settings`. Returns -1 to go on, or the exit status the
+// program must end with (messages already written to `err`).
+int parse_command_line(int argc, char **argv, ProgramSettings *settings, FILE *err);
+
+// Puts a server name at the top of the history unless it is already first.
+void remember_server(char history[server_history_size][server_name_size], const char *name);

@@ -323,16 +323,17 @@ void shut_down() {
 }  // namespace
 
 int app_main(int argc, char **argv) {
-  struct sigaction action = {};
-  action.sa_handler = on_signal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
   int status = start_up(argc, argv);
   if (status >= 0) {
     if (app.window) window_close(app.window);
     return status;
   }
+  // From here on a signal ends the program through the orderly shutdown;
+  // before the loop the default action is as good.
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
   while (!app.quit) run_frame();
   shut_down();
   return 0;

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Starts the game under Xvfb with --nosound, lets its loop run, sends SIGTERM
+# and checks the start-up and shutdown lines of the log and the exit status.
+set -u
+bin=${1:?bin dir}
+work=$(mktemp -d /tmp/torvane-xvfb-XXXXXX)
+trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.err"; exit 1; }
+export DISPLAY=":$(cat "$work/display")"
+export XDG_DATA_HOME="$work/data" HOME="$work" SDL_AUDIODRIVER=dummy
+unset QX_HOME HOVL_LOGFILE HOVL_LOGFILE_FLAGS HOVL_OPTIONS
+log="$work/data/torvane/lastlog.txt"
+
+"$bin/torvane" --nosound --width 320 --height 240 >"$work/stdout" 2>"$work/stderr" &
+game=$!
+for _ in $(seq 300); do
+  grep -q "Entering main loop" "$log" 2>/dev/null && break
+  kill -0 $game 2>/dev/null || break
+  sleep 0.1
+done
+sleep 1
+kill -TERM $game 2>/dev/null
+for _ in $(seq 200); do kill -0 $game 2>/dev/null || break; sleep 0.1; done
+if kill -0 $game 2>/dev/null; then
+  kill -KILL $game
+  echo "FAIL: the game did not end within 20 s of SIGTERM"
+  cat "$log" 2>/dev/null
+  exit 1
+fi
+status=0
+wait $game || status=$?
+
+fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null; echo "--- stderr"; cat "$work/stderr"; exit 1; }
+[ "$status" -eq 0 ] || fail "exit status $status"
+[ -f "$log" ] || fail "no log at $log"
+
+# Every expected line, in this order.
+expect_in_order() {
+  local at=0 line n
+  for want in "$@"; do
+    n=$(awk -v from="$at" -v want="$want" 'NR > from && index($0, want) { print NR; exit }' "$log")
+    [ -n "$n" ] || fail "missing or out of order: '$want'"
+    at=$n
+  done
+}
+expect_in_order "Logfile \"" "HOVL 0.31" "Torvane version 2019-02-04-1446 snapshot" "Creating window" \
+  "Listing directories" "File index complete" "GL_VENDOR: " "GL_RENDERER: " "GL_VERSION: " "Resetting" \
+  "Entering main loop" "Deallocating bikes" "Finished deallocating bikes" "Freeing memory (1)" \
+  "Closing input devices" "Closing audio" "Writing config files" "Freeing memory (2)" "Freeing memory (3)" \
+  "Freeing file list" "Freeing memory (4)" "Deleting textures" "Deleting models" "Window shutdown complete"
+echo "game start-up and shutdown under Xvfb: ok"

@@ -166,6 +166,25 @@ void default_setup(BikeState *bike) {
   bike->arcade = 0;
 }
 
+// Names of missing shape files already reported; lives for the process, so a
+// data set without shapes logs each name once rather than at every build.
+constexpr int max_reported_shapes = 16;
+const char *reported_shapes[max_reported_shapes];
+
+void report_missing_shape(const char *name) {
+  const char *interned = intern_string(name);
+  for (const char *seen : reported_shapes) {
+    if (seen == interned) return;
+    if (!seen) break;
+  }
+  for (const char *&slot : reported_shapes)
+    if (!slot) {
+      slot = interned;
+      break;
+    }
+  hovl_log("Missing shape file %s\n", name);
+}
+
 const char *chosen_texture(const char *given, const char *catalogue_name) {
   return intern_string(given && given[0] ? given : catalogue_name);
 }
@@ -356,7 +375,7 @@ BikeState *build_bike(const char *model_name, int slot, const char *rider_number
                                               info->rider_shape};
   for (int i = 0; i < bike_body_count; i++) {
     bike->shapes[i] = copy_shape(shape_names[i]);
-    if (!bike->shapes[i]) hovl_log("Missing shape file %s\n", shape_names[i]);
+    if (!bike->shapes[i]) report_missing_shape(shape_names[i]);
   }
 
   const float *positions[bike_body_count] = {info->frame_position,   info->front_axle,

@@ -866,7 +866,10 @@ void config_set_defaults() {
 
 void set_bike_names(const char *const *names, int count) {
   ensure_initialised();
-  if (!names || count <= 0) return;
+  if (!names || count <= 0) {
+    names = builtin_bike_names;
+    count = sizeof builtin_bike_names / sizeof builtin_bike_names[0];
+  }
   bike_name_count = replace_list(&setup.bike, bike_names, max_bike_names, 0, names, count);
 }
 
@@ -874,7 +877,7 @@ void set_video_modes(const int *widths, const int *heights, int count) {
   ensure_initialised();
   const char *texts[max_video_modes];
   int used = 0;
-  for (int i = 0; i < count && used < max_video_modes; i++) {
+  for (int i = 0; widths && heights && i < count && used < max_video_modes; i++) {
     char text[32];
     snprintf(text, sizeof text, "%dx%d", widths[i], heights[i]);
     texts[used++] = intern_string(text);

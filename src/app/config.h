@@ -225,8 +225,8 @@ void config_set_defaults();
 
 // The lists behind the choices whose entries are only known at run time.
 // Each keeps the current selection when its text is still in the new list.
-// The bike names come from the catalogue; until it supplies them a built-in
-// copy of its names is used.
+// The bike names come from the catalogue; until it supplies them (and after
+// a call with no names) a built-in copy of its names is used.
 void set_bike_names(const char *const *names, int count);
 // Windowed sizes for "Video Mode", after "Default Fullscreen" and "Windowed".
 void set_video_modes(const int *widths, const int *heights, int count);

@@ -646,9 +646,11 @@ bool plain_path(const char *name, char *out, int size) {
 // reader sees either the old file or the new one.
 bool replace_file(const char *temp, const char *target) {
   char temp_plain[max_path], target_plain[max_path];
-  if (plain_path(temp, temp_plain, sizeof temp_plain) && plain_path(target, target_plain, sizeof target_plain))
-    return rename(temp_plain, target_plain) == 0;
-  return dfile_rename(temp, target) != 0;
+  if (plain_path(temp, temp_plain, sizeof temp_plain) && plain_path(target, target_plain, sizeof target_plain) &&
+      rename(temp_plain, target_plain) == 0)
+    return true;
+  // The file layer's rename removes the target first: a last resort only.
+  return target[0] == '@' && dfile_rename(temp, target) != 0;
 }
 
 void remove_temp(const char *temp) {

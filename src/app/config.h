@@ -228,7 +228,8 @@ void config_set_defaults();
 // The bike names come from the catalogue; until it supplies them (and after
 // a call with no names) a built-in copy of its names is used.
 void set_bike_names(const char *const *names, int count);
-// Windowed sizes for "Video Mode", after "Default Fullscreen" and "Windowed".
+// Sizes for "Video Mode", after "Default Fullscreen" and "Windowed": the
+// display modes with the colour depth of the first mode the platform lists.
 void set_video_modes(const int *widths, const int *heights, int count);
 // The tracks found; selects the configured track when it is among them.
 void set_track_names(const char *const *names, int count);
@@ -263,6 +264,7 @@ int write_setup_file(const char *path);
 // blanks of the name are skipped and trailing blanks removed. They print
 // "Setup updated" / "Error reading setup" and "Setup written" / "Error
 // writing setup". Return 1 on success.
+// `args` is the text after the command word.
 int command_readsetup(const char *args);
 int command_writesetup(const char *args);
 // Where the commands look ("@setups/" unless tests change it).

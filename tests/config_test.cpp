@@ -292,6 +292,18 @@ TEST_F(Config, BadValuesAndUnknownKeysLeaveSettings) {
   EXPECT_STREQ(translate_old_bike_name("rmz250(2013)"), "rmz250(2013)");
 }
 
+TEST_F(Config, LineBreaksInValuesStayInTheirLine) {
+  set_text(&bike_setup().name, "Evil\nlaps=3");
+  set_text(&game_settings().server_name, "host\r\nminutes=9\r");
+  std::string text = written();
+  config_set_defaults();
+  read_text(text);
+  EXPECT_DOUBLE_EQ(game_settings().laps.value, 5);
+  EXPECT_DOUBLE_EQ(game_settings().minutes.value, 0);
+  EXPECT_STREQ(bike_setup().name.text, "Evil laps=3");
+  EXPECT_STREQ(game_settings().server_name.text, "host  minutes=9 ");
+}
+
 TEST_F(Config, BrokenFilesLoadWhatTheyCan) {
   EXPECT_EQ(read_config((dir + "/missing").c_str()), 0);
   EXPECT_DOUBLE_EQ(game_settings().laps.value, 5);

@@ -592,6 +592,10 @@ void emit(Writer *writer, const char *format, ...) {
     hovl_log("Settings line too long; not written\n");
     return;
   }
+  // One setting, one line: a line break inside a value (a track directory
+  // or server name can hold one) must not start a line of its own.
+  for (int i = 0; i < length - 1; i++)
+    if (buffer[i] == '\n' || buffer[i] == '\r') buffer[i] = ' ';
   if (dfile_write(writer->file, buffer, length) != length) writer->ok = false;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -245,6 +246,8 @@ TEST_F(Config, StabilityInterpolatesBetweenColumns) {
 
   // Out of range clamps to the end columns.
   apply_stability(250);
+  EXPECT_DOUBLE_EQ(s.restricted_lock.value, 1);
+  apply_stability(INT_MAX);
   EXPECT_DOUBLE_EQ(s.restricted_lock.value, 1);
   apply_stability(-5);
   EXPECT_DOUBLE_EQ(s.restricted_lock.value, 45);

@@ -1008,7 +1008,7 @@ void clear_setup_changed() { setup_changed_flag = 0; }
 
 void apply_stability(int stability) {
   ensure_initialised();
-  double x = clampd(stability * 5 * 0.01, 0, 5);
+  double x = clampd(stability * 5.0 * 0.01, 0, 5);
   int i = static_cast<int>(clampd(floor(x), 0, 4));
   double f = x - i;
   for (const StabilityRow &row : stability_table) {

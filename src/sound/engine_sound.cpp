@@ -592,32 +592,63 @@ void engine_voice_synthesize(EngineVoice *voice, float speed, float load, int co
     voice->previous_speed = speed;
     return;
   }
-  const VoiceTemplate &c = voice->config;
+  // Local copies: the history is written every sample, and the compiler
+  // would otherwise reload every float that might alias it.
+  float gains[pipe_taps];
+  uint32_t delays[pipe_taps];
+  for (int i = 0; i < pipe_taps; i++) {
+    gains[i] = voice->config.tap_gains[i];
+    delays[i] = static_cast<uint32_t>(voice->config.tap_delays[i]);
+  }
+  struct Stream {
+    const float *samples;
+    uint32_t last;  // index of the recording's last sample
+    float weight;
+    uint32_t position, increment;
+  } streams[voice_streams];
+  auto load_streams = [&] {
+    for (int i = 0; i < voice_streams; i++) {
+      const VoiceStream &s = voice->streams[i];
+      streams[i] = {s.cell->samples, static_cast<uint32_t>(s.cell->sample_count - 1), s.weight, s.position,
+                    s.increment};
+    }
+  };
+  auto store_streams = [&] {
+    for (int i = 0; i < voice_streams; i++) voice->streams[i].position = streams[i].position;
+  };
+  load_streams();
   float *history = voice->history;
   uint32_t w = voice->write_position & voice_history_mask;
   uint32_t phase = voice->phase;
   uint32_t step = phase_step_for(voice->cycle_frequency);
   for (int k = 0; k < count; k++) {
-    float sum = 0.0f;
-    for (int i = 0; i < pipe_taps; i++)
-      sum += c.tap_gains[i] * history[(w + static_cast<uint32_t>(c.tap_delays[i])) & voice_history_mask];
-    for (VoiceStream &s : voice->streams) {
+    float pipe[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (int i = 0; i < pipe_taps; i += 4) {
+      for (int j = 0; j < 4; j++) pipe[j] += gains[i + j] * history[(w + delays[i + j]) & voice_history_mask];
+    }
+    float cells[voice_streams];
+    for (int i = 0; i < voice_streams; i++) {
+      Stream &s = streams[i];
       uint32_t index = s.position >> 10;
       // Rounding may step one sample past a recording's end.
-      if (index >= static_cast<uint32_t>(s.cell->sample_count)) index = static_cast<uint32_t>(s.cell->sample_count - 1);
-      sum += s.weight * s.cell->samples[index];
+      if (index > s.last) index = s.last;
+      cells[i] = s.weight * s.samples[index];
       s.position += s.increment;
     }
+    float sum = ((pipe[0] + pipe[1]) + (pipe[2] + pipe[3])) + ((cells[0] + cells[1]) + (cells[2] + cells[3]));
     history[w] = clampf(sum, -16.0f, 16.0f);
     phase += step;
     if (phase > phase_one - 1) {
+      store_streams();
       voice->phase = phase;
       begin_cycle(voice, speed, load, k, count);
       phase = voice->phase;
       step = phase_step_for(voice->cycle_frequency);
+      load_streams();
     }
     w = (w + 1) & voice_history_mask;
   }
+  store_streams();
   voice->phase = phase;
   voice->write_position = w;
   voice->previous_speed = speed;

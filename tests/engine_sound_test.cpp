@@ -12,6 +12,7 @@
 #include "platform/log.h"
 #include "sound/engine_sound.h"
 #include "sound/engine_sweep.h"
+#include "sound/synthetic_engine.h"
 #include "test_util.h"
 
 namespace {
@@ -372,8 +373,10 @@ namespace {
 
 // The fundamental period in samples of x[start, start + window) by the YIN
 // method: the first lag whose cumulative-mean-normalised difference dips
-// under the threshold, refined to its minimum and interpolated.
-double yin_period(const std::vector<float> &x, int start, int window, int max_lag) {
+// under the threshold, refined to its minimum and interpolated. Irregular
+// engines need a higher threshold than strictly periodic ones.
+double yin_period(const std::vector<float> &x, int start, int window, int max_lag, double threshold,
+                  double *dip = nullptr) {
   std::vector<double> d(static_cast<size_t>(max_lag) + 2, 0.0);
   for (int lag = 1; lag <= max_lag + 1; lag++) {
     double sum = 0;
@@ -391,13 +394,14 @@ double yin_period(const std::vector<float> &x, int start, int window, int max_la
   }
   int best = -1;
   for (int lag = 2; lag <= max_lag; lag++) {
-    if (norm[lag] < 0.2) {
+    if (norm[lag] < threshold) {
       while (lag + 1 <= max_lag && norm[lag + 1] < norm[lag]) lag++;
       best = lag;
       break;
     }
   }
   if (best < 0) return -1;
+  if (dip) *dip = norm[best];
   double a = norm[best - 1], b = norm[best], c = norm[best + 1];
   double denom = a - 2 * b + c;
   return best + (denom != 0 ? 0.5 * (a - c) / denom : 0.0);
@@ -407,13 +411,15 @@ struct PitchCheck {
   float rpm_expected;
   double hz_expected;
   double hz_measured;
+  double irregularity;  // how much one cycle differs from the next (0 = a tone)
 };
 
 // Renders the sweep and measures the pitch at several engine speeds. The
 // sound heard at time t was made 0.1 s earlier (the writer's lead), and a
 // cycle takes its speed when it begins, half a period before its middle.
 std::vector<PitchCheck> measure_sweep(const EngineSweep &sweep, double firing_per_rev, const float *rpms,
-                                      int count, const std::string &wav_path) {
+                                      int count, const std::string &wav_path, double threshold = 0.2,
+                                      std::vector<float> *mono_out = nullptr) {
   int frames = 0;
   int16_t *out = engine_sweep_render(&sweep, &frames);
   EXPECT_NE(out, nullptr);
@@ -443,9 +449,11 @@ std::vector<PitchCheck> measure_sweep(const EngineSweep &sweep, double firing_pe
       ADD_FAILURE() << "check point outside the rendering";
       continue;
     }
-    double period = yin_period(mono, start, window, max_lag);
-    checks.push_back({rpms[i], hz, period > 0 ? rate / period : 0});
+    double irregularity = 0;
+    double period = yin_period(mono, start, window, max_lag, threshold, &irregularity);
+    checks.push_back({rpms[i], hz, period > 0 ? rate / period : 0, irregularity});
   }
+  if (mono_out) *mono_out = std::move(mono);
   return checks;
 }
 
@@ -478,5 +486,71 @@ TEST_F(EngineSound, TwoStrokePitchFollowsEngineSpeed) {
            c.hz_expected, c.hz_measured);
     EXPECT_NEAR(c.hz_measured, c.hz_expected, c.hz_expected * 0.02)
         << c.rpm_expected << " rpm: firing " << c.hz_expected << " Hz, measured " << c.hz_measured;
+  }
+}
+
+namespace {
+
+// Mean power of the component of x[start, start + n) at `hz` (Goertzel):
+// A^2 / 2 for a sinusoid of amplitude A.
+double power_at(const std::vector<float> &x, int start, int n, double hz, double rate) {
+  double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w), s1 = 0, s2 = 0;
+  for (int i = 0; i < n; i++) {
+    double s0 = x[start + i] + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return 2 * (s1 * s1 + s2 * s2 - c * s1 * s2) / (static_cast<double>(n) * n);
+}
+
+}  // namespace
+
+TEST_F(EngineSound, SyntheticEnginesSoundLikeEnginesNotTones) {
+  ASSERT_EQ(write_synthetic_engine_sounds(dir.c_str(), (dir + "/").c_str()), synthetic_engine_classes);
+  // Every class's file set loads: its own table, its pipe, uneven firing.
+  for (const char *bike_class : {"50", "125", "250", "250f", "450f"}) {
+    std::string braap = dir + "/default" + bike_class + ".braap";
+    VoiceTemplate t = *engine_voice_template(bike_class);
+    ASSERT_EQ(engine_voice_read_braap(&t, braap.c_str()), 1) << bike_class;
+    EXPECT_EQ(std::string(t.table->name), dir + "/sounds/" + bike_class + ".table");
+    EXPECT_EQ(t.table->rows, 8);
+    EXPECT_EQ(t.table->columns, 2);
+    EXPECT_LT(t.tap_gains[0], 0.0f);
+    EXPECT_GT(t.bias_count, 4);
+  }
+  EXPECT_EQ(message_visible_count(), 0);
+
+  EngineSweep sweep = {"250f", nullptr, 1800.0f, 11500.0f, 6.0f, 2.5f};
+  std::string skin = dir + "/default250f.png";
+  sweep.skin_name = skin.c_str();
+  const float rpms[] = {3000, 6000, 9000};
+  std::vector<float> mono;
+  std::vector<PitchCheck> checks = measure_sweep(sweep, 0.5, rpms, 3, dir + "/synthetic.wav", 0.35, &mono);
+  ASSERT_EQ(checks.size(), 3u);
+  const double rate = record_audio_rate / 4.0;
+  for (const PitchCheck &c : checks) {
+    printf("synthetic 250f %5.0f rpm: firing %6.2f Hz, measured %6.2f Hz\n", c.rpm_expected, c.hz_expected,
+           c.hz_measured);
+    EXPECT_NEAR(c.hz_measured, c.hz_expected, c.hz_expected * 0.04) << c.rpm_expected << " rpm";
+    // Not a tone: the firing frequency and its first harmonics leave room for
+    // others, and the roar and clatter well above them are heard (-23 dB).
+    double t = (c.rpm_expected - sweep.from_rpm) / (sweep.to_rpm - sweep.from_rpm) * sweep.seconds + 0.1;
+    int n = 2048, start = static_cast<int>(t * rate) - n / 2;
+    double total = 0;
+    for (int i = 0; i < n; i++) total += static_cast<double>(mono[start + i]) * mono[start + i];
+    total /= n;
+    double low = 0, high = 0;
+    for (int h = 1; h <= 3; h++) low += power_at(mono, start, n, c.hz_expected * h, rate);
+    // The 1..4 kHz band from a sample of its bins (each rate / n wide).
+    int bins = 0;
+    for (double hz = 1000; hz < 4000; hz += 125, bins++) high += power_at(mono, start, n, hz, rate);
+    high = high / bins * (3000.0 / (rate / n));
+    printf("  firing and two harmonics %.0f%%, 1..4 kHz %.1f%% of the power, irregularity %.2f\n", 100 * low / total,
+           100 * high / total, c.irregularity);
+    // (A sine has all its power in the first, a sawtooth 83% in the first three.)
+    EXPECT_LT(low / total, 0.75) << c.rpm_expected << " rpm";
+    EXPECT_GT(high / total, 0.005) << c.rpm_expected << " rpm";
+    // And no two cycles alike, as in a running engine.
+    EXPECT_GT(c.irregularity, 0.05) << c.rpm_expected << " rpm";
   }
 }

@@ -1,18 +1,34 @@
 // Renders one engine's sound swept from idle to its upshift speed through the
 // readback mixer (no audio device) and writes it as a WAV file:
 //   sound_sweep out.wav [class [from_rpm [to_rpm [seconds [torque [skin]]]]]]
+// The skin name finds the ".braap" file (x.png -> x.braap). Also writes the
+// synthetic engine sound set for the bike classes into a directory:
+//   sound_sweep --write-tables directory [prefix]   (prefix "@" for a data set)
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "app/alloc.h"
 #include "platform/audio.h"
 #include "sound/engine_sound.h"
 #include "sound/engine_sweep.h"
+#include "sound/synthetic_engine.h"
 
 int main(int argc, char **argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: %s out.wav [class [from_rpm [to_rpm [seconds [torque [skin]]]]]]\n", argv[0]);
     return 1;
+  }
+  if (strcmp(argv[1], "--write-tables") == 0) {
+    if (argc < 3) {
+      fprintf(stderr, "usage: %s --write-tables directory [prefix]\n", argv[0]);
+      return 1;
+    }
+    std::string prefix = argc > 3 ? argv[3] : std::string(argv[2]) + "/";
+    int written = write_synthetic_engine_sounds(argv[2], prefix.c_str());
+    printf("%d engine sound sets written to %s\n", written, argv[2]);
+    return written == synthetic_engine_classes ? 0 : 1;
   }
   EngineSweep sweep = {"250f", nullptr, 1800.0f, 11500.0f, 6.0f, 2.5f};
   if (argc > 2) sweep.bike_class = argv[2];

@@ -296,3 +296,15 @@ TEST_F(Audio, NoDeviceLeavesTheGameSilent) {
   EXPECT_EQ(audio_open(), 0);
   EXPECT_NE(log_text().find("switched off"), std::string::npos);
 }
+
+TEST_F(Audio, FatalPathClosesTheDevice) {
+  EXPECT_EXIT(
+      {
+        audio_open_readback(22050, 64, 2);
+        hovl_fatal_out_of_memory();
+      },
+      ::testing::ExitedWithCode(1), "Out of virtual memory");
+  std::string log = log_text();
+  EXPECT_LT(log.find("Audio opened!"), log.find("Closing audio"));
+  EXPECT_NE(log.find("Closing audio"), std::string::npos);
+}

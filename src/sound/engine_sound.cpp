@@ -558,6 +558,9 @@ void engine_voice_create(EngineVoice *voice, const char *bike_class, const char 
   if (file) {
     read_braap(&voice->config, file);
     dfile_close(file);
+  } else {
+    hovl_log("No engine sound file for '%.512s' (class %s): using %s\n", skin_name ? skin_name : "",
+             bike_class, voice->config.table->name);
   }
   if (voice->config.bias_count == 0) {
     voice->config.bias[0] = 0.0f;

@@ -136,6 +136,42 @@ TEST_F(EngineSound, PipeTapsSpreadOverThePipeLength) {
   EXPECT_FLOAT_EQ(voice.config.tap_gains[0], -0.75f / 16);
 }
 
+TEST_F(EngineSound, PipeFeedsTheOutputBackAfterItsDelay) {
+  // One cycle is a recording of 8820 samples with a single pulse at the
+  // start; at 300 rpm (5 cycles per second) it plays one sample a sample,
+  // and the echoes of one pulse die away before the next.
+  std::string bytes(2 * 8820, '\0');
+  bytes[1] = 0x40;  // 16384: 0.5
+  write_text_file(dir + "/pulse.raw", bytes);
+  write_text_file(dir + "/pulse.table", "SOUNDTABLE 1 1 0 0 -1 1 " + dir + "/pulse.raw\n");
+  write_text_file(dir + "/pulse.braap", "soundtable " + dir + "/pulse.table\nminrpm 100\n");
+  engine_voice_create(&voice, "125", (dir + "/pulse.png").c_str());
+  // Two taps: 100 samples back with gain 0.5, 250 back with gain -0.25.
+  voice.config.tap_delays[0] = 32768 - 100;
+  voice.config.tap_gains[0] = 0.5f;
+  voice.config.tap_delays[7] = 32768 - 250;
+  voice.config.tap_gains[7] = -0.25f;
+  voice.previous_speed = 300.0f;
+  engine_voice_synthesize(&voice, 300.0f, 1.0f, 30000);
+  // The newest pulse with its echoes behind it.
+  uint32_t w = voice.write_position;
+  uint32_t pulse = 0;
+  for (uint32_t i = 1000; i < 10000 && !pulse; i++)
+    if (voice.history[(w - i) & voice_history_mask] > 0.45f) pulse = (w - i) & voice_history_mask;
+  ASSERT_NE(pulse, 0u);
+  ASSERT_GT((w - pulse) & voice_history_mask, 400u);
+  auto h = [&](int offset) { return voice.history[(pulse + static_cast<uint32_t>(offset)) & voice_history_mask]; };
+  EXPECT_NEAR(h(0), 0.5f, 1e-4f);
+  EXPECT_NEAR(h(100), 0.25f, 1e-4f);
+  EXPECT_NEAR(h(200), 0.125f, 1e-4f);
+  EXPECT_NEAR(h(250), -0.125f, 1e-4f);
+  EXPECT_NEAR(h(300), 0.0625f, 1e-4f);
+  EXPECT_NEAR(h(350), -0.125f, 1e-4f);  // by 100 then 250, and by 250 then 100
+  EXPECT_NEAR(h(-1), 0.0f, 1e-4f);
+  EXPECT_NEAR(h(50), 0.0f, 1e-4f);
+  EXPECT_NEAR(h(150), 0.0f, 1e-4f);
+}
+
 TEST_F(EngineSound, BraapFileSetsTheVoice) {
   write_recording(dir + "/rec.raw", 300, 3);
   write_text_file(dir + "/one.table", "SOUNDTABLE 1 1\n0\n0\n-1 3 " + dir + "/rec.raw\n");

@@ -347,7 +347,7 @@ int audio_open() {
     hovl_log("Audio already open\n");
     return 0;
   }
-  // The SDL device stands where the waveOut driver stood; its switch stays.
+  // The switch keeps the name `waveout` that players already use in HOVL_OPTIONS.
   if (!hovl_option_bool("waveout", 1)) {
     hovl_log("Audio output switched off by the waveout option\n");
     return 0;

@@ -150,9 +150,9 @@ TEST_F(FileLayer, BaseDirectoriesAndSearchOrder) {
 }
 
 TEST_F(FileLayer, BaseDirectoriesFromTheEnvironment) {
-  setenv("QX_HOME", (root + "//qx2///").c_str(), 1);
+  setenv("QX_HOME", (root + "//qx2\\\\sub///").c_str(), 1);
   file_layer_reset_for_tests();
-  EXPECT_EQ(data_directory(1), root + "/qx2/");
+  EXPECT_EQ(data_directory(1), root + "/qx2/sub/");
 
   // Without QX_HOME the program's own directory is the second base.
   unsetenv("QX_HOME");

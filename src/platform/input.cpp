@@ -399,13 +399,23 @@ void input_set_cursor(int x, int y) {
   cursor_y = y;
 }
 
+// Aliases are made once per process; a second window must not log refusals.
+static void alias_once(const char *name, const char *value) {
+  if (strcmp(hovl_alias_lookup(name), name) == 0) hovl_alias(name, value);
+}
+
 void input_make_aliases() {
   ensure_cursor();
-  hovl_alias("cursor-left", "Mouse Left");
-  hovl_alias("cursor-middle", "Mouse Middle");
-  hovl_alias("cursor-right", "Mouse Right");
-  hovl_alias("cursor-x", "cursor.axis[0]");
-  hovl_alias("cursor-y", "cursor.axis[1]");
+  alias_once("cursor-left", "Mouse Left");
+  alias_once("cursor-middle", "Mouse Middle");
+  alias_once("cursor-right", "Mouse Right");
+  alias_once("cursor-x", "cursor.axis[0]");
+  alias_once("cursor-y", "cursor.axis[1]");
+  alias_once("mouse-x", "Mouse.axis[0]");
+  alias_once("mouse-y", "Mouse.axis[1]");
+  alias_once("mouse-left", "Mouse.key[0]");
+  alias_once("mouse-right", "Mouse.key[1]");
+  alias_once("mouse-middle", "Mouse.key[2]");
 }
 
 void input_alias_joystick(int slot, const char *device_name) {
@@ -420,6 +430,6 @@ void input_alias_joystick(int slot, const char *device_name) {
     char name[32], value[max_device_name + 64];
     snprintf(name, sizeof name, "%s%s", prefix, suffixes[i]);
     snprintf(value, sizeof value, "%s.%s", device_name, targets[i]);
-    hovl_alias(name, value);
+    alias_once(name, value);
   }
 }

@@ -2,6 +2,10 @@
 // time-stamped input events with PC scan codes, and the controllers (SDL
 // joysticks, which covers game pads, wheels and pedals) as input devices.
 #include <SDL.h>
+// X11 calls its window handle "Window" too; rename it while its headers are read.
+#define Window XWindow
+#include <SDL_syswm.h>
+#undef Window
 
 #include <cstdio>
 #include <cstring>
@@ -37,30 +41,90 @@ static_assert(max_display_modes >= 1, "the mode list needs room for the desktop 
 bool options_read = false;
 bool option_fullscreen = false;
 
-// SDL stamps events with its millisecond tick count. `sdl_epoch` is our
-// clock's reading at tick 0; a stamp that would lie in our future moves the
-// adjustment so that events are never later than "now". Both live for the process.
+// SDL stamps events with its millisecond tick count when it reads them, not
+// when they happened. `sdl_epoch` is our clock's reading at tick 0 (taken a
+// millisecond early, since ticks are whole); a stamp that would still lie in
+// our future moves the adjustment so that events are never later than "now".
+// All live for the process.
 bool epoch_known = false;
 double sdl_epoch = 0.0;
-int64_t stamp_adjustment_ms = 0;
+double stamp_adjustment = 0.0;
+
+// Under X11 keys and buttons carry the server's millisecond time of the
+// press, which tells a key pressed early in a frame from one pressed late.
+// A local server counts on the same monotonic clock as ours, so its times
+// are ours with the upper bits cut off; for any other server the delay
+// between press and arrival is taken as the smallest one seen. Lives for the process.
+bool server_delay_known = false;
+int64_t server_delay_ms = 0;
+bool pending_server_time = false;
+Uint32 server_time_ms = 0;
 
 // ------------------------------------------------------------ clock
 
-HovlTime event_time(Uint32 timestamp) {
+HovlTime sdl_event_time(Uint32 timestamp) {
   if (!epoch_known) {
     epoch_known = true;
-    sdl_epoch = time_seconds(time_now()) - static_cast<double>(SDL_GetTicks64()) * 0.001;
+    sdl_epoch = time_seconds(time_now()) - static_cast<double>(SDL_GetTicks64()) * 0.001 - 0.001;
   }
   // Widen the 32-bit stamp against the 64-bit tick count (wraps after 49 days).
   Uint64 ticks = SDL_GetTicks64();
   int64_t stamp = static_cast<int64_t>(ticks) - static_cast<Uint32>(static_cast<Uint32>(ticks) - timestamp);
   HovlTime now = time_now();
-  double when = sdl_epoch + static_cast<double>(stamp - stamp_adjustment_ms) * 0.001;
+  double when = sdl_epoch + static_cast<double>(stamp) * 0.001 - stamp_adjustment;
   if (when > time_seconds(now)) {
-    stamp_adjustment_ms = stamp - static_cast<int64_t>((time_seconds(now) - sdl_epoch) * 1000.0);
+    stamp_adjustment += when - time_seconds(now);
     return now;
   }
   return time_from_seconds(when);
+}
+
+HovlTime server_event_time(Uint32 server_ms) {
+  HovlTime now = time_now();
+  int64_t now_ms = now.sec * 1000 + now.usec / 1000;
+  // Server times are 32-bit and wrap; their difference to ours is what counts.
+  int64_t delay = static_cast<int32_t>(static_cast<Uint32>(now_ms) - server_ms);
+  // A delay far beyond any seen means the clocks do not agree (a remote
+  // server, a suspended machine): start over from this event. A press is
+  // never stamped later than its arrival.
+  if (!server_delay_known || delay < server_delay_ms || delay - server_delay_ms > 10000) {
+    server_delay_ms = !server_delay_known && delay >= 0 && delay < 10000 ? 0 : delay;
+    if (server_delay_ms > delay) server_delay_ms = delay;
+    server_delay_known = true;
+  }
+  int64_t late_ms = delay - server_delay_ms;
+  return time_from_seconds(time_seconds(now) - static_cast<double>(late_ms) * 0.001);
+}
+
+// Keys, typed text and mouse buttons take the server time of the X event
+// they came from; everything else SDL's stamp.
+HovlTime event_time(Uint32 timestamp) {
+  if (pending_server_time) return server_event_time(server_time_ms);
+  return sdl_event_time(timestamp);
+}
+
+void system_event(const SDL_SysWMmsg *message) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  if (!message || message->subsystem != SDL_SYSWM_X11) return;
+  const XEvent &x = message->msg.x11.event;
+  switch (x.type) {
+    case KeyPress:
+    case KeyRelease:
+      pending_server_time = true;
+      server_time_ms = static_cast<Uint32>(x.xkey.time);
+      break;
+    case ButtonPress:
+    case ButtonRelease:
+      pending_server_time = true;
+      server_time_ms = static_cast<Uint32>(x.xbutton.time);
+      break;
+    default:
+      pending_server_time = false;
+      break;
+  }
+#else
+  (void)message;
+#endif
 }
 
 // ------------------------------------------------------------ scan codes
@@ -496,17 +560,18 @@ void input_open_devices() {
   // Other input devices: the mouse as a device of its own with motion axes.
   if (!hovl_option_bool("dinputsticksonly", 1)) add_mouse_device();
   hovl_log("End of controller roll call\n");
-  hovl_alias("mouse-x", "Mouse.axis[0]");
-  hovl_alias("mouse-y", "Mouse.axis[1]");
-  hovl_alias("mouse-left", "Mouse.key[0]");
-  hovl_alias("mouse-right", "Mouse.key[1]");
-  hovl_alias("mouse-middle", "Mouse.key[2]");
 }
 
 void window_pump(Window *window) {
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
+    if (e.type != SDL_SYSWMEVENT && e.type != SDL_KEYDOWN && e.type != SDL_KEYUP && e.type != SDL_TEXTINPUT &&
+        e.type != SDL_MOUSEBUTTONDOWN && e.type != SDL_MOUSEBUTTONUP)
+      pending_server_time = false;
     switch (e.type) {
+      case SDL_SYSWMEVENT:
+        system_event(e.syswm.msg);
+        break;
       case SDL_QUIT:  // a termination signal: ask like the close box
         input_push_event(event_close, 1, event_time(e.quit.timestamp));
         break;
@@ -636,6 +701,7 @@ Window *window_open_gl(const char *title, int width, int height, int mode_flags,
     return nullptr;
   }
   SDL_GL_MakeCurrent(sdl, gl);
+  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   int depth = 0, stencil = 0, alpha = 0;
   SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
   SDL_GL_GetAttribute(SDL_GL_STENCIL_SIZE, &stencil);
@@ -665,7 +731,7 @@ void window_close(Window *window) {
   SDL_GL_DeleteContext(window->gl);
   hovl_log("Closing input devices\n");
   input_close_all();
-  if (stamp_adjustment_ms > 0) hovl_log("Timestamp adjustment was %d\n", static_cast<int>(stamp_adjustment_ms));
+  if (stamp_adjustment > 0.0005) hovl_log("Timestamp adjustment was %d\n", static_cast<int>(stamp_adjustment * 1000.0 + 0.5));
   hovl_log("Destroying window\n");
   // Destroying a full-screen window gives the desktop its mode back.
   SDL_DestroyWindow(window->sdl);

@@ -136,6 +136,18 @@ TEST_F(InputTest, CursorAliasesAndAxes) {
   EXPECT_EQ(input_list_axes(list, 8), 0) << "the cursor is not a controller";
 }
 
+TEST_F(InputTest, SleepUntilWaitsForTheTime) {
+  HovlTime target = time_from_seconds(time_seconds(time_now()) + 0.02);
+  sleep_until(target);
+  EXPECT_GE(time_compare(time_now(), target), 0);
+  HovlTime past = time_from_seconds(time_seconds(time_now()) - 1.0);
+  sleep_until(past);  // returns at once
+  HovlTime t = time_from_seconds(12.9999996);
+  EXPECT_EQ(t.sec, 13);
+  EXPECT_EQ(t.usec, 0);
+  EXPECT_EQ(time_compare(time_from_seconds(time_seconds({5, 250000})), {5, 250000}), 0);
+}
+
 // ------------------------------------------------------------ queue
 
 TEST_F(InputTest, QueueKeepsTimeOrderAndArrivalOrderOnTies) {
@@ -443,6 +455,20 @@ TEST_F(VirtualJoystickTest, TwoPadsOfOneNameAndTheJoystickAliases) {
   EXPECT_EQ(input_open_axis("joystick-a-y").device, first);
   EXPECT_EQ(input_open_axis("joystick-b-y").device, second);
   EXPECT_EQ(input_button_code("joystick-b-1"), second->id);
+}
+
+TEST_F(VirtualJoystickTest, ControllersCanBeSwitchedOff) {
+  input_close_all();
+  setenv("HOVL_OPTIONS", "[dinput:off]", 1);
+  hovl_reset_for_tests();
+  input_open_devices();
+  ASSERT_GE(attach_virtual("Ignored Pad", 2, 2, 0), 0);
+  InputEvent events[4];
+  pump_events(events, 4);
+  unsetenv("HOVL_OPTIONS");
+  hovl_reset_for_tests();
+  EXPECT_EQ(input_find_device("IgnoredPad"), nullptr);
+  EXPECT_NE(input_find_device("cursor"), nullptr) << "the cursor is always there";
 }
 
 TEST_F(VirtualJoystickTest, RollCallFindsControllersAlreadyPlugged) {

@@ -222,6 +222,8 @@ struct Controller {
 // The controllers and the mouse: from the roll call to input_close_all.
 Controller controllers[max_input_devices];
 bool joysticks_started = false;
+// Off with the option dinput off: controllers SDL reports are then ignored.
+bool controllers_on = false;
 
 // The "Mouse" device (only with dinputsticksonly off): x, y and wheel motion
 // accumulated between reads, and five buttons.
@@ -286,6 +288,7 @@ void alias_controller(InputDevice *device) {
 // is plugged in. A device that comes back takes its old record, so bindings
 // made to it work again.
 void add_controller(int index) {
+  if (!controllers_on) return;
   SDL_JoystickID instance = SDL_JoystickGetDeviceInstanceID(index);
   if (instance < 0 || find_controller(instance)) return;
   const char *sdl_name = SDL_JoystickNameForIndex(index);
@@ -376,6 +379,8 @@ void add_controller(int index) {
   if (!returning) alias_controller(c->device);
 }
 
+// Controller buttons are queued whether or not a binding asked for them
+// (SDL reports them anyway), so that a binding capture sees them too.
 void set_controller_button(Controller *c, int button, bool pressed, HovlTime time) {
   if (button < 0 || button >= c->device->buttons) return;
   if (c->down[button] == (pressed ? 1 : 0)) return;
@@ -512,6 +517,7 @@ bool usable_depth(int bits) { return bits == 8 || bits == 15 || bits == 16 || bi
 void read_options_once() {
   if (options_read) return;
   options_read = true;
+  // [fullscreen:yes] starts the window full screen wherever its flags allow.
   option_fullscreen = hovl_option_bool("fullscreen", 0) != 0;
   int threaded = hovl_option_bool("threaded", 0);
   hovl_log("Options:\n");
@@ -544,6 +550,7 @@ const char *input_system_key_name(int scan) {
 void input_open_devices() {
   input_make_aliases();
   input_set_pump(pump_current);
+  controllers_on = false;
   if (!hovl_option_bool("dinput", 1)) {
     hovl_log("Controllers disabled\n");
     return;
@@ -555,6 +562,7 @@ void input_open_devices() {
     }
     joysticks_started = true;
   }
+  controllers_on = true;
   hovl_log("Controller roll call...\n");
   for (int i = 0; i < SDL_NumJoysticks(); i++) add_controller(i);
   // Other input devices: the mouse as a device of its own with motion axes.

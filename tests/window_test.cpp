@@ -18,6 +18,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "test_util.h"
 
 // SDL's desktop bus connection keeps a buffer until the process ends.
 extern "C" const char *__lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
@@ -379,6 +380,34 @@ TEST_F(WindowTest, MouseAsADeviceWhenNotSticksOnly) {
   EXPECT_EQ(events[1].pressed, 1);
   EXPECT_EQ(events[3].code, mouse->id);
   EXPECT_EQ(events[3].pressed, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WindowTest, OpeningAndClosingAreLogged) {
+  window_close(window);
+  window = nullptr;
+  hovl_reset_for_tests();
+  std::string log = make_temp_dir("window_log") + "/lastlog.txt";
+  hovl_log(("HOVL_LOGFILE=" + log).c_str());
+  window = window_open_gl(title, 320, 240, 32, 8, 24, 8, 0);
+  ASSERT_NE(window, nullptr);
+  window_close(window);
+  window = nullptr;
+  hovl_log(nullptr);
+  std::string text = read_text_file(log);
+  const char *lines[] = {"Creating window\n", "Choosing pixel format\n", "Creating OpenGL context\n",
+                         "Controller roll call...\n", "End of controller roll call\n", "Deleting OpenGL context\n",
+                         "Closing input devices\n", "Destroying window\n",
+                         "Window shutdown complete\n"};
+  size_t at = 0;
+  for (const char *line : lines) {
+    size_t found = text.find(line, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << text;
+    at = found;
+  }
 }
 
 }  // namespace

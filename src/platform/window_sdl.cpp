@@ -654,7 +654,8 @@ Window *window_open_gl(const char *title, int width, int height, int mode_flags,
   // Closing the window is a request the game answers, never an SDL quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-    hovl_log("Can't create window! (%s)\n", SDL_GetError());
+    hovl_log("Can't create window!\n");
+    hovl_log("%s\n", SDL_GetError());
     return nullptr;
   }
   hovl_log("Display scaling disabled via high-DPI window\n");
@@ -695,7 +696,8 @@ Window *window_open_gl(const char *title, int width, int height, int mode_flags,
   }
   if (!sdl) {
     hovl_log("No suitable pixel formats found\n");
-    hovl_log("Can't create window! (%s)\n", SDL_GetError());
+    hovl_log("Can't create window!\n");
+    hovl_log("%s\n", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     return nullptr;
   }
@@ -777,6 +779,9 @@ void window_set_mode(Window *window, int width, int height, int fullscreen) {
   }
 }
 
+// SDL reports no start or end of a move or resize, and nothing blocks while
+// one goes on, so a window being dragged keeps drawing. Frames are bracketed
+// on the main thread that also handles the messages: no size lock is needed.
 bool window_frame_begin(Window *window, Viewport *viewport) {
   if (!window || !window->gl || !window->shown) return false;
   if (SDL_GetWindowFlags(window->sdl) & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return false;

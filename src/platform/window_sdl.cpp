@@ -41,14 +41,12 @@ static_assert(max_display_modes >= 1, "the mode list needs room for the desktop 
 bool options_read = false;
 bool option_fullscreen = false;
 
-// SDL stamps events with its millisecond tick count when it reads them, not
-// when they happened. `sdl_epoch` is our clock's reading at tick 0 (taken a
-// millisecond early, since ticks are whole); a stamp that would still lie in
-// our future moves the adjustment so that events are never later than "now".
-// All live for the process.
-bool epoch_known = false;
-double sdl_epoch = 0.0;
-double stamp_adjustment = 0.0;
+// SDL stamps events with its millisecond tick count when it reads them.
+// An event's time is "now" less its age in ticks: only differences of the
+// two clocks count, so they cannot drift apart. Rounding to whole ticks
+// could put an event before one read earlier, so times never go back.
+// Lives for the process.
+HovlTime last_sdl_time = {0, 0};
 
 // Under X11 keys and buttons carry the server's millisecond time of the
 // press, which tells a key pressed early in a frame from one pressed late.
@@ -63,20 +61,13 @@ Uint32 server_time_ms = 0;
 // ------------------------------------------------------------ clock
 
 HovlTime sdl_event_time(Uint32 timestamp) {
-  if (!epoch_known) {
-    epoch_known = true;
-    sdl_epoch = time_seconds(time_now()) - static_cast<double>(SDL_GetTicks64()) * 0.001 - 0.001;
-  }
-  // Widen the 32-bit stamp against the 64-bit tick count (wraps after 49 days).
-  Uint64 ticks = SDL_GetTicks64();
-  int64_t stamp = static_cast<int64_t>(ticks) - static_cast<Uint32>(static_cast<Uint32>(ticks) - timestamp);
-  HovlTime now = time_now();
-  double when = sdl_epoch + static_cast<double>(stamp) * 0.001 - stamp_adjustment;
-  if (when > time_seconds(now)) {
-    stamp_adjustment += when - time_seconds(now);
-    return now;
-  }
-  return time_from_seconds(when);
+  // Unsigned subtraction keeps the age right across the 49-day wrap.
+  Uint32 age_ms = static_cast<Uint32>(SDL_GetTicks()) - timestamp;
+  if (age_ms > 60000) age_ms = 0;  // not a stamp of this session
+  HovlTime when = time_from_seconds(time_seconds(time_now()) - age_ms * 0.001);
+  if (time_compare(when, last_sdl_time) < 0) when = last_sdl_time;
+  last_sdl_time = when;
+  return when;
 }
 
 HovlTime server_event_time(Uint32 server_ms) {
@@ -335,8 +326,9 @@ void add_controller(int index) {
     if (!old.device || old.joystick || old.device->axes != axes || old.device->buttons != buttons) continue;
     char old_base[max_device_name];
     snprintf(old_base, sizeof old_base, "%s", old.device->name);
-    char *suffix = strchr(old_base, '#');
-    if (suffix) *suffix = '\0';
+    // Strip the "#2" a repeated name was given.
+    char *suffix = strrchr(old_base, '#');
+    if (suffix && suffix[1] >= '0' && suffix[1] <= '9') *suffix = '\0';
     if (strcmp(old_base, base) == 0) {
       c = &old;
       break;
@@ -741,7 +733,6 @@ void window_close(Window *window) {
   SDL_GL_DeleteContext(window->gl);
   hovl_log("Closing input devices\n");
   input_close_all();
-  if (stamp_adjustment > 0.0005) hovl_log("Timestamp adjustment was %d\n", static_cast<int>(stamp_adjustment * 1000.0 + 0.5));
   hovl_log("Destroying window\n");
   // Destroying a full-screen window gives the desktop its mode back.
   SDL_DestroyWindow(window->sdl);

@@ -238,6 +238,21 @@ TEST_F(WindowTest, CloseBoxAsksInsteadOfClosing) {
   window_frame_end(window);
 }
 
+TEST_F(WindowTest, TypedTextBecomesLatin1Characters) {
+  SDL_Event e = {};
+  e.type = SDL_TEXTINPUT;
+  e.text.windowID = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+  snprintf(e.text.text, sizeof e.text.text, "%s", "a\xC3\xA9\xE2\x82\xAC\xC2\xB0z");  // a é € ° z
+  SDL_PushEvent(&e);
+  std::vector<InputEvent> events = collect(4);
+  ASSERT_EQ(events.size(), 4u) << "the euro sign has no code below 256";
+  EXPECT_EQ(events[0].code, 'a');
+  EXPECT_EQ(events[1].code, 0xE9);
+  EXPECT_EQ(events[2].code, 0xB0);
+  EXPECT_EQ(events[3].code, 'z');
+  for (const InputEvent &c : events) EXPECT_EQ(c.pressed, 1);
+}
+
 TEST_F(WindowTest, ModeChangesResizeAndGoFullScreen) {
   window_set_mode(window, 400, 300, 0);
   int w = 0, h = 0;

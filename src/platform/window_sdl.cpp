@@ -516,6 +516,9 @@ void read_options_once() {
   hovl_log("%10s [%s]\n", "threaded:", threaded ? "on" : "off");
   // SDL pumps window messages only on the thread that started its video.
   if (threaded) hovl_log("Window messages are handled on the main thread all the same\n");
+  // Drawing is in physical pixels: SDL reports the drawable size apart from
+  // the window size, and Windows builds take the DPI hint set before video starts.
+  hovl_log("Display scaling disabled via high-DPI window\n");
 }
 
 }  // namespace
@@ -640,8 +643,8 @@ void window_pump(Window *window) {
 Window *window_open_gl(const char *title, int width, int height, int mode_flags, int alpha_bits, int depth_bits,
                        int stencil_bits, int accum_bits) {
   read_options_once();
-  // Sizes are asked for in pixels where the display scales; SDL reports the
-  // drawable size separately. Windows builds also need the DPI hint.
+  // Windows builds need the DPI hint before video starts; elsewhere SDL
+  // reports the drawable size apart from the window size.
   SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");
   // Closing the window is a request the game answers, never an SDL quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
@@ -650,7 +653,6 @@ Window *window_open_gl(const char *title, int width, int height, int mode_flags,
     hovl_log("%s\n", SDL_GetError());
     return nullptr;
   }
-  hovl_log("Display scaling disabled via high-DPI window\n");
   display_modes();
   bool fullscreen_allowed = !(mode_flags & window_no_fullscreen);
   bool fullscreen = fullscreen_allowed && ((mode_flags & window_start_fullscreen) || option_fullscreen);

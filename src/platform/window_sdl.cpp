@@ -228,6 +228,8 @@ MouseDevice mouse = {};
 
 Sint16 clamp_axis(Sint16 value) { return value < -32767 ? static_cast<Sint16>(-32767) : value; }
 
+// The state as of the last pump: every input_wait_event pumps, so a tic that
+// takes its events first reads fresh axes.
 int controller_read_axis(InputDevice *device, int axis) {
   Controller *c = static_cast<Controller *>(device->backend);
   if (!c->joystick) return c->rest[axis];

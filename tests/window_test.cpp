@@ -2,9 +2,15 @@
 // the close request, mode changes, and keys and clicks sent with xdotool
 // arriving as time-stamped events. Without a DISPLAY the tests start their
 // own Xvfb; without Xvfb they skip. The full-screen mode rule needs no display.
-#include <SDL.h>
-#include <GL/gl.h>
 #include <gtest/gtest.h>
+// The X headers define macros (None, Bool, Status) that gtest must not see.
+#include <SDL.h>
+// X11 calls its window handle "Window" too; rename it while its headers are read.
+#define Window XWindow
+#include <SDL_syswm.h>
+#undef Window
+#include <GL/gl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -73,10 +79,10 @@ void settle() {
   input_clear_events();
 }
 
-// Gathers events until `count` have arrived or a second has passed.
-std::vector<InputEvent> collect(size_t count) {
+// Gathers events until `count` have arrived or the time is up.
+std::vector<InputEvent> collect(size_t count, double seconds = 1.0) {
   std::vector<InputEvent> events;
-  HovlTime give_up = time_from_seconds(time_seconds(time_now()) + 1.0);
+  HovlTime give_up = time_from_seconds(time_seconds(time_now()) + seconds);
   while (events.size() < count && time_compare(time_now(), give_up) < 0) {
     InputEvent e;
     while (input_next_event(&e)) events.push_back(e);
@@ -236,6 +242,45 @@ TEST_F(WindowTest, CloseBoxAsksInsteadOfClosing) {
   Viewport v;
   EXPECT_TRUE(window_frame_begin(window, &v)) << "the window is still there";
   window_frame_end(window);
+}
+
+// What a window manager sends when its close box is pressed. libX11 is
+// already loaded by SDL; its functions are looked up rather than linked.
+bool press_close_box(SDL_Window *sdl) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(sdl, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+  void *x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+  if (!x11) return false;
+  auto intern = reinterpret_cast<Atom (*)(Display *, const char *, Bool)>(dlsym(x11, "XInternAtom"));
+  auto send = reinterpret_cast<Status (*)(Display *, XWindow, Bool, long, XEvent *)>(dlsym(x11, "XSendEvent"));
+  auto flush = reinterpret_cast<int (*)(Display *)>(dlsym(x11, "XFlush"));
+  bool sent = false;
+  if (intern && send && flush) {
+    Display *display = info.info.x11.display;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = info.info.x11.window;
+    event.xclient.message_type = intern(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(intern(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    sent = send(display, info.info.x11.window, False, NoEventMask, &event) != 0;
+    flush(display);
+  }
+  dlclose(x11);
+  return sent;
+}
+
+TEST_F(WindowTest, CloseBoxOfTheWindowManager) {
+  ASSERT_TRUE(press_close_box(SDL_GL_GetCurrentWindow()));
+  std::vector<InputEvent> events = collect(1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].code, event_close);
+  Viewport v;
+  EXPECT_TRUE(window_frame_begin(window, &v)) << "the window is still there";
+  window_frame_end(window);
+  EXPECT_TRUE(collect(1, 0.2).empty()) << "one press, one request";
 }
 
 TEST_F(WindowTest, TypedTextBecomesLatin1Characters) {

@@ -552,7 +552,8 @@ void input_open_devices() {
     hovl_log("Controllers disabled\n");
     return;
   }
-  if (!joysticks_started) {
+  // One reference for the process; taken again if someone let go of it.
+  if (!joysticks_started || !SDL_WasInit(SDL_INIT_JOYSTICK)) {
     if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
       hovl_log("Can't open the joystick library (%s)\n", SDL_GetError());
       return;

@@ -8,6 +8,7 @@
 #undef Window
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/input.h"
@@ -508,6 +509,22 @@ DisplayMode desktop_mode() {
 
 bool usable_depth(int bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 
+// Starts SDL's video. Without a display SDL would settle for its off-screen
+// driver and the game would run unseen; that driver is taken only when
+// SDL_VIDEODRIVER asks for it by name.
+bool start_video() {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+  const char *driver = SDL_GetCurrentVideoDriver();
+  const char *wanted = getenv("SDL_VIDEODRIVER");
+  bool headless = driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0);
+  if (headless && !(wanted && strstr(wanted, driver))) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    SDL_SetError("no display to open a window on");
+    return false;
+  }
+  return true;
+}
+
 void read_options_once() {
   if (options_read) return;
   options_read = true;
@@ -651,7 +668,7 @@ Window *window_open_gl(const char *title, int width, int height, int mode_flags,
   SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");
   // Closing the window is a request the game answers, never an SDL quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+  if (!start_video()) {
     hovl_log("Can't create window!\n");
     hovl_log("%s\n", SDL_GetError());
     return nullptr;
@@ -811,7 +828,7 @@ const DisplayMode *display_modes() {
   if (modes_built) return modes;
   modes[0] = {0, 0, 0};
   // Keep video running for the process once the list is asked for early.
-  if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return modes;
+  if (!SDL_WasInit(SDL_INIT_VIDEO) && !start_video()) return modes;
   modes_built = true;
   int count = 0;
   SDL_DisplayMode desktop;

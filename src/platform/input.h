@@ -103,7 +103,7 @@ AxisHandle input_open_axis(const char *name);
 int input_read_axis(AxisHandle handle);
 // Interned "Dev.axis[N]" of a handle, or null.
 const char *input_axis_name(AxisHandle handle);
-// The axes of every connected controller (not the cursor), device by device:
+// The axes of every connected device but the cursor, device by device:
 // what a binding capture watches. Returns the count written (at most max).
 int input_list_axes(AxisHandle *out, int max);
 void input_close_all();

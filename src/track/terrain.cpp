@@ -112,28 +112,23 @@ float sphere_triangle(const float c[3], float r, float tri[3][3], float point[3]
   float unit[3] = {n[0] / n_length, n[1] / n_length, n[2] / n_length};
 
   if (outside) {
-    float d[3];
-    int found = 0;
-    for (int k = 0; k < 3 && !found; k++) {
+    // The nearest point of the triangle's rim: each edge's nearest point
+    // (its parameter clamped to the segment, so corners are included),
+    // the closest one winning, the lower edge on a tie. Taking merely the
+    // first edge whose unclamped parameter falls inside the segment can
+    // pick a far edge and miss a sphere resting on a sharp crest.
+    float d[3] = {rel[0][0], rel[0][1], rel[0][2]};
+    float best_d2 = -1;
+    for (int k = 0; k < 3; k++) {
       float ee = dot3(e[k], e[k]);
-      if (!(ee > 0)) continue;
-      float s = dot3(rel[k], e[k]) / ee;
-      if (s >= 0 && s <= 1) {
-        for (int a = 0; a < 3; a++) d[a] = rel[k][a] - s * e[k][a];
-        found = 1;
+      float s = ee > 0 ? dot3(rel[k], e[k]) / ee : 0;
+      s = s < 0 ? 0 : (s > 1 ? 1 : s);
+      float candidate[3] = {rel[k][0] - s * e[k][0], rel[k][1] - s * e[k][1], rel[k][2] - s * e[k][2]};
+      float d2 = dot3(candidate, candidate);
+      if (best_d2 < 0 || d2 < best_d2) {
+        best_d2 = d2;
+        memcpy(d, candidate, sizeof d);
       }
-    }
-    if (!found) {
-      int best = 0;
-      float best_d2 = dot3(rel[0], rel[0]);
-      for (int k = 1; k < 3; k++) {
-        float d2 = dot3(rel[k], rel[k]);
-        if (d2 < best_d2) {
-          best = k;
-          best_d2 = d2;
-        }
-      }
-      for (int a = 0; a < 3; a++) d[a] = rel[best][a];
     }
     float length = std::sqrt(dot3(d, d));
     if (length > 0) {

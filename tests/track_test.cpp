@@ -204,6 +204,24 @@ TEST(TrackLoad, HashCoversExactlyTheDefiningFiles) {
   EXPECT_EQ(load_and_hash(files), base);
 }
 
+TEST(TrackLoad, ReloadOnlyWhenAsked) {
+  TrackFiles files("track-reload");
+  ASSERT_EQ(track_ensure_loaded(files.dir.c_str(), 0, 0), 1);
+  Terrain *first = track_terrain();
+  terrain_set_height(first, 3, 3, 99);
+  // Offline, the same directory keeps the loaded track (and its ruts).
+  ASSERT_EQ(track_ensure_loaded(files.dir.c_str(), 0, 0), 1);
+  EXPECT_FLOAT_EQ(terrain_vertex_height(track_terrain(), 3, 3), 99);
+  // Online or forced, it is read again from the files.
+  ASSERT_EQ(track_ensure_loaded(files.dir.c_str(), 1, 0), 1);
+  EXPECT_NEAR(terrain_vertex_height(track_terrain(), 3, 3), 5, 1e-3);
+  terrain_set_height(track_terrain(), 3, 3, 99);
+  ASSERT_EQ(track_ensure_loaded(files.dir.c_str(), 0, 1), 1);
+  EXPECT_NEAR(terrain_vertex_height(track_terrain(), 3, 3), 5, 1e-3);
+  EXPECT_EQ(track_ensure_loaded("tracks/none", 0, 0), 0);
+  EXPECT_EQ(current_track_dir(), nullptr);
+}
+
 TEST(TrackLoad, MissingAndBadFilesRefuseTheTrack) {
   TrackFiles files("track-fail");
   ASSERT_EQ(load_track(files.dir.c_str()), 1);

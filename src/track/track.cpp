@@ -319,6 +319,12 @@ int load_track(const char *dir) {
   return 1;
 }
 
+int track_ensure_loaded(const char *dir, int online, int force_reload) {
+  if (!dir) return 0;
+  if (current_dir && strcmp(current_dir, dir) == 0 && !online && !force_reload) return 1;
+  return load_track(dir);
+}
+
 void free_track() {
   if (!current_dir && !current_terrain) return;
   hovl_log("Deallocating track\n");

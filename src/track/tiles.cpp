@@ -486,8 +486,17 @@ void load_tilemap(Terrain *t, DataFile *file) {
     memset(t->tilemap + got, 0, static_cast<size_t>(size - got));
   }
   int last = t->tile_count > 0 ? t->tile_count - 1 : 0;
+  long clamped = 0;
   for (long k = 0; k < got; k++) {
-    if (t->tilemap[k] > last) t->tilemap[k] = static_cast<uint8_t>(last);
+    if (t->tilemap[k] > last) {
+      t->tilemap[k] = static_cast<uint8_t>(last);
+      clamped++;
+    }
+  }
+  if (clamped) {
+    char text[128];
+    snprintf(text, sizeof text, "tilemap warning: %ld squares name a missing tile, the last tile used", clamped);
+    warn(text);
   }
 }
 

@@ -34,7 +34,8 @@ TimingGates gates;
 // Set while one file is read: the overflow warning was given.
 int entries_warned;
 
-static_assert(max_lap_entries <= 256 && max_checkpoints <= 256, "lap lists index checkpoints with ints");
+static_assert(max_lap_entries == 256 && max_checkpoints == 256, "the file format's list and checkpoint limits");
+static_assert(max_checkpoints < gate_marker, "a marked entry must stay distinguishable");
 
 using track_scan::next_line;
 using track_scan::skip_space;

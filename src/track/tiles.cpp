@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int line_size = 1024;
+static_assert(max_tiles <= 256, "tile map entries are single bytes");
+static_assert(tile_name_size == 48, "names keep 47 characters");
 constexpr float min_curve_key = 1.0f / 1048576;  // 2^-20
 
 void warn(const char *text) { print_message(text); }

@@ -276,7 +276,7 @@ int load_track(const char *dir) {
   }
   current_terrain = terrain;
   current_dir = intern_string(dir);
-  current_name = name;
+  current_name = intern_string(name);  // dir itself when unlisted: the caller's buffer
   loading_done("Loading terrain");
 
   track_path(path, dir, "timing_gates");

@@ -282,6 +282,7 @@ int start_up(int argc, char **argv) {
   drain_events();
 
   file_list();
+  track_set_verbosity(app.settings.debug);
   if (scan_tracks() == 0) {
     fprintf(stderr, "No tracks found\n");
     return 1;
@@ -344,7 +345,7 @@ void shut_down() {
   release_bindings();
   stage("Closing audio");
   if (app.settings.record_audio) audio_record_close();
-  else audio_close();
+  else if (audio_is_open()) audio_close();
   engine_sound_release();
   stage("Writing config files");
   write_config("@config");

@@ -411,7 +411,10 @@ TEST(NetServerConfig, FileAndArgumentsOverrideDefaults) {
   ServerConfig c;
   server_config_defaults(&c);
   EXPECT_EQ(c.port, 19800);
-  // The shipped defaults read back without a warning and change nothing.
+  // The shipped file is the defaults' text, which reads back without a
+  // warning and changes nothing.
+  EXPECT_EQ(read_text_file(std::string(TORVANE_SOURCE_DIR) + "/tools/server/torvane-server.cfg"),
+            server_config_default_text());
   server_config_read(&c, server_config_default_text(), warn_line);
   EXPECT_TRUE(warnings.empty());
   EXPECT_EQ(c.max_riders, 16);

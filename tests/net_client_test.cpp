@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -458,6 +459,8 @@ TEST_F(NetClient, ShortStatesDatagramUsesWhatItHolds) {
   EXPECT_TRUE(saw_message("State packet too small"));
   EXPECT_EQ(net_slot_ping(4), 10);
   EXPECT_EQ(net_highest_server_tic(), 700);
+  time_message(800, INT32_MIN);  // a hostile echo cannot overflow the ping
+  EXPECT_EQ(net_ping(), INT32_MAX);
 
   // A state no newer than the last one is dropped; slots that are not
   // remote riders take none.

@@ -140,6 +140,12 @@ void go_disconnecting(double now) {
 
 int32_t local_tic() { return hooks.race_tic ? hooks.race_tic() : 0; }
 
+// a - b without overflow, whatever a server sends.
+int tic_difference(int32_t a, int32_t b) {
+  int64_t d = static_cast<int64_t>(a) - b;
+  return d < INT32_MIN ? INT32_MIN : d > INT32_MAX ? INT32_MAX : static_cast<int>(d);
+}
+
 void record_demo(int type, const void *data, int length) {
   if (hooks.record_demo) hooks.record_demo(type, static_cast<const uint8_t *>(data), length);
 }
@@ -340,7 +346,7 @@ void handle_states(const ServerMessage *m) {
       client.slots[r.slot].ping = r.ping;
       if (hooks.add_remote_state) hooks.add_remote_state(r.slot, r.tic, &r.state);
     }
-    if (m->echo) client.ping = local_tic() - m->echo;
+    if (m->echo) client.ping = tic_difference(local_tic(), m->echo);
   }
 }
 
@@ -387,7 +393,7 @@ void handle_datagram(const uint8_t *bytes, int length, double now) {
       if (m.type == msg_states)
         handle_states(&m);
       else if (m.echo)
-        client.ping = local_tic() - m.echo;
+        client.ping = tic_difference(local_tic(), m.echo);
       take_server_tic(m.server_tic, now);
       break;
     case msg_server_13: break;
@@ -601,7 +607,7 @@ void net_client_run(double now) {
   client.last_run = now;
   if (client.target[0] && client.socket < 0 && !open_connection(now)) return;
   if (client.socket < 0) return;
-  if (client.server_tic_estimate > 0) client.server_tic_estimate++;
+  if (client.server_tic_estimate > 0 && client.server_tic_estimate < INT32_MAX) client.server_tic_estimate++;
 
   uint8_t buffer[net_datagram_buffer_size];
   for (int received = 0; received < receive_limit_per_run && client.socket >= 0; received++) {

@@ -11,6 +11,13 @@
 // Version mismatch, an unknown or modified track, a refusal or the player's
 // disconnect lead to 15, which sends disconnect messages every second until
 // the server confirms.
+//
+// How the main loop drives it: at start-up net_set_hooks, net_set_password
+// (--password), net_set_fake_conditions (--fake-lag, --fake-loss) and, with
+// --connect, net_connect; each frame the advance goes through
+// net_scale_advance; each tic net_client_run(program clock) comes before the
+// race step, which is skipped while net_waiting_for_server; at shutdown
+// net_client_shutdown.
 #pragma once
 #include <cstdint>
 

@@ -349,7 +349,8 @@ ReliableOutgoing *append_outgoing(ReliableChannel *c) {
   }
   grow_array(c->queue, c->queue_head + c->queue_count, c->queue_capacity);
   ReliableOutgoing *o = &c->queue[c->queue_head + c->queue_count++];
-  o->sequence = c->next_outgoing++;
+  o->sequence = c->next_outgoing;
+  c->next_outgoing = static_cast<int32_t>(static_cast<uint32_t>(c->next_outgoing) + 1);
   o->resend_time = 0;
   return o;
 }
@@ -404,7 +405,7 @@ int reliable_receive(ReliableChannel *c, int32_t sequence, const uint8_t *datagr
   int32_t ahead = sequence_distance(sequence, c->expected_incoming);
   if (ahead < 0) return reliable_duplicate;
   if (ahead == 0) {
-    c->expected_incoming++;
+    c->expected_incoming = static_cast<int32_t>(static_cast<uint32_t>(c->expected_incoming) + 1);
     return reliable_deliver;
   }
   int at = 0;
@@ -427,7 +428,7 @@ int reliable_take_early(ReliableChannel *c, uint8_t *out, int size) {
   memcpy(out, c->early[0].bytes, static_cast<size_t>(length));
   c->early_count--;
   memmove(c->early, c->early + 1, sizeof(ReliableEarly) * static_cast<size_t>(c->early_count));
-  c->expected_incoming++;
+  c->expected_incoming = static_cast<int32_t>(static_cast<uint32_t>(c->expected_incoming) + 1);
   return length;
 }
 

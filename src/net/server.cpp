@@ -330,8 +330,8 @@ void send_states(RaceServer *s, ServerClient *c, double now) {
     const ServerClient &other = s->clients[i];
     if (&other == c || !racing_now(s, &other) || other.state_tic == INT32_MIN) continue;
     if (now - other.last_heard > state_stale_seconds) continue;
-    int lag = s->server_tic - other.server_tic_seen;
-    StateRecord r = {i, lag < 0 ? 0 : lag > 65535 ? 65535 : lag, other.state_tic, other.bike};
+    int64_t lag = static_cast<int64_t>(s->server_tic) - other.server_tic_seen;
+    StateRecord r = {i, static_cast<int>(lag < 0 ? 0 : lag > 65535 ? 65535 : lag), other.state_tic, other.bike};
     encode_state_record(&r, records + n * state_record_size);
     if (++n == per_datagram) flush();
   }
@@ -657,7 +657,9 @@ int server_run(RaceServer *s, double now) {
     server_handle_datagram(s, buffer, length, &from, now);
   }
 
-  int32_t tic = static_cast<int32_t>(std::floor((now - s->race_start) * tics_per_second));
+  // An idle server's clock runs on; it stops short of the int32 limit.
+  double tics = std::floor((now - s->race_start) * tics_per_second);
+  int32_t tic = static_cast<int32_t>(tics < 0 ? 0 : tics > 2e9 ? 2e9 : tics);
   s->server_tic = tic > s->server_tic ? tic : s->server_tic;
   check_restart_votes(s, now);
   check_race_end(s, now);

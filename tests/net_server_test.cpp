@@ -1,7 +1,11 @@
 // The race server in-process on 127.0.0.1, with the real client and with
 // scripted clients; and its configuration.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <deque>
@@ -470,4 +474,66 @@ TEST(NetServerConfig, FileAndArgumentsOverrideDefaults) {
   EXPECT_EQ(c.tracks[0].first_lap, 12);
   EXPECT_EQ(c.tracks[0].normal_lap, 10);
   EXPECT_EQ(c.tracks[1].have_hash, 0);
+}
+
+// The torvane-server program itself, with stdin closed, against the real client.
+TEST_F(NetServer, ServerProgramRacesTheClient) {
+  // A free port: bind one, note it, let it go.
+  int probe = net_open();
+  int port = 0;
+  ASSERT_TRUE(net_bind(probe, "127.0.0.1", 0, &port));
+  net_close(probe);
+  std::string dir = make_temp_dir("server_program");
+  std::string log_path = dir + "/server.log";
+  char hash_text[2 * track_hash_size + 1];
+  for (int i = 0; i < track_hash_size; i++) snprintf(hash_text + 2 * i, 3, "%02x", hash_a[i]);
+  std::string track = std::string("track9 1 0 ") + hash_text;
+  std::string port_text = std::to_string(port);
+  std::string program = std::string(TORVANE_BIN_DIR) + "/torvane-server";
+  int status = 0;
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY), out = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    chdir("/");
+    execl(program.c_str(), "torvane-server", "--bind", "127.0.0.1", "--port", port_text.c_str(), "--track",
+          track.c_str(), "--quit-after", "20", "--gate-delay", "2", nullptr);
+    _exit(127);
+  }
+  auto wall = []() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+  };
+  for (double until = wall() + 5; wall() < until && read_text_file(log_path).find("Listening") == std::string::npos;) {
+    timespec pause = {0, 10000000};
+    nanosleep(&pause, nullptr);
+  }
+  net_connect(("127.0.0.1:" + port_text).c_str());
+  for (double until = wall() + 8; wall() < until && net_phase() != net_phase_racing;) {
+    seen.tic++;
+    net_client_run(wall());
+    timespec pause = {0, 2000000};
+    nanosleep(&pause, nullptr);
+  }
+  EXPECT_EQ(net_phase(), net_phase_racing);
+  EXPECT_STREQ(net_track(), "track9");
+  net_send_chat("hi from the test");
+  for (double until = wall() + 1; wall() < until;) {
+    seen.tic++;
+    net_client_run(wall());
+    timespec pause = {0, 2000000};
+    nanosleep(&pause, nullptr);
+  }
+  EXPECT_TRUE(saw_message("Real: hi from the test"));
+  kill(pid, SIGTERM);
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::string log = read_text_file(log_path);
+  EXPECT_NE(log.find("Rider 0 joined: #42 Real"), std::string::npos) << log;
+  EXPECT_NE(log.find("Chat from 0: Real: hi from the test"), std::string::npos) << log;
+  EXPECT_NE(log.find("Server stopped"), std::string::npos) << log;
 }

@@ -30,4 +30,5 @@ grep -q "Warning: Unknown setting 'bogus'" log.txt || exit 1
 grep -q "Race 1: track first, 2 laps" log.txt || exit 1
 grep -q "Server stopped" log.txt || exit 1
 "$bin/torvane-server" --no-such-option < /dev/null > /dev/null && exit 1
+"$bin/torvane-server" --config "$dir/missing.cfg" < /dev/null > /dev/null && exit 1
 exit 0

@@ -820,7 +820,7 @@ bool parse_double(const char *text, double low, double high, double *out) {
   return true;
 }
 
-bool add_track(ServerConfig *c, const char *spec, void (*warn)(const char *)) {
+bool add_track(ServerConfig *c, const char *entry, void (*warn)(const char *)) {
   if (c->track_count == server_max_tracks) {
     warn_line(warn, "Too many tracks (at most %d)", server_max_tracks);
     return false;
@@ -829,9 +829,9 @@ bool add_track(ServerConfig *c, const char *spec, void (*warn)(const char *)) {
   int laps = 0;
   double minutes = -1;
   char laps_text[32] = "", minutes_text[32] = "";
-  int n = sscanf(spec, "%127s %31s %31s %63s", dir, laps_text, minutes_text, hash);
+  int n = sscanf(entry, "%127s %31s %31s %63s", dir, laps_text, minutes_text, hash);
   if (n < 1 || strchr(dir, '/') || strstr(dir, "..")) {
-    warn_line(warn, "Bad track '%.100s'", spec);
+    warn_line(warn, "Bad track '%.100s'", entry);
     return false;
   }
   ServerTrack t = {};

@@ -537,3 +537,20 @@ TEST_F(NetServer, ServerProgramRacesTheClient) {
   EXPECT_NE(log.find("Chat from 0: Real: hi from the test"), std::string::npos) << log;
   EXPECT_NE(log.find("Server stopped"), std::string::npos) << log;
 }
+
+TEST_F(NetServer, RestartRequestWinsTheVote) {
+  start();
+  net_connect(address().c_str());
+  run_until(net_phase_racing);
+  ASSERT_EQ(net_race_id(), 1);
+  net_request_restart();
+  EXPECT_TRUE(saw_message("Requesting restart\n"));
+  run(0.1);
+  EXPECT_TRUE(logged("Restart by vote (1 of 1)"));
+  EXPECT_TRUE(logged("Race 2: track track1"));
+  run_until(net_phase_racing);
+  run(0.1);
+  EXPECT_EQ(net_phase(), net_phase_racing);
+  EXPECT_EQ(net_race_id(), 2);
+  EXPECT_EQ(seen.resets, 2);
+}

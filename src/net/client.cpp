@@ -73,19 +73,22 @@ char password[256];                      // lives for the process
 const char *gl_renderer, *gl_version;    // owned by GL
 NetFakeQueue fake;                       // lives for the process
 
-void send_bytes(const uint8_t *bytes, int length) {
-  if (client.socket < 0 || length <= 0) return;
+// Returns 0 (after saying so) when the send failed.
+int send_bytes(const uint8_t *bytes, int length) {
+  if (client.socket < 0 || length <= 0) return 0;
   if (net_send(client.socket, bytes, length, &client.server) < 0) {
     char text[160];
     snprintf(text, sizeof text, "sendto error (%.100s)", net_error_name() ? net_error_name() : "unknown");
     print_message(text);
+    return 0;
   }
+  return 1;
 }
 
-void send_client(const ClientMessage *m) {
+int send_client(const ClientMessage *m) {
   uint8_t out[net_datagram_buffer_size];
   int length = encode_client_message(m, out, net_datagram_max);
-  send_bytes(out, length);
+  return send_bytes(out, length);
 }
 
 ClientMessage header(int type) {
@@ -654,8 +657,7 @@ void net_disconnect() {
 void net_leave() {
   if (client.socket >= 0) {
     ClientMessage m = header(msg_disconnect);
-    print_message("Disconnecting\n");
-    send_client(&m);
+    if (send_client(&m)) print_message("Disconnecting\n");
   }
   reset_client(nullptr);
 }
@@ -664,8 +666,7 @@ void net_request_restart() {
   if (client.socket < 0 || client.phase != net_phase_racing) return;
   ClientMessage m = header(msg_restart_request);
   m.race_id = 1;
-  send_client(&m);
-  print_message("Requesting restart\n");
+  if (send_client(&m)) print_message("Requesting restart\n");
 }
 
 void net_send_reliable(int kind, const void *bytes, int length) {

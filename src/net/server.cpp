@@ -1,0 +1,992 @@
+#include "net/server.h"
+
+#include <arpa/inet.h>
+#include <time.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/alloc.h"
+
+namespace {
+
+constexpr double handshake_interval = 1.0;
+constexpr double never = -1e30;
+// States older than this are no longer relayed: the rider has stalled.
+constexpr double state_stale_seconds = 2.0;
+// Riders who join this close to the gate drop watch the race instead.
+constexpr double join_cutoff_seconds = 3.0;
+constexpr int timing_index_limit = 100000;
+
+void say(const RaceServer *s, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void say(const RaceServer *s, const char *format, ...) {
+  char line[1200];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  // Control characters from riders' names and chat never reach the log raw.
+  for (char *c = line; *c; c++)
+    if (static_cast<unsigned char>(*c) < 32) *c = ' ';
+  if (s->log) {
+    s->log(line);
+    return;
+  }
+  time_t t = time(nullptr);
+  tm local;
+  localtime_r(&t, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  printf("[%s] %s\n", stamp, line);
+  fflush(stdout);
+}
+
+uint32_t next_random(RaceServer *s) {
+  uint32_t x = s->random_state ? s->random_state : 0x9e3779b9u;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  s->random_state = x;
+  return x;
+}
+
+int slot_of(const RaceServer *s, const ServerClient *c) { return static_cast<int>(c - s->clients); }
+
+const char *address_text(const NetAddress *a, char *out, int size) {
+  char host[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &a->in.sin_addr, host, sizeof host);
+  snprintf(out, static_cast<size_t>(size), "%s:%d", host, ntohs(a->in.sin_port));
+  return out;
+}
+
+// --- sending -----------------------------------------------------------------
+
+void send_to(RaceServer *s, const NetAddress *to, const ServerMessage *m) {
+  uint8_t out[net_datagram_buffer_size];
+  int n = encode_server_message(m, out, net_datagram_max);
+  if (n <= 0) return;
+  if (net_send(s->socket, out, n, to) < 0 && net_error_name()) say(s, "sendto error (%.100s)", net_error_name());
+}
+
+void send_type(RaceServer *s, const NetAddress *to, int type) {
+  ServerMessage m = {};
+  m.type = type;
+  send_to(s, to, &m);
+}
+
+void send_refusal(RaceServer *s, const NetAddress *to, const char *text) {
+  ServerMessage m = {};
+  m.type = msg_refusal;
+  m.data = reinterpret_cast<const uint8_t *>(text);
+  m.data_length = static_cast<int>(strlen(text));
+  send_to(s, to, &m);
+}
+
+bool joined(const ServerClient *c) { return c->state >= server_client_track; }
+
+void queue_reliable(ServerClient *c, int kind, const void *payload, int length) {
+  reliable_queue_server(&c->reliable, kind, payload, length);
+}
+
+void queue_text(ServerClient *c, int kind, const char *text) {
+  queue_reliable(c, kind, text, static_cast<int>(strlen(text)));
+}
+
+void free_client(RaceServer *s, ServerClient *c, const char *why) {
+  int slot = slot_of(s, c);
+  if (c->state >= server_client_track)
+    say(s, "Rider %d (%s) %s", slot, c->rider.name, why);
+  else
+    say(s, "Slot %d %s", slot, why);
+  reliable_reset(&c->reliable);
+  *c = ServerClient{};
+}
+
+// --- the race ------------------------------------------------------------------
+
+const ServerTrack *current_track(const RaceServer *s) { return &s->config.tracks[s->track_index]; }
+
+void race_commands(RaceServer *s, ServerClient *c) {
+  char text[server_text_size + 32];
+  snprintf(text, sizeof text, "erode %d %d", s->race_id, s->config.erode);
+  queue_text(c, kind_text, text);
+  if (s->config.knockout[0]) {
+    snprintf(text, sizeof text, "knockout %s", s->config.knockout);
+    queue_text(c, kind_text, text);
+  }
+  snprintf(text, sizeof text, "off_course_bias %g", s->config.off_course_bias);
+  queue_text(c, kind_text, text);
+  snprintf(text, sizeof text, "off_course_scale %g", s->config.off_course_scale);
+  queue_text(c, kind_text, text);
+  if (s->config.no_arcade) queue_text(c, kind_text, "no_arcade");
+}
+
+int next_gate_position(const RaceServer *s) {
+  bool used[max_slots] = {};
+  for (const ServerClient &c : s->clients)
+    if (c.state != server_client_free && c.in_race && c.gate_position >= 0 && c.gate_position < max_slots)
+      used[c.gate_position] = true;
+  for (int g = 0; g < max_slots; g++)
+    if (!used[g]) return g;
+  return slot_none;
+}
+
+void begin_race(RaceServer *s, int track_index, double now) {
+  s->race_id++;
+  s->track_index = track_index;
+  const ServerTrack *t = current_track(s);
+  s->laps = t->laps > 0 ? t->laps : s->config.laps;
+  double minutes = t->minutes >= 0 ? t->minutes : s->config.minutes;
+  s->duration = static_cast<int32_t>(minutes * 60 * tics_per_second);
+  s->gate_drop = static_cast<int32_t>(s->config.gate_delay * tics_per_second);
+  s->race_start = now;
+  s->server_tic = 0;
+  s->race_over = 0;
+  int riders = 0;
+  for (ServerClient &c : s->clients) {
+    if (c.state == server_client_free) continue;
+    c.in_race = joined(&c);
+    c.gate_position = c.in_race ? riders++ : slot_none;
+    c.timing_count = 0;
+    c.timing_last = -1;
+    c.finished = 0;
+    c.restart_vote = 0;
+    c.state_tic = INT32_MIN;
+    c.roster_count = 0;
+    // Riders who are racing or loaded get the restart now; those still in the
+    // handshake of the old race finish it first (see the loaded message).
+    if (c.state == server_client_racing) {
+      c.state = server_client_restart;
+      c.last_sent = never;
+    }
+  }
+  say(s, "Race %d: track %s, %d laps, %g minutes, %d riders", s->race_id, t->dir, s->laps, minutes, riders);
+}
+
+// Laps done by a rider with `count` timing entries.
+int laps_done(const ServerTrack *t, int count) {
+  if (t->normal_lap <= 0 || t->first_lap <= 0 || count < t->first_lap) return 0;
+  return 1 + (count - t->first_lap) / t->normal_lap;
+}
+
+bool rider_finished(const RaceServer *s, const ServerClient *c) {
+  const ServerTrack *t = current_track(s);
+  if (t->normal_lap <= 0) return false;
+  if (s->duration <= 0) return laps_done(t, c->timing_count) >= s->laps;
+  // A timed race ends for a rider at the first lap line crossed after the time.
+  bool on_line = c->timing_count >= t->first_lap && (c->timing_count - t->first_lap) % t->normal_lap == 0;
+  return on_line && c->timing_last >= s->gate_drop + s->duration;
+}
+
+void check_race_end(RaceServer *s, double now) {
+  if (s->race_over) return;
+  int racing = 0, done = 0, waiting = 0;
+  for (const ServerClient &c : s->clients) {
+    if (c.state == server_client_free) continue;
+    if (!c.in_race) {
+      waiting += joined(&c);
+      continue;
+    }
+    racing++;
+    done += c.finished;
+  }
+  if (racing == 0) {
+    // Nobody races: an empty server idles; riders who came too late for this
+    // race get a new one at once.
+    if (waiting > 0) {
+      say(s, "Race %d has no riders; starting a new one for %d waiting", s->race_id, waiting);
+      begin_race(s, s->track_index, now);
+    }
+    return;
+  }
+  const char *why = nullptr;
+  if (done == racing) why = "every rider finished";
+  if (s->server_tic > s->gate_drop + s->config.race_limit * 60 * tics_per_second) why = "time limit reached";
+  if (!why) return;
+  s->race_over = 1;
+  s->race_over_at = now;
+  say(s, "Race %d over (%s)", s->race_id, why);
+  // The result: finished riders first, then by timing gates passed and time.
+  int order[max_slots], n = 0;
+  for (int i = 0; i < max_slots; i++)
+    if (s->clients[i].state != server_client_free && s->clients[i].in_race) order[n++] = i;
+  for (int i = 1; i < n; i++)
+    for (int j = i; j > 0; j--) {
+      const ServerClient &a = s->clients[order[j - 1]], &b = s->clients[order[j]];
+      bool swap = b.finished != a.finished ? b.finished > a.finished
+                  : b.timing_count != a.timing_count ? b.timing_count > a.timing_count
+                                                     : b.timing_last < a.timing_last;
+      if (!swap) break;
+      int t = order[j];
+      order[j] = order[j - 1];
+      order[j - 1] = t;
+    }
+  for (int i = 0; i < n; i++) {
+    const ServerClient &c = s->clients[order[i]];
+    say(s, "  %d. #%s %s: %d gates, last at tic %d%s", i + 1, c.rider.number, c.rider.name, c.timing_count,
+        c.timing_last, c.finished ? ", finished" : "");
+  }
+}
+
+// --- handshake messages ------------------------------------------------------------
+// Every handshake message carries the race the client knows; a client that
+// finishes loading an older race is sent the restart at once.
+
+void send_track(RaceServer *s, ServerClient *c) {
+  const ServerTrack *t = current_track(s);
+  ServerMessage m = {};
+  m.type = msg_track;
+  m.race_id = c->race_id;
+  m.duration = s->duration;
+  m.laps = s->laps;
+  m.gate_drop = s->gate_drop;
+  memcpy(m.track_hash, t->hash, track_hash_size);
+  m.data = reinterpret_cast<const uint8_t *>(t->dir);
+  m.data_length = static_cast<int>(strlen(t->dir));
+  send_to(s, &c->address, &m);
+}
+
+void send_rider_or_start(RaceServer *s, ServerClient *c) {
+  for (int i = 0; i < c->roster_count; i++) {
+    int slot = c->roster[i];
+    if (slot <= c->riders_sent) continue;
+    const ServerClient &other = s->clients[slot];
+    if (!joined(&other)) continue;  // left since the roster was made
+    ServerMessage m = {};
+    m.type = msg_rider_info;
+    m.race_id = c->race_id;
+    m.slot = slot;
+    m.data = reinterpret_cast<const uint8_t *>(other.rider_text);
+    m.data_length = other.rider_text_length;
+    send_to(s, &c->address, &m);
+    return;
+  }
+  c->state = server_client_starting;
+  ServerMessage m = {};
+  m.type = msg_start;
+  m.race_id = c->race_id;
+  m.gate_position = c->in_race && c->race_id == s->race_id ? c->gate_position : slot_none;
+  m.data = reinterpret_cast<const uint8_t *>(c->rider_text);
+  m.data_length = c->rider_text_length;
+  send_to(s, &c->address, &m);
+}
+
+void send_restart(RaceServer *s, ServerClient *c) {
+  ServerMessage m = {};
+  m.type = msg_restart;
+  m.race_id = s->race_id;
+  send_to(s, &c->address, &m);
+}
+
+void send_handshake(RaceServer *s, ServerClient *c, double now) {
+  c->last_sent = now;
+  switch (c->state) {
+    case server_client_track: send_track(s, c); break;
+    case server_client_riders:
+    case server_client_starting: send_rider_or_start(s, c); break;
+    case server_client_restart: send_restart(s, c); break;
+    default: break;
+  }
+}
+
+void build_roster(RaceServer *s, ServerClient *c) {
+  c->roster_count = 0;
+  for (int i = 0; i < max_slots; i++) {
+    const ServerClient &other = s->clients[i];
+    if (&other != c && joined(&other)) c->roster[c->roster_count++] = i;
+  }
+  c->riders_sent = -1;
+}
+
+bool racing_now(const RaceServer *s, const ServerClient *c) {
+  return c->state == server_client_racing && c->race_id == s->race_id;
+}
+
+void send_states(RaceServer *s, ServerClient *c, double now) {
+  uint8_t records[net_datagram_max];
+  constexpr int per_datagram = (net_datagram_max - state_records_offset) / state_record_size;
+  int n = 0, sent = 0;
+  auto flush = [&]() {
+    ServerMessage m = {};
+    m.type = n ? msg_states : msg_time;
+    m.race_id = s->race_id;
+    m.server_tic = s->server_tic;
+    m.echo = c->latest_local_tic;
+    m.record_count = n;
+    m.data = records;
+    m.data_length = n * state_record_size;
+    send_to(s, &c->address, &m);
+    n = 0;
+    sent++;
+  };
+  for (int i = 0; i < max_slots; i++) {
+    const ServerClient &other = s->clients[i];
+    if (&other == c || !racing_now(s, &other) || other.state_tic == INT32_MIN) continue;
+    if (now - other.last_heard > state_stale_seconds) continue;
+    int64_t lag = static_cast<int64_t>(s->server_tic) - other.server_tic_seen;
+    StateRecord r = {i, static_cast<int>(lag < 0 ? 0 : lag > 65535 ? 65535 : lag), other.state_tic, other.bike};
+    encode_state_record(&r, records + n * state_record_size);
+    if (++n == per_datagram) flush();
+  }
+  if (n || sent == 0) flush();
+}
+
+// --- incoming --------------------------------------------------------------------
+
+void relay_chat(RaceServer *s, const ServerClient *from, const uint8_t *text, int length) {
+  char line[reliable_text_max + 1];
+  int n = snprintf(line, sizeof line, "%s: %.*s", from->rider.name, length, reinterpret_cast<const char *>(text));
+  if (n < 0) return;
+  say(s, "Chat from %d: %s", slot_of(s, from), line);
+  for (ServerClient &c : s->clients)
+    if (joined(&c)) queue_text(&c, kind_chat, line);
+}
+
+void handle_client_reliable(RaceServer *s, ServerClient *c, const uint8_t *bytes, int length) {
+  ClientMessage m;
+  if (!decode_client_message(bytes, length, &m) || m.type != msg_reliable) return;
+  int slot = slot_of(s, c);
+  char text[net_datagram_buffer_size];
+  int n = m.data_length < net_datagram_max ? m.data_length : net_datagram_max;
+  memcpy(text, m.data, static_cast<size_t>(n));
+  text[n] = 0;
+  switch (m.kind) {
+    case kind_chat: relay_chat(s, c, m.data, m.data_length); break;
+    case kind_timing: {
+      if (m.data_length < 12) break;
+      int32_t race = wire_get_i32(m.data), index = wire_get_i32(m.data + 4), tic = wire_get_i32(m.data + 8);
+      if (race != s->race_id || index < -1 || index >= timing_index_limit || !c->in_race) break;
+      c->timing_count = index + 1;
+      c->timing_last = tic;
+      if (!c->finished && rider_finished(s, c)) {
+        c->finished = 1;
+        say(s, "Rider %d (%s) finished", slot, c->rider.name);
+      }
+      if (index < 0) break;
+      TimingUpdate u = {};
+      u.race_id = s->race_id;
+      u.count = 1;
+      u.entries[0] = {slot, index, tic};
+      uint8_t payload[32];
+      int size = encode_timing_update(&u, payload, sizeof payload);
+      for (ServerClient &other : s->clients)
+        if (&other != c && racing_now(s, &other)) queue_reliable(&other, kind_timing, payload, size);
+      break;
+    }
+    case kind_text:
+      if (strcmp(text, "sendfile") == 0) {
+        say(s, "Rider %d asked to send a file: denied", slot);
+        queue_text(c, kind_text, "senddenied");
+      } else if (strncmp(text, "sendpart", 8) != 0 && strncmp(text, "namefile", 8) != 0) {
+        say(s, "Rider %d says: %.300s", slot, text);
+      }
+      break;
+    case kind_rider_info:
+      if (m.data_length <= 0) break;
+      memcpy(c->rider_text, m.data, static_cast<size_t>(n));
+      c->rider_text_length = n;
+      parse_rider_info(m.data, n, &c->rider);
+      say(s, "Rider %d is now #%s %s on %s", slot, c->rider.number, c->rider.name, c->rider.bike);
+      break;
+    case kind_deformation:
+      if (m.data_length < 4 || wire_get_i32(m.data) != s->race_id) break;
+      for (ServerClient &other : s->clients)
+        if (&other != c && racing_now(s, &other)) queue_reliable(&other, kind_deformation, m.data, m.data_length);
+      break;
+    default: break;
+  }
+}
+
+void send_hello(RaceServer *s, const ServerClient *c) {
+  ServerMessage hello = {};
+  hello.type = msg_hello;
+  hello.slot = slot_of(s, c);
+  hello.connection_id = c->connection_id;
+  hello.version = server_protocol_version;
+  send_to(s, &c->address, &hello);
+}
+
+void handle_contact(RaceServer *s, const ClientMessage *m, const NetAddress *from, double now) {
+  char where[64];
+  for (ServerClient &c : s->clients) {
+    if (c.state == server_client_free || !net_same_address(&c.address, from)) continue;
+    if (c.nonce == m->nonce) {
+      if (c.state == server_client_greeted) send_hello(s, &c);  // the hello was lost
+      return;
+    }
+    // The same address with a new nonce: the old connection is gone.
+    free_client(s, &c, "reconnected");
+    break;
+  }
+  if (m->protocol_value != contact_protocol_value) {
+    say(s, "Contact from %s with protocol %d refused", address_text(from, where, sizeof where), m->protocol_value);
+    send_refusal(s, from, "Client protocol not supported by this server");
+    return;
+  }
+  int slot = 0;
+  while (slot < max_slots && s->clients[slot].state != server_client_free) slot++;
+  if (server_client_count(s) >= s->config.max_riders || slot == max_slots) {
+    say(s, "Contact from %s: server full", address_text(from, where, sizeof where));
+    send_type(s, from, msg_server_full);
+    return;
+  }
+  ServerClient &c = s->clients[slot];
+  c = ServerClient{};
+  c.state = server_client_greeted;
+  c.address = *from;
+  c.connection_id = static_cast<int32_t>(next_random(s));
+  c.nonce = m->nonce;
+  c.gate_position = slot_none;
+  c.state_tic = INT32_MIN;
+  c.last_heard = now;
+  c.last_sent = never;
+  c.riders_sent = -1;
+  say(s, "Contact from %s: slot %d", address_text(from, where, sizeof where), slot);
+  send_hello(s, &c);
+}
+
+void handle_client_info(RaceServer *s, ServerClient *c, const ClientMessage *m, double now) {
+  if (c->state != server_client_greeted) return;
+  if (s->config.password[0]) {
+    uint8_t proof[4];
+    password_proof(s->config.password, c->connection_id, proof);
+    if (memcmp(proof, m->proof, 4) != 0) {
+      send_refusal(s, &c->address, "Wrong password");
+      free_client(s, c, "gave a wrong password");
+      return;
+    }
+  }
+  int n = m->data_length < net_datagram_max ? m->data_length : net_datagram_max;
+  memcpy(c->rider_text, m->data, static_cast<size_t>(n));
+  c->rider_text_length = n;
+  parse_rider_info(m->data, n, &c->rider);
+  bool early = !s->race_over && s->server_tic < s->gate_drop - join_cutoff_seconds * tics_per_second;
+  c->in_race = early;
+  c->gate_position = early ? next_gate_position(s) : slot_none;
+  c->race_id = s->race_id;
+  c->state = server_client_track;
+  say(s, "Rider %d joined: #%s %s on %s%s", slot_of(s, c), c->rider.number, c->rider.name, c->rider.bike,
+      early ? "" : " (watching until the next race)");
+  if (s->config.motd[0]) queue_text(c, kind_chat, s->config.motd);
+  queue_text(c, kind_text, "version");
+  send_handshake(s, c, now);
+}
+
+void handle_known(RaceServer *s, ServerClient *c, const ClientMessage *m, const uint8_t *bytes, int length,
+                  double now) {
+  int slot = slot_of(s, c);
+  switch (m->type) {
+    case msg_client_info: handle_client_info(s, c, m, now); break;
+    case msg_track_ack:
+      if (c->state != server_client_track || m->race_id != c->race_id) break;
+      c->state = server_client_riders;
+      build_roster(s, c);
+      send_handshake(s, c, now);
+      break;
+    case msg_bike_ack:
+      if ((c->state != server_client_riders && c->state != server_client_starting) || m->race_id != c->race_id)
+        break;
+      if (m->last_rider > c->riders_sent && m->last_rider < max_slots) {
+        c->riders_sent = m->last_rider;
+        c->state = server_client_riders;
+        send_handshake(s, c, now);
+      }
+      break;
+    case msg_loaded:
+      if (c->state != server_client_starting || m->race_id != c->race_id) break;
+      if (c->race_id != s->race_id) {
+        c->state = server_client_restart;
+        send_handshake(s, c, now);
+        break;
+      }
+      c->state = server_client_racing;
+      c->last_sent = now;
+      race_commands(s, c);
+      say(s, "Rider %d (%s) is in race %d, %s", slot, c->rider.name, s->race_id,
+          c->in_race ? "racing" : "watching");
+      break;
+    case msg_state:
+      if (!racing_now(s, c) || m->race_id != s->race_id) break;
+      c->latest_local_tic = m->local_tic;
+      if (m->highest_server_tic > c->server_tic_seen) c->server_tic_seen = m->highest_server_tic;
+      if (m->local_tic > c->state_tic) {
+        c->state_tic = m->local_tic;
+        c->bike = m->state;
+      }
+      break;
+    case msg_restart_request:
+      if (!racing_now(s, c) || !s->config.restart_votes || c->restart_vote) break;
+      c->restart_vote = 1;
+      say(s, "Rider %d (%s) asks for a restart", slot, c->rider.name);
+      break;
+    case msg_restart_ack:
+      if (c->state != server_client_restart) break;
+      if (m->race_id != s->race_id) {
+        send_handshake(s, c, now);
+        break;
+      }
+      c->race_id = s->race_id;
+      c->state = server_client_track;
+      send_handshake(s, c, now);
+      break;
+    case msg_disconnect:
+      send_type(s, &c->address, msg_disconnected);
+      free_client(s, c, "left");
+      break;
+    case msg_reliable: {
+      int verdict = reliable_receive(&c->reliable, m->sequence, bytes, length);
+      if (verdict != reliable_refused) {
+        ServerMessage ack = {};
+        ack.type = msg_ack;
+        ack.sequence = m->sequence;
+        send_to(s, &c->address, &ack);
+      }
+      if (verdict != reliable_deliver) break;
+      handle_client_reliable(s, c, bytes, length);
+      uint8_t early[net_datagram_buffer_size];
+      int n;
+      while (c->state != server_client_free && (n = reliable_take_early(&c->reliable, early, net_datagram_max)) > 0)
+        handle_client_reliable(s, c, early, n);
+      break;
+    }
+    case msg_ack: reliable_acknowledge(&c->reliable, m->sequence); break;
+    default: break;
+  }
+}
+
+void check_restart_votes(RaceServer *s, double now) {
+  if (!s->config.restart_votes || s->race_over) return;
+  int racing = 0, votes = 0;
+  for (const ServerClient &c : s->clients)
+    if (racing_now(s, &c) && c.in_race) {
+      racing++;
+      votes += c.restart_vote;
+    }
+  if (racing > 0 && votes * 2 > racing) {
+    say(s, "Restart by vote (%d of %d)", votes, racing);
+    begin_race(s, s->track_index, now);
+  }
+}
+
+}  // namespace
+
+// --- interface ------------------------------------------------------------------------
+
+int server_client_count(const RaceServer *s) {
+  int n = 0;
+  for (const ServerClient &c : s->clients) n += c.state != server_client_free;
+  return n;
+}
+
+int server_start(RaceServer *s, const ServerConfig *config, double now) {
+  s->config = *config;
+  for (ServerClient &c : s->clients) c = ServerClient{};
+  s->race_id = 0;
+  s->garbage = 0;
+  s->started_at = now;
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  s->random_state = static_cast<uint32_t>(t.tv_nsec) ^ static_cast<uint32_t>(t.tv_sec) ^ 0x5bd1e995u;
+  if (s->config.track_count <= 0) {
+    say(s, "No tracks configured");
+    return 0;
+  }
+  s->socket = net_open();
+  if (s->socket < 0) {
+    say(s, "Can't create socket (%s)", net_error_name() ? net_error_name() : "?");
+    return 0;
+  }
+  if (!net_bind(s->socket, s->config.bind, s->config.port, &s->port)) {
+    say(s, "Can't listen on %s:%d (%s)", s->config.bind[0] ? s->config.bind : "*", s->config.port,
+        net_error_name() ? net_error_name() : "?");
+    net_close(s->socket);
+    s->socket = -1;
+    return 0;
+  }
+  say(s, "Listening on %s:%d, %d tracks, at most %d riders%s", s->config.bind[0] ? s->config.bind : "*", s->port,
+      s->config.track_count, s->config.max_riders, s->config.password[0] ? ", password required" : "");
+  for (int i = 0; i < s->config.track_count; i++)
+    if (!s->config.tracks[i].have_hash)
+      say(s, "Warning: no hash for track %s; riders will find it modified", s->config.tracks[i].dir);
+  begin_race(s, 0, now);
+  s->next_state_send = now;
+  return 1;
+}
+
+void server_handle_datagram(RaceServer *s, const uint8_t *bytes, int length, const NetAddress *from, double now) {
+  ClientMessage m;
+  if (length < 0 || length > net_datagram_max || !decode_client_message(bytes, length, &m)) {
+    s->garbage++;
+    return;
+  }
+  if (m.type == msg_contact) {
+    handle_contact(s, &m, from, now);
+    return;
+  }
+  if (m.slot < 0 || m.slot >= max_slots) {
+    s->garbage++;
+    return;
+  }
+  ServerClient *c = &s->clients[m.slot];
+  if (c->state == server_client_free || c->connection_id != m.connection_id || !net_same_address(&c->address, from)) {
+    s->garbage++;
+    return;
+  }
+  c->last_heard = now;
+  handle_known(s, c, &m, bytes, length, now);
+}
+
+int server_run(RaceServer *s, double now) {
+  if (s->socket < 0) return 0;
+  uint8_t buffer[net_datagram_buffer_size];
+  for (int i = 0; i < 65536; i++) {
+    NetAddress from;
+    int length = net_receive(s->socket, buffer, net_datagram_max, &from);
+    if (length < 0) {
+      if (net_error_name()) say(s, "Receive error (%s)", net_error_name());
+      break;
+    }
+    buffer[length] = 0;
+    server_handle_datagram(s, buffer, length, &from, now);
+  }
+
+  // An idle server's clock runs on; it stops short of the int32 limit.
+  double tics = std::floor((now - s->race_start) * tics_per_second);
+  int32_t tic = static_cast<int32_t>(tics < 0 ? 0 : tics > 2e9 ? 2e9 : tics);
+  s->server_tic = tic > s->server_tic ? tic : s->server_tic;
+  check_restart_votes(s, now);
+  check_race_end(s, now);
+  if (s->race_over && now - s->race_over_at >= s->config.results_wait)
+    begin_race(s, (s->track_index + 1) % s->config.track_count, now);
+
+  bool states_due = now >= s->next_state_send;
+  if (states_due) {
+    s->next_state_send += server_state_interval;
+    if (s->next_state_send < now) s->next_state_send = now + server_state_interval;
+  }
+  for (ServerClient &c : s->clients) {
+    if (c.state == server_client_free) continue;
+    if (now - c.last_heard > s->config.client_timeout) {
+      send_type(s, &c.address, msg_disconnected);
+      free_client(s, &c, "timed out");
+      continue;
+    }
+    if (c.reliable.queue_count > server_reliable_backlog_limit) {
+      send_type(s, &c.address, msg_disconnected);
+      free_client(s, &c, "stopped acknowledging");
+      continue;
+    }
+    if (const ReliableOutgoing *head = reliable_due(&c.reliable, now)) {
+      if (net_send(s->socket, head->bytes, head->length, &c.address) < 0 && net_error_name())
+        say(s, "sendto error (%.100s)", net_error_name());
+    }
+    if (c.state == server_client_racing) {
+      if (states_due) send_states(s, &c, now);
+    } else if (c.state != server_client_greeted && now - c.last_sent >= handshake_interval) {
+      send_handshake(s, &c, now);
+    }
+  }
+  if (s->config.quit_after > 0 && now - s->started_at >= s->config.quit_after) return 0;
+  return 1;
+}
+
+void server_stop(RaceServer *s) {
+  if (s->socket < 0) return;
+  for (ServerClient &c : s->clients) {
+    if (c.state == server_client_free) continue;
+    send_type(s, &c.address, msg_disconnected);
+    reliable_reset(&c.reliable);
+    c = ServerClient{};
+  }
+  net_close(s->socket);
+  s->socket = -1;
+  say(s, "Server stopped");
+}
+
+// --- configuration ------------------------------------------------------------------------
+
+void server_config_defaults(ServerConfig *c) {
+  *c = ServerConfig{};
+  c->port = net_default_port;
+  c->max_riders = 16;
+  c->gate_delay = 20;
+  c->laps = 3;
+  c->minutes = 0;
+  c->results_wait = 15;
+  c->race_limit = 30;
+  c->client_timeout = 15;
+  c->erode = 0;
+  c->off_course_bias = 10;
+  c->off_course_scale = 1.5;
+  c->restart_votes = 1;
+  snprintf(c->tracks_dir, sizeof c->tracks_dir, ".");
+}
+
+const char *server_config_default_text() {
+  return "# torvane-server configuration: \"key = value\" lines; \"#\" starts a comment.\n"
+         "# Every key is optional and shown here with its default. Command-line options\n"
+         "# (--port, --password, --track, ...) override this file.\n"
+         "\n"
+         "# Address and UDP port to listen on (an empty bind listens everywhere).\n"
+         "# bind =\n"
+         "# port = 19800\n"
+         "# Password riders must give with --password (empty: anyone may join).\n"
+         "# password =\n"
+         "# Riders at most, 1 to 160.\n"
+         "# max_riders = 16\n"
+         "# Seconds from the start of a race to the gate drop; riders who join later\n"
+         "# than 3 seconds before it watch until the next race.\n"
+         "# gate_delay = 20\n"
+         "# Laps, and minutes for a timed race (0: laps only).\n"
+         "# laps = 3\n"
+         "# minutes = 0\n"
+         "# Seconds between the end of a race and the next one.\n"
+         "# results_wait = 15\n"
+         "# Minutes after the gate drop at which a race ends whatever happens.\n"
+         "# race_limit = 30\n"
+         "# Seconds of silence after which a rider is dropped.\n"
+         "# client_timeout = 15\n"
+         "# Terrain erosion amount (0: the track does not wear).\n"
+         "# erode = 0\n"
+         "# Extra crash times in tics after a rider's 1st, 2nd, ... crash (up to 16).\n"
+         "# knockout =\n"
+         "# The off-course rule: seconds of grace, and the factor on a lap section.\n"
+         "# off_course_bias = 10\n"
+         "# off_course_scale = 1.5\n"
+         "# 1 switches arcade physics off for every rider.\n"
+         "# no_arcade = 0\n"
+         "# 1 lets a majority of riders restart the race.\n"
+         "# restart_votes = 1\n"
+         "# A chat line for every rider who joins.\n"
+         "# motd =\n"
+         "# Seconds after which the server stops by itself (0: never).\n"
+         "# quit_after = 0\n"
+         "\n"
+         "# Tracks, raced in this order and then again from the top:\n"
+         "#   track = <directory> [laps [minutes [hash]]]\n"
+         "# The hash (40 hex digits) and the lap lengths are read from\n"
+         "# \"<tracks_dir>/<directory>.trackinfo\" (written by the game) when not given;\n"
+         "# riders whose copy of a track differs are refused.\n"
+         "# tracks_dir = .\n"
+         "# track = rabbithill\n";
+}
+
+namespace {
+
+void warn_line(void (*warn)(const char *), const char *format, ...) __attribute__((format(printf, 2, 3)));
+void warn_line(void (*warn)(const char *), const char *format, ...) {
+  if (!warn) return;
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  warn(line);
+}
+
+bool parse_hash(const char *text, uint8_t hash[track_hash_size]) {
+  if (strlen(text) != 2 * track_hash_size) return false;
+  for (int i = 0; i < track_hash_size; i++) {
+    unsigned v;
+    if (!isxdigit(static_cast<unsigned char>(text[2 * i])) || !isxdigit(static_cast<unsigned char>(text[2 * i + 1])) ||
+        sscanf(text + 2 * i, "%2x", &v) != 1)
+      return false;
+    hash[i] = static_cast<uint8_t>(v);
+  }
+  return true;
+}
+
+bool parse_int(const char *text, int low, int high, int *out) {
+  char *end;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (end == text || *end || errno || v < low || v > high) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+bool parse_double(const char *text, double low, double high, double *out) {
+  char *end;
+  double v = strtod(text, &end);
+  if (end == text || *end || !std::isfinite(v) || v < low || v > high) return false;
+  *out = v;
+  return true;
+}
+
+bool add_track(ServerConfig *c, const char *entry, void (*warn)(const char *)) {
+  if (c->track_count == server_max_tracks) {
+    warn_line(warn, "Too many tracks (at most %d)", server_max_tracks);
+    return false;
+  }
+  char dir[server_text_size] = "", hash[64] = "";
+  int laps = 0;
+  double minutes = -1;
+  char laps_text[32] = "", minutes_text[32] = "";
+  int n = sscanf(entry, "%127s %31s %31s %63s", dir, laps_text, minutes_text, hash);
+  if (n < 1 || strchr(dir, '/') || strstr(dir, "..")) {
+    warn_line(warn, "Bad track '%.100s'", entry);
+    return false;
+  }
+  ServerTrack t = {};
+  snprintf(t.dir, sizeof t.dir, "%s", dir);
+  if (n >= 2 && !parse_int(laps_text, 0, 1000, &laps)) warn_line(warn, "Bad laps for track %s", dir);
+  if (n >= 3 && !parse_double(minutes_text, 0, 600, &minutes)) warn_line(warn, "Bad minutes for track %s", dir);
+  t.laps = laps;
+  t.minutes = minutes;
+  if (n >= 4) {
+    if (parse_hash(hash, t.hash))
+      t.have_hash = 1;
+    else
+      warn_line(warn, "Bad hash for track %s", dir);
+  }
+  c->tracks[c->track_count++] = t;
+  return true;
+}
+
+// Applies one setting; returns false (after a warning) when it does not fit.
+bool apply_setting(ServerConfig *c, const char *key, const char *value, void (*warn)(const char *)) {
+  bool ok = true;
+  auto text = [&](char *to) { snprintf(to, server_text_size, "%s", value); };
+  if (strcmp(key, "bind") == 0) text(c->bind);
+  else if (strcmp(key, "port") == 0) ok = parse_int(value, 0, 65535, &c->port);
+  else if (strcmp(key, "password") == 0) text(c->password);
+  else if (strcmp(key, "max_riders") == 0) ok = parse_int(value, 1, max_slots, &c->max_riders);
+  else if (strcmp(key, "gate_delay") == 0) ok = parse_double(value, 0, 600, &c->gate_delay);
+  else if (strcmp(key, "laps") == 0) ok = parse_int(value, 0, 1000, &c->laps);
+  else if (strcmp(key, "minutes") == 0) ok = parse_double(value, 0, 600, &c->minutes);
+  else if (strcmp(key, "results_wait") == 0) ok = parse_double(value, 0, 3600, &c->results_wait);
+  else if (strcmp(key, "race_limit") == 0) ok = parse_double(value, 0, 6000, &c->race_limit);
+  else if (strcmp(key, "client_timeout") == 0) ok = parse_double(value, 1, 3600, &c->client_timeout);
+  else if (strcmp(key, "erode") == 0) ok = parse_int(value, 0, 1000000, &c->erode);
+  else if (strcmp(key, "knockout") == 0) text(c->knockout);
+  else if (strcmp(key, "off_course_bias") == 0) ok = parse_double(value, 0, 3600, &c->off_course_bias);
+  else if (strcmp(key, "off_course_scale") == 0) ok = parse_double(value, 0, 100, &c->off_course_scale);
+  else if (strcmp(key, "no_arcade") == 0) ok = parse_int(value, 0, 1, &c->no_arcade);
+  else if (strcmp(key, "restart_votes") == 0) ok = parse_int(value, 0, 1, &c->restart_votes);
+  else if (strcmp(key, "tracks_dir") == 0) text(c->tracks_dir);
+  else if (strcmp(key, "motd") == 0) text(c->motd);
+  else if (strcmp(key, "quit_after") == 0) ok = parse_double(value, 0, 1e9, &c->quit_after);
+  else if (strcmp(key, "track") == 0) return add_track(c, value, warn);
+  else {
+    warn_line(warn, "Unknown setting '%.100s'", key);
+    return false;
+  }
+  if (!ok) warn_line(warn, "Bad value '%.100s' for %s", value, key);
+  return ok;
+}
+
+char *trim(char *text) {
+  while (*text == ' ' || *text == '\t') text++;
+  char *end = text + strlen(text);
+  while (end > text && isspace(static_cast<unsigned char>(end[-1]))) *--end = 0;
+  return text;
+}
+
+}  // namespace
+
+void server_config_read(ServerConfig *c, const char *text, void (*warn)(const char *)) {
+  int line_number = 0;
+  while (*text) {
+    const char *end = strchr(text, '\n');
+    size_t length = end ? static_cast<size_t>(end - text) : strlen(text);
+    char line[1024];
+    line_number++;
+    if (length >= sizeof line) {
+      warn_line(warn, "Line %d is too long", line_number);
+    } else {
+      memcpy(line, text, length);
+      line[length] = 0;
+      if (char *hash = strchr(line, '#')) *hash = 0;
+      char *body = trim(line);
+      if (*body) {
+        char *equals = strchr(body, '=');
+        if (!equals) {
+          warn_line(warn, "Line %d: expected key = value", line_number);
+        } else {
+          *equals = 0;
+          apply_setting(c, trim(body), trim(equals + 1), warn);
+        }
+      }
+    }
+    text += length;
+    if (*text == '\n') text++;
+  }
+}
+
+int server_config_arguments(ServerConfig *c, int argc, char **argv, void (*warn)(const char *)) {
+  struct Option {
+    const char *name;
+    const char *key;
+  };
+  static const Option options[] = {
+      {"--bind", "bind"},         {"--port", "port"},           {"--password", "password"},
+      {"--max-riders", "max_riders"}, {"--gate-delay", "gate_delay"}, {"--laps", "laps"},
+      {"--minutes", "minutes"},   {"--results-wait", "results_wait"}, {"--race-limit", "race_limit"},
+      {"--client-timeout", "client_timeout"}, {"--erode", "erode"}, {"--knockout", "knockout"},
+      {"--tracks-dir", "tracks_dir"}, {"--motd", "motd"},         {"--quit-after", "quit_after"},
+      {"--track", "track"},
+  };
+  bool tracks_replaced = false;
+  for (int i = 1; i < argc; i++) {
+    const char *arg = argv[i];
+    if (strcmp(arg, "--config") == 0) {
+      i++;  // read by the tool before the other options
+      continue;
+    }
+    if (strncmp(arg, "--config=", 9) == 0) continue;
+    const Option *found = nullptr;
+    const char *value = nullptr;
+    for (const Option &o : options) {
+      size_t n = strlen(o.name);
+      if (strncmp(arg, o.name, n) != 0) continue;
+      if (arg[n] == '=') value = arg + n + 1;
+      else if (arg[n] == 0 && i + 1 < argc) value = argv[++i];
+      else if (arg[n] != 0) continue;
+      found = &o;
+      break;
+    }
+    if (!found || !value) {
+      warn_line(warn, found ? "Missing value for %s" : "Unknown option %s", arg);
+      return 1;
+    }
+    if (strcmp(found->key, "track") == 0 && !tracks_replaced) {
+      // Tracks on the command line replace the file's list.
+      c->track_count = 0;
+      tracks_replaced = true;
+    }
+    if (!apply_setting(c, found->key, value, warn)) return 1;
+  }
+  return -1;
+}
+
+void server_config_track_info(ServerConfig *c, void (*warn)(const char *)) {
+  if (c->track_count == 0) add_track(c, "rabbithill", warn);
+  for (int i = 0; i < c->track_count; i++) {
+    ServerTrack &t = c->tracks[i];
+    char path[512];
+    snprintf(path, sizeof path, "%s/%s.trackinfo", c->tracks_dir, t.dir);
+    FILE *f = fopen(path, "r");
+    if (!f) continue;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+      char *body = trim(line);
+      if (strncmp(body, "hash=", 5) == 0 && !t.have_hash) {
+        if (parse_hash(body + 5, t.hash))
+          t.have_hash = 1;
+        else
+          warn_line(warn, "%s: bad hash", path);
+      }
+      int v;
+      if (sscanf(body, "firstlap=%d", &v) == 1 && v > 0 && v < timing_index_limit) t.first_lap = v;
+      if (sscanf(body, "normallap=%d", &v) == 1 && v > 0 && v < timing_index_limit) t.normal_lap = v;
+    }
+    fclose(f);
+  }
+}

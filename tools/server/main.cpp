@@ -1,0 +1,115 @@
+// torvane-server: runs races for Torvane clients over UDP. No window, no
+// sound, no input: it reads its configuration ("torvane-server.cfg" in the
+// working directory, or --config FILE), takes command-line overrides, and logs
+// one line per event to standard output until SIGINT or SIGTERM (or
+// quit_after seconds).
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/server.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+void on_signal(int) { stop_requested = 1; }
+
+void warn(const char *line) {
+  printf("Warning: %s\n", line);
+  fflush(stdout);
+}
+
+double monotonic_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The whole file as text, or null.
+char *read_file(const char *path) {
+  FILE *f = fopen(path, "rb");
+  if (!f) return nullptr;
+  size_t size = 0, capacity = 4096;
+  char *text = static_cast<char *>(malloc(capacity));
+  size_t n;
+  while (text && (n = fread(text + size, 1, capacity - size - 1, f)) > 0) {
+    size += n;
+    if (size + 1 == capacity) {
+      if (capacity > (1u << 24)) break;  // no configuration is this large
+      char *bigger = static_cast<char *>(realloc(text, capacity * 2));
+      if (!bigger) break;
+      text = bigger;
+      capacity *= 2;
+    }
+  }
+  fclose(f);
+  if (text) text[size] = 0;
+  return text;
+}
+
+void usage() {
+  printf(
+      "Usage: torvane-server [--config FILE] [--print-config] [--port N] [--bind HOST]\n"
+      "       [--password TEXT] [--track DIR]... [--laps N] [--minutes M] [--max-riders N]\n"
+      "       [--gate-delay S] [--results-wait S] [--race-limit M] [--client-timeout S]\n"
+      "       [--erode N] [--knockout \"T1 T2 ...\"] [--tracks-dir DIR] [--motd TEXT]\n"
+      "       [--quit-after S]\n");
+}
+
+RaceServer server;  // lives for the process
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  const char *config_path = nullptr;
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      usage();
+      return 0;
+    }
+    if (strcmp(argv[i], "--print-config") == 0) {
+      fputs(server_config_default_text(), stdout);
+      return 0;
+    }
+    if (strcmp(argv[i], "--config") == 0 && i + 1 < argc) config_path = argv[i + 1];
+    if (strncmp(argv[i], "--config=", 9) == 0) config_path = argv[i] + 9;
+  }
+
+  ServerConfig config;
+  server_config_defaults(&config);
+  const char *path = config_path ? config_path : "torvane-server.cfg";
+  if (char *text = read_file(path)) {
+    printf("Reading %s\n", path);
+    server_config_read(&config, text, warn);
+    free(text);
+  } else if (config_path) {
+    printf("Can't read %s\n", config_path);
+    return 1;
+  }
+  int status = server_config_arguments(&config, argc, argv, warn);
+  if (status >= 0) {
+    usage();
+    return status;
+  }
+  server_config_track_info(&config, warn);
+
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  if (!server_start(&server, &config, monotonic_seconds())) return 1;
+  while (!stop_requested && server_run(&server, monotonic_seconds())) {
+    // Wake for the next datagram or the next state send, whichever is first.
+    pollfd p = {server.socket, POLLIN, 0};
+    poll(&p, 1, 2);
+  }
+  server_stop(&server);
+  return 0;
+}

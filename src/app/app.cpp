@@ -15,6 +15,7 @@
 #include "app/frame_clock.h"
 #include "app/options.h"
 #include "app/types.h"
+#include "net/client.h"
 #include "assets/file.h"
 #include "bike/catalogue.h"
 #include "platform/audio.h"
@@ -149,7 +150,10 @@ void tic_event(void *, const InputEvent *e) { handle_key(e); }
 
 void tic_run(void *) {
   bindings_tic(app.clock.program_clock, app.channels);
-  if (!app.paused && app.view != view_title) race_step();
+  bool connected = net_connected();
+  if (connected) net_client_run(app.clock.program_clock);
+  if (connected) app.paused = 0;  // never paused online
+  if (!app.paused && app.view != view_title && !(connected && net_waiting_for_server())) race_step();
   if (app.settings.record_audio) audio_record_tic();
 }
 
@@ -192,7 +196,7 @@ void run_frame() {
   }
   draw_frame();
 
-  FrameTiming timing = {app.settings.lock_fps, app.settings.warp, app.settings.connect != nullptr};
+  FrameTiming timing = {app.settings.lock_fps, app.settings.warp, net_connected()};
   double now = time_seconds(time_now());
   double elapsed = now - app.clock.last_stamp;
   frame_histogram_add(&app.clock, elapsed);
@@ -205,6 +209,7 @@ void run_frame() {
     elapsed = now - app.clock.last_stamp;
     if (timing.lock_fps > 0 && !timing.connected) break;
   }
+  if (net_connected()) advance = net_scale_advance(advance, race_tic());
   frame_clock_advance(&app.clock, advance, now);
   message_set_clock(app.clock.program_clock);
 
@@ -329,6 +334,9 @@ int start_up(int argc, char **argv) {
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, 0);
   app.menu_open = app.settings.connect ? 0 : 1;
+  net_set_password(app.settings.password);
+  net_set_fake_conditions(app.settings.fake_lag, app.settings.fake_loss, 1);
+  if (app.settings.connect) net_connect(app.settings.connect);
 
   frame_clock_start(&app.clock, time_seconds(time_now()));
   hovl_log("Entering main loop\n");
@@ -338,6 +346,8 @@ int start_up(int argc, char **argv) {
 void stage(const char *text) { hovl_log("%s\n", text); }
 
 void shut_down() {
+  if (net_connected()) net_disconnect();
+  net_client_shutdown();
   race_free_bikes();
   free_track();
   stage("Freeing memory (1)");

@@ -46,14 +46,8 @@
 #include <cstdint>
 
 #include "app/types.h"
+#include "bike/bike.h"  // PackedBikeState: the protocol only carries its bytes
 #include "net/transport.h"
-
-// The bike's 39-byte quantised pose. Its layout and meaning belong to the bike
-// module; the protocol only carries the bytes.
-constexpr int packed_bike_state_size = 39;
-struct PackedBikeState {
-  uint8_t bytes[packed_bike_state_size];
-};
 
 constexpr int server_protocol_version = 6;
 constexpr int contact_protocol_value = 34;

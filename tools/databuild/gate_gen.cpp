@@ -1,0 +1,65 @@
+// Timing: the starting grid of 40 gates across the start area, checkpoints
+// every 40 ft or so from the end of the start funnel to the finish line, and
+// the two lap lists. Only about every fourth checkpoint bounds a robot line
+// segment; the others are marked so that segments are long enough to join.
+#include <cmath>
+
+#include "databuild.h"
+
+namespace {
+constexpr int start_positions = 40;
+constexpr float gate_pitch = 3.5f;     // ft between neighbouring start gates
+constexpr float checkpoint_step = 40.0f;
+constexpr int unmarked_every = 4;
+}  // namespace
+
+void build_gates(Track *track) {
+  const TrackDesign *d = track->design;
+  track->grid.clear();
+  const TrackSample *p = sample_at(track, track->start_s);
+  float centre_x = p->x, centre_z = p->z;
+  float angle = std::atan2(-p->tx, -p->tz);  // a bike faces (-sin a, -cos a)
+  for (int i = 0; i < start_positions; i++) {
+    // Gate 0 on the rider's left.
+    float lateral = (static_cast<float>(i) - 0.5f * (start_positions - 1)) * gate_pitch;
+    track->grid.push_back({centre_x - p->tz * lateral, centre_z + p->tx * lateral, angle, lateral});
+  }
+  track->checkpoints.clear();
+  float first = track->start_s + d->funnel_length + 10.0f;
+  int count = static_cast<int>(std::lround((track->length - first) / checkpoint_step));
+  float step = (track->length - first) / static_cast<float>(count);
+  for (int i = 0; i <= count; i++) {
+    float s = first + step * static_cast<float>(i);
+    const TrackSample *q = sample_at(track, s);
+    Checkpoint c{};
+    c.s = s;
+    c.x = q->x;
+    c.z = q->z;
+    c.y = track_height(track, q->x, q->z);
+    c.radius = q->half_width + 5.0f;
+    c.dx = q->tx;
+    c.dz = q->tz;
+    c.unmarked = i % unmarked_every == 0 || i == count;
+    // A segment that ends only a gate before the finish would be too short to join.
+    if (i == count - 1 && i % unmarked_every == 0) c.unmarked = 0;
+    track->checkpoints.push_back(c);
+  }
+}
+
+void write_gate_file(const Track *track, Archive *archive) {
+  Bytes out;
+  bytes_printf(&out, "startinggate:\n");
+  // y is relative to the ground, where the gates stand.
+  for (const GridPosition &g : track->grid) bytes_printf(&out, "[%f %f %f] %f\n", g.x, 0.0f, g.z, g.angle);
+  bytes_printf(&out, "checkpoints:\n");
+  for (const Checkpoint &c : track->checkpoints)
+    bytes_printf(&out, "%f [%f %f %f] [%f %f %f]\n", c.radius, c.x, c.y, c.z, c.dx, 0.0f, c.dz);
+  // Both laps run through every checkpoint: the start area lies before the first.
+  for (int list = 0; list < 2; list++) {
+    bytes_printf(&out, list == 0 ? "firstlap:\n" : "normallap:\n");
+    for (size_t i = 0; i < track->checkpoints.size(); i++)
+      bytes_printf(&out, "%d ", static_cast<int>(i) + (track->checkpoints[i].unmarked ? 0 : 100000));
+    bytes_printf(&out, "\n");
+  }
+  archive_add(archive, std::string(track->design->dir) + "/timing_gates", std::move(out));
+}

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// The builder's own records stay out of the game's names.
+namespace databuild {
+
 // ---- Byte buffers and the archive (saf_writer.cpp) ----
 
 struct Bytes {
@@ -162,3 +165,5 @@ void write_series_files(Archive *archive);
 
 // png_gen.cpp: the top-down picture of a track; 1 on success.
 int write_track_picture(const Track *track, const char *path);
+
+}  // namespace databuild

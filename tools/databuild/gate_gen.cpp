@@ -6,6 +6,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 constexpr int start_positions = 40;
 constexpr float gate_pitch = 3.5f;     // ft between neighbouring start gates
@@ -63,3 +65,5 @@ void write_gate_file(const Track *track, Archive *archive) {
   }
   archive_add(archive, std::string(track->design->dir) + "/timing_gates", std::move(out));
 }
+
+}  // namespace databuild

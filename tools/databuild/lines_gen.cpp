@@ -16,6 +16,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 constexpr float g = 32.0f;
@@ -340,3 +342,5 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
     archive_add(archive, std::string(track->design->dir) + "/" + skill.file, std::move(out));
   }
 }
+
+}  // namespace databuild

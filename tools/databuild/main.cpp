@@ -7,6 +7,8 @@
 
 #include "databuild.h"
 
+using namespace databuild;
+
 namespace {
 // The whole data set must stay small enough to ship with the program.
 constexpr size_t max_archive_bytes = 64u << 20;

@@ -18,6 +18,8 @@
 #include "app/random.h"
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 constexpr float marker_spacing = 30.0f;
@@ -228,3 +230,5 @@ void write_object_files(const Track *track, Archive *archive) {
   write_flaggers(track, archive);
   write_cameras(track, archive);
 }
+
+}  // namespace databuild

@@ -10,6 +10,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 struct Picture {
@@ -94,3 +96,5 @@ int write_track_picture(const Track *track, const char *path) {
   png_destroy_write_struct(&png, &info);
   return fclose(f) == 0;
 }
+
+}  // namespace databuild

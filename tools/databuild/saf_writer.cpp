@@ -6,6 +6,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 void bytes_append(Bytes *out, const void *data, size_t count) {
   const unsigned char *p = static_cast<const unsigned char *>(data);
   out->data.insert(out->data.end(), p, p + count);
@@ -65,3 +67,5 @@ int write_file_atomic(const char *path, const Bytes &bytes) {
   }
   return 1;
 }
+
+}  // namespace databuild

@@ -2,6 +2,8 @@
 // moto points added up within a round and the round decided by them.
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 // Places 1 to 20 score; the rest of the 40 places score nothing.
@@ -35,3 +37,5 @@ void write_series_files(Archive *archive) {
     }
   archive_add(archive, "torvane.series", std::move(out));
 }
+
+}  // namespace databuild

@@ -7,6 +7,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 struct Sphere {
@@ -122,3 +124,5 @@ void write_shape_files(Archive *archive) {
   };
   add_shape(archive, "tuffblock.shp", block, 2);
 }
+
+}  // namespace databuild

@@ -5,6 +5,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 struct TileSpec {
@@ -65,3 +67,5 @@ void write_tile_files(const Track *track, Archive *archive) {
   bytes_append(&map, track->tilemap.data(), track->tilemap.size());
   archive_add(archive, dir + "/tilemap", std::move(map));
 }
+
+}  // namespace databuild

@@ -6,6 +6,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 // Rabbit Hill: a valley field with a hill in the middle. The start funnels
@@ -61,3 +63,5 @@ const TrackDesign designs[] = {
 
 int track_design_count() { return static_cast<int>(std::size(designs)); }
 const TrackDesign *track_design(int index) { return &designs[index]; }
+
+}  // namespace databuild

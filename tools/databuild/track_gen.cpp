@@ -7,6 +7,8 @@
 
 #include "databuild.h"
 
+namespace databuild {
+
 namespace {
 
 constexpr float pi = 3.14159265358979f;
@@ -417,3 +419,5 @@ void write_terrain_files(const Track *track, Archive *archive) {
   bytes_printf(&desc, "%s\n", track->design->display_name);
   archive_add(archive, dir + "/desc", std::move(desc));
 }
+
+}  // namespace databuild

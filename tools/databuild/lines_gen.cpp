@@ -275,12 +275,14 @@ struct LineRecord {
 
 int to_tics(float seconds) { return static_cast<int>(std::lround(seconds * 128.0f)); }
 
-// The line of one segment between two gate passes, sampled every 0.25 s.
-LineRecord cut_line(const std::vector<PathPoint> &p, float from, float to, float after, float phase) {
+// The line of one segment between two gate passes. The ride is sampled
+// every 0.25 s from the start, so consecutive lines of one ride join with
+// the same spacing as the points within them.
+LineRecord cut_line(const std::vector<PathPoint> &p, float from, float to, float after) {
   LineRecord line;
   float t0 = from < 0.0f ? 0.0f : time_at_progress(p, from);
   float t1 = time_at_progress(p, to), t2 = time_at_progress(p, after);
-  for (float t = t0 + phase; t < t1; t += 0.25f) line.points.push_back(point_at_time(p, t));
+  for (float t = std::ceil(t0 * 4.0f) * 0.25f; t < t1; t += 0.25f) line.points.push_back(point_at_time(p, t));
   line.time1 = to_tics(t1 - t0);
   line.time2 = to_tics(t2 - t0);
   return line;
@@ -318,7 +320,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
         if (std::fabs(lane_fraction[l] - fraction) < std::fabs(lane_fraction[lane] - fraction)) lane = l;
       build_path(track, grid, lane, end, &path);
       ride_path(track, skill, &path);
-      rows[0].push_back(cut_line(path, -1.0f, ends[0], ends[1], 0.0f));
+      rows[0].push_back(cut_line(path, -1.0f, ends[0], ends[1]));
       // The lanes themselves from the gate nearest the middle of each.
       bool representative = true;
       for (size_t other = 0; other < g; other++) {
@@ -329,7 +331,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
         if (lane2 == lane) representative = false;
       }
       if (!representative) continue;
-      for (size_t r = 1; r < segments; r++) rows[r].push_back(cut_line(path, ends[r - 1], ends[r], ends[r + 1], 0.125f));
+      for (size_t r = 1; r < segments; r++) rows[r].push_back(cut_line(path, ends[r - 1], ends[r], ends[r + 1]));
       if (lane == lanes / 2)
         estimate->lap_seconds[level] = time_at_progress(path, 2.0f * track->length) - time_at_progress(path, track->length);
     }

@@ -163,7 +163,9 @@ void write_shape_files(Archive *archive);
 // series_gen.cpp
 void write_series_files(Archive *archive);
 
-// png_gen.cpp: the top-down picture of a track; 1 on success.
+// png_gen.cpp: the HUD's map, and the top-down picture of a track for
+// people (1 on success).
+void write_map_image(const Track *track, Archive *archive);
 int write_track_picture(const Track *track, const char *path);
 
 }  // namespace databuild

@@ -39,6 +39,7 @@ int main(int argc, char **argv) {
     write_tile_files(&track, &archive);
     write_gate_file(&track, &archive);
     write_object_files(&track, &archive);
+    write_map_image(&track, &archive);
     LapEstimate estimate{};
     write_line_files(&track, &archive, &estimate);
     printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, lap estimate %.1f s expert, %.1f s amateur, %.1f s novice\n",

@@ -1,4 +1,5 @@
-// The top-down picture of a track, for people: the ground shaded by its
+// Pictures: the HUD's map of a track ("map.png"), and the top-down picture
+// of a track for people: the ground shaded by its
 // slopes and tinted by height, the tiles' colours, the racing line, the
 // checkpoints (white where robot line segments end, yellow elsewhere), the
 // take-off lips (orange) and the starting grid (blue).
@@ -6,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "databuild.h"
 
@@ -34,6 +34,33 @@ void segment(Picture *p, float x0, float z0, float x1, float z1, const unsigned 
     float t = static_cast<float>(k) / static_cast<float>(steps);
     plot(p, x0 + (x1 - x0) * t, z0 + (z1 - z0) * t, colour);
   }
+}
+
+void append_png(png_structp png, png_bytep data, png_size_t length) {
+  bytes_append(static_cast<Bytes *>(png_get_io_ptr(png)), data, length);
+}
+
+void flush_png(png_structp) {}
+
+// An 8-bit RGB or RGBA image as PNG bytes; no time or text chunks, so the
+// same pixels always give the same bytes.
+int encode_png(const unsigned char *pixels, int width, int height, int channels, Bytes *out) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return 0;
+  }
+  png_set_write_fn(png, out, append_png, flush_png);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int j = 0; j < height; j++)
+    png_write_row(png, const_cast<png_bytep>(pixels + static_cast<size_t>(j) * width * channels));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return 1;
 }
 
 }  // namespace
@@ -74,27 +101,31 @@ int write_track_picture(const Track *track, const char *path) {
     plot(&pic, g.x, g.z + 1.0f, blue);
   }
 
-  FILE *f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "Can't write %s\n", path);
-    return 0;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    fprintf(stderr, "Can't write %s\n", path);
-    return 0;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(pic.size), static_cast<png_uint_32>(pic.size), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int j = 0; j < pic.size; j++) png_write_row(png, &pic.rgb[static_cast<size_t>(j) * pic.size * 3]);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return fclose(f) == 0;
+  Bytes png;
+  if (!encode_png(pic.rgb.data(), pic.size, pic.size, 3, &png)) return 0;
+  return write_file_atomic(path, png);
+}
+
+void write_map_image(const Track *track, Archive *archive) {
+  // The HUD's map: the whole terrain seen from above, x to the right and z
+  // down; the track surface light and its edges dark, the rest clear.
+  constexpr int size = 256;
+  constexpr int step = (track_verts - 1) / size;
+  std::vector<unsigned char> rgba(static_cast<size_t>(size) * size * 4, 0);
+  for (int j = 0; j < size; j++)
+    for (int i = 0; i < size; i++) {
+      size_t v = static_cast<size_t>(i * step + step / 2) + static_cast<size_t>(j * step + step / 2) * track_verts;
+      float edge = track->edge[v];
+      unsigned char *px = &rgba[(static_cast<size_t>(i) + static_cast<size_t>(j) * size) * 4];
+      if (edge <= 0.0f) {
+        px[0] = 236, px[1] = 226, px[2] = 204, px[3] = 210;
+      } else if (edge <= 3.0f) {
+        px[0] = 40, px[1] = 32, px[2] = 24, px[3] = 220;
+      }
+    }
+  Bytes png;
+  if (encode_png(rgba.data(), size, size, 4, &png))
+    archive_add(archive, std::string(track->design->dir) + "/map.png", std::move(png));
 }
 
 }  // namespace databuild

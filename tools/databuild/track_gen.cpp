@@ -229,7 +229,8 @@ void build_centreline(const TrackDesign *d, Track *track) {
     float x = static_cast<float>(i) * track->step - track->start_s;
     if (x < -track->length * 0.5f) x += track->length;
     float wide = 0.0f;
-    if (x >= -80.0f && x < -50.0f) wide = smoothstep((x + 80.0f) / 30.0f);
+    // Widening slower than the edge can turn keeps the back of the area clean.
+    if (x >= -150.0f && x < -50.0f) wide = smoothstep((x + 150.0f) / 100.0f);
     else if (x >= -50.0f && x < 15.0f) wide = 1.0f;
     else if (x >= 15.0f && x < d->funnel_length) wide = 1.0f - smoothstep((x - 15.0f) / (d->funnel_length - 15.0f));
     p.half_width = std::max(p.half_width, p.half_width + (0.5f * d->start_width - p.half_width) * wide);

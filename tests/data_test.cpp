@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "app/alloc.h"
+#include "assets/file.h"
 #include "bike/shape.h"
 #include "test_util.h"
 #include "track/gates.h"
@@ -63,6 +66,20 @@ std::vector<Member> read_archive(const std::string &path) {
   return members;
 }
 
+// Scratch directories hold whole copies of the data set: removed at exit.
+std::vector<std::string> scratch_dirs;
+
+void remove_scratch_dirs() {
+  std::error_code ignored;
+  for (const std::string &dir : scratch_dirs) std::filesystem::remove_all(dir, ignored);
+}
+
+std::string scratch_dir(const char *tag) {
+  if (scratch_dirs.empty()) atexit(remove_scratch_dirs);
+  scratch_dirs.push_back(make_temp_dir(tag));
+  return scratch_dirs.back();
+}
+
 std::string builder() { return std::string(TORVANE_BIN_DIR) + "/torvane-databuild"; }
 
 int run_builder(const std::string &out) {
@@ -81,7 +98,7 @@ struct DataSet {
 const DataSet &data_set() {
   static DataSet set;
   if (!set.dir.empty()) return set;
-  set.dir = make_temp_dir("data");
+  set.dir = scratch_dir("data");
   set.members = read_archive(std::string(TORVANE_BIN_DIR) + "/torvane.saf");
   for (const Member &m : set.members) {
     set.by_name[m.name] = &m;
@@ -176,7 +193,7 @@ TEST(DataSet, ArchiveHoldsEveryTrackFileAndStaysSmall) {
 }
 
 TEST(DataSet, TwoBuildsAreByteIdentical) {
-  std::string dir = make_temp_dir("databuild");
+  std::string dir = scratch_dir("databuild");
   ASSERT_EQ(run_builder(dir + "/a.saf"), 0);
   ASSERT_EQ(run_builder(dir + "/b.saf"), 0);
   std::string a = read_text_file(dir + "/a.saf"), b = read_text_file(dir + "/b.saf");
@@ -331,6 +348,39 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
     }
   }
   free_track();
+}
+
+// The game's own way in: the archive found in a base directory, the tracks
+// listed from the file index, a track and the bike's shapes read from it.
+TEST(DataSet, GameFindsEverythingInTheArchive) {
+  std::string home = scratch_dir("datahome"), base = scratch_dir("database");
+  write_text_file(base + "/torvane.saf", read_text_file(std::string(TORVANE_BIN_DIR) + "/torvane.saf"));
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  setenv("QX_HOME", base.c_str(), 1);
+  file_layer_reset_for_tests();
+  track_set_root("@");
+  ASSERT_EQ(scan_tracks(), static_cast<int>(data_set().tracks.size()));
+  EXPECT_STREQ(track_display_name("rabbithill"), "Rabbit Hill");
+  EXPECT_STREQ(track_display_name("quarrybend"), "Quarry Bend");
+  ASSERT_EQ(load_track("rabbithill"), 1);
+  uint8_t from_archive[20];
+  memcpy(from_archive, track_hash(), 20);
+  EXPECT_EQ(timing_gates()->grid_count, 40);
+  // The same files unpacked give the same track hash.
+  load("rabbithill");
+  EXPECT_EQ(memcmp(from_archive, track_hash(), 20), 0);
+  free_track();
+  const CollisionShape *frame = load_shape("@generic_frame.shp");
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->sphere_count, 5);
+  char *series = file_to_string("@torvane.series");
+  ASSERT_NE(series, nullptr);
+  EXPECT_EQ(std::string(series), member("torvane.series"));
+  tracked_free(series);
+  free_shapes();
+  unsetenv("QX_HOME");
+  unsetenv("XDG_DATA_HOME");
+  file_layer_reset_for_tests();
 }
 
 TEST(DataSet, ShapesLoadAndFitTheBike) {

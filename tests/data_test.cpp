@@ -102,7 +102,11 @@ const DataSet &data_set() {
   set.members = read_archive(std::string(TORVANE_BIN_DIR) + "/torvane.saf");
   for (const Member &m : set.members) {
     set.by_name[m.name] = &m;
-    write_text_file(set.dir + "/" + m.name, m.data);
+    std::filesystem::path path = set.dir + "/" + m.name;
+    std::filesystem::create_directories(path.parent_path());
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f || fwrite(m.data.data(), 1, m.data.size(), f) != m.data.size()) ADD_FAILURE() << "can't unpack " << m.name;
+    if (f) fclose(f);
     size_t slash = m.name.rfind('/');
     if (slash != std::string::npos && m.name.substr(slash) == "/terrain.hf") set.tracks.push_back(m.name.substr(0, slash));
   }

@@ -83,14 +83,13 @@ struct TrackSample {
   float curvature;    // 1/ft, positive turning right
   float half_width;
   float base;         // graded ground height under the centreline
-  float feature;      // jump, whoop and berm-free profile height above base
+  float feature;      // height of the jumps and whoops above base
   float bank;         // height of the berm at the outside edge
 };
 
 struct Jump {
   float lip_s;      // take-off lip
   float target_s;   // where a good landing touches down
-  float takeoff_speed;  // ft/s along the ground, from the flight check
   int is_double;
   float face_s;     // where the take-off face starts
   float end_s;      // end of the landing ramp

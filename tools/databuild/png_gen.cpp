@@ -1,8 +1,8 @@
 // Pictures: the HUD's map of a track ("map.png"), and the top-down picture
-// of a track for people: the ground shaded by its
-// slopes and tinted by height, the tiles' colours, the racing line, the
-// checkpoints (white where robot line segments end, yellow elsewhere), the
-// take-off lips (orange) and the starting grid (blue).
+// of a track for people: the ground shaded by its slopes and tinted by
+// height, the tiles' colours, the racing line (red), the checkpoints (white
+// where robot line segments end, yellow elsewhere), the take-off lips
+// (orange) and the starting grid (blue).
 #include <png.h>
 
 #include <algorithm>
@@ -90,11 +90,12 @@ int write_track_picture(const Track *track, const char *path) {
   for (const Checkpoint &c : track->checkpoints)
     segment(&pic, c.x + c.dz * c.radius, c.z - c.dx * c.radius, c.x - c.dz * c.radius, c.z + c.dx * c.radius,
             c.unmarked ? white : yellow);
-  for (const Jump &jump : track->jumps) {
-    const TrackSample *s = sample_at(track, jump.lip_s);
-    segment(&pic, s->x + s->tz * s->half_width, s->z - s->tx * s->half_width, s->x - s->tz * s->half_width,
-            s->z + s->tx * s->half_width, orange);
-  }
+  for (const Jump &jump : track->jumps)
+    for (float back = 0.0f; back < 3.0f; back += 1.0f) {
+      const TrackSample *s = sample_at(track, jump.lip_s - back);
+      segment(&pic, s->x + s->tz * s->half_width, s->z - s->tx * s->half_width, s->x - s->tz * s->half_width,
+              s->z + s->tx * s->half_width, orange);
+    }
   for (const GridPosition &g : track->grid) {
     plot(&pic, g.x, g.z, blue);
     plot(&pic, g.x + 1.0f, g.z, blue);

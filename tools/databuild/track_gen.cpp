@@ -131,7 +131,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
     switch (f.kind) {
       case feature_tabletop: {
         float top = f.length;
-        if (jumps) jumps->push_back({fs + face, fs + face + top + 0.25f * landing, 0.0f, 0, fs, fs + face + top + landing});
+        if (jumps) jumps->push_back({fs + face, fs + face + top + 0.25f * landing, 0, fs, fs + face + top + landing});
         if (x < 0.0f || x > face + top + landing) break;
         if (x < face) h += H * std::pow(x / face, 1.5f);
         else if (x < face + top) h += H;
@@ -141,7 +141,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
       case feature_double: {
         float gap = f.length;
         float peak = face + back + gap + back;
-        if (jumps) jumps->push_back({fs + face, fs + peak + 0.25f * landing, 0.0f, 1, fs, fs + peak + landing});
+        if (jumps) jumps->push_back({fs + face, fs + peak + 0.25f * landing, 1, fs, fs + peak + landing});
         if (x < 0.0f || x > peak + landing) break;
         if (x < face) h += H * std::pow(x / face, 1.5f);
         else if (x < face + back) h += H * (1.0f - smoothstep((x - face) / back));
@@ -154,7 +154,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
         // Take-off, a gap, and a landing on a higher plateau that rolls down later.
         float high = 1.6f * H, up = 2.0f * high, plateau = static_cast<float>(f.count);
         float land_at = face + back + f.length + up;
-        if (jumps) jumps->push_back({fs + face, fs + land_at + 6.0f, 0.0f, 1, fs, fs + land_at + plateau});
+        if (jumps) jumps->push_back({fs + face, fs + land_at + 6.0f, 1, fs, fs + land_at + plateau});
         float total = land_at + plateau + 4.5f * high;
         if (x < 0.0f || x > total) break;
         if (x < face) h += H * std::pow(x / face, 1.5f);

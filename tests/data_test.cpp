@@ -108,16 +108,27 @@ const DataSet &data_set() {
     if (!f || fwrite(m.data.data(), 1, m.data.size(), f) != m.data.size()) ADD_FAILURE() << "can't unpack " << m.name;
     if (f) fclose(f);
     size_t slash = m.name.rfind('/');
-    if (slash != std::string::npos && m.name.substr(slash) == "/terrain.hf") set.tracks.push_back(m.name.substr(0, slash));
+    if (slash == std::string::npos) continue;
+    std::string file = m.name.substr(slash);
+    if (file == "/terrain.hf" || file == "/terrain.hf.gz") set.tracks.push_back(m.name.substr(0, slash));
   }
   return set;
 }
 
-const std::string &member(const char *name) {
-  static const std::string none;
-  const DataSet &set = data_set();
-  auto it = set.by_name.find(name);
-  return it == set.by_name.end() ? none : it->second->data;
+// A data file as the game reads it: a compressed member comes out plain.
+std::string data_file(const std::string &name) {
+  DataFile *file = dfile_open((data_set().dir + "/" + name).c_str(), "rb");
+  std::string text;
+  if (!file) return text;
+  char buffer[65536];
+  int got;
+  while ((got = dfile_read(file, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+  dfile_close(file);
+  return text;
+}
+
+bool has_file(const std::string &name) {
+  return data_set().by_name.count(name) || data_set().by_name.count(name + ".gz");
 }
 
 void load(const std::string &track) {
@@ -180,18 +191,18 @@ TEST(DataSet, ArchiveHoldsEveryTrackFileAndStaysSmall) {
   EXPECT_LT(bytes.size(), 64u << 20);
   EXPECT_EQ(set.by_name.size(), set.members.size()) << "a member name appears twice";
   ASSERT_GE(set.tracks.size(), 2u);
-  EXPECT_TRUE(set.by_name.count("rabbithill/terrain.hf"));
+  EXPECT_TRUE(has_file("rabbithill/terrain.hf"));
   static const char *const files[] = {"desc",    "terrain.hf", "shadingx2.ppm", "tileinfo", "tilemap",
                                       "timing_gates", "lighting", "billboards", "statues", "decals",
                                       "flaggers", "cameras", "lines_novice", "lines_amateur", "lines_expert"};
   for (const std::string &track : set.tracks)
-    for (const char *file : files) EXPECT_TRUE(set.by_name.count(track + "/" + file)) << track << "/" << file;
+    for (const char *file : files) EXPECT_TRUE(has_file(track + "/" + file)) << track << "/" << file;
   static const char *const shapes[] = {"generic_frame.shp", "generic_fork_upper.shp", "generic_fork_lower.shp",
                                        "generic_swingarm.shp", "generic_rider.shp", "front_wheel.shp",
                                        "rear_wheel.shp", "startgate.shp"};
-  for (const char *shape : shapes) EXPECT_TRUE(set.by_name.count(shape)) << shape;
+  for (const char *shape : shapes) EXPECT_TRUE(has_file(shape)) << shape;
   // The shading must match the height field's vertex count.
-  const std::string &ppm = member("rabbithill/shadingx2.ppm");
+  std::string ppm = data_file("rabbithill/shadingx2.ppm");
   EXPECT_EQ(ppm.compare(0, 17, "P6\n1025 1025\n255\n"), 0);
   EXPECT_EQ(ppm.size(), std::string("P6\n1025 1025\n255\n").size() + 1025u * 1025u * 3u);
 }
@@ -293,7 +304,7 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
     const TimingGates *gates = timing_gates();
     for (const char *file : line_files) {
       SCOPED_TRACE(track + "/" + file);
-      std::vector<std::vector<Line>> slots = read_lines(member((track + "/" + file).c_str()));
+      std::vector<std::vector<Line>> slots = read_lines(data_file(track + "/" + file));
       ASSERT_EQ(static_cast<int>(slots.size()), gates->first_lap_unmarked + gates->normal_lap_unmarked);
       EXPECT_EQ(slots[0].size(), 40u);
       for (const std::vector<Line> &slot : slots) {
@@ -379,7 +390,7 @@ TEST(DataSet, GameFindsEverythingInTheArchive) {
   EXPECT_EQ(frame->sphere_count, 5);
   char *series = file_to_string("@torvane.series");
   ASSERT_NE(series, nullptr);
-  EXPECT_EQ(std::string(series), member("torvane.series"));
+  EXPECT_EQ(std::string(series), data_file("torvane.series"));
   tracked_free(series);
   free_shapes();
   unsetenv("QX_HOME");
@@ -408,7 +419,7 @@ TEST(DataSet, ShapesLoadAndFitTheBike) {
 
 // The series file names only shipped tracks and has the counts its reader needs.
 TEST(DataSet, SeriesRunsOverShippedTracks) {
-  const std::string &text = member("torvane.series");
+  std::string text = data_file("torvane.series");
   ASSERT_FALSE(text.empty());
   const char *p = text.c_str();
   char title[1024], skill[64];
@@ -433,7 +444,7 @@ TEST(DataSet, SeriesRunsOverShippedTracks) {
     int minutes, laps;
     ASSERT_EQ(sscanf(p, " \"%1023[^\"]\" %255s %d %d %n", event, track, &minutes, &laps, &used), 4);
     p += used;
-    EXPECT_TRUE(data_set().by_name.count(std::string(track) + "/terrain.hf")) << track;
+    EXPECT_TRUE(has_file(std::string(track) + "/terrain.hf")) << track;
     EXPECT_GT(laps, 0);
     int points[80];
     for (int &v : points) {

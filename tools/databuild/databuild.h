@@ -26,6 +26,8 @@ struct Archive {
 };
 
 void archive_add(Archive *archive, const std::string &name, Bytes bytes);
+// Adds the member gzip-compressed as name + ".gz".
+void archive_add_compressed(Archive *archive, const std::string &name, const Bytes &bytes);
 // The whole archive image: header lines, "-", member data back to back.
 Bytes archive_image(const Archive *archive);
 // Writes through a temporary file renamed into place; 1 on success.

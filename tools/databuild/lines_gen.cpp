@@ -341,7 +341,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
       bytes_printf(&out, "%d\n", static_cast<int>(row.size()));
       for (const LineRecord &line : row) write_record(&out, line);
     }
-    archive_add(archive, std::string(track->design->dir) + "/" + skill.file, std::move(out));
+    archive_add_compressed(archive, std::string(track->design->dir) + "/" + skill.file, out);
   }
 }
 

@@ -1,5 +1,9 @@
 // The main data archive (".saf"): a text header of "<size> <name>\n" lines
-// ended by "-\n", then the member data back to back in header order.
+// ended by "-\n", then the member data back to back in header order. Large
+// members go in gzip-compressed under their name plus ".gz", which the
+// game's file layer reads as the plain file.
+#include <zlib.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +44,30 @@ void archive_add(Archive *archive, const std::string &name, Bytes bytes) {
     }
   archive->names.push_back(name);
   archive->members.push_back(std::move(bytes));
+}
+
+void archive_add_compressed(Archive *archive, const std::string &name, const Bytes &bytes) {
+  // A gzip stream with no name and a zero time stamp: the same input always
+  // gives the same bytes.
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+    archive_add(archive, name, bytes);
+    return;
+  }
+  Bytes out;
+  out.data.resize(deflateBound(&z, static_cast<uLong>(bytes.data.size())) + 64);
+  z.next_in = const_cast<Bytef *>(bytes.data.data());
+  z.avail_in = static_cast<uInt>(bytes.data.size());
+  z.next_out = out.data.data();
+  z.avail_out = static_cast<uInt>(out.data.size());
+  int result = deflate(&z, Z_FINISH);
+  out.data.resize(z.total_out);
+  deflateEnd(&z);
+  if (result != Z_STREAM_END) {
+    archive_add(archive, name, bytes);
+    return;
+  }
+  archive_add(archive, name + ".gz", std::move(out));
 }
 
 Bytes archive_image(const Archive *archive) {

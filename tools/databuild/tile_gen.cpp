@@ -65,7 +65,7 @@ void write_tile_files(const Track *track, Archive *archive) {
   archive_add(archive, dir + "/tileinfo", std::move(info));
   Bytes map;
   bytes_append(&map, track->tilemap.data(), track->tilemap.size());
-  archive_add(archive, dir + "/tilemap", std::move(map));
+  archive_add_compressed(archive, dir + "/tilemap", map);
 }
 
 }  // namespace databuild

@@ -393,7 +393,7 @@ void write_terrain_files(const Track *track, Archive *archive) {
     unsigned char le[2] = {static_cast<unsigned char>(sample & 0xff), static_cast<unsigned char>(sample >> 8)};
     bytes_append(&hf, le, 2);
   }
-  archive_add(archive, dir + "/terrain.hf", std::move(hf));
+  archive_add_compressed(archive, dir + "/terrain.hf", hf);
 
   // Shading at half intensity, lit by the track's sun as the game reshades it.
   float sun_len = std::sqrt(sun_vector[0] * sun_vector[0] + sun_vector[1] * sun_vector[1] + sun_vector[2] * sun_vector[2]);
@@ -414,7 +414,7 @@ void write_terrain_files(const Track *track, Archive *archive) {
       }
     }
   bytes_append(&ppm, pixels.data(), pixels.size());
-  archive_add(archive, dir + "/shadingx2.ppm", std::move(ppm));
+  archive_add_compressed(archive, dir + "/shadingx2.ppm", ppm);
 
   Bytes desc;
   bytes_printf(&desc, "%s\n", track->design->display_name);

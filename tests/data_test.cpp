@@ -182,6 +182,36 @@ std::vector<std::vector<Line>> read_lines(const std::string &text) {
 
 const char *const line_files[] = {"lines_novice", "lines_amateur", "lines_expert"};
 
+// The centre of the circle through three points on the ground (a point far
+// out to the side when they are nearly in line), as the robots join lines.
+void reference_point(const LinePoint &a, const LinePoint &b, const LinePoint &c, float *x, float *z) {
+  float det = (b.z - a.z) * (c.x - b.x) / 2.0f + (c.z - b.z) * (a.x - b.x) / 2.0f;
+  if (std::fabs(det) < 1e-6f) {
+    *x = (a.x + b.x) / 2.0f + 1e6f * (b.z - a.z);
+    *z = (a.z + b.z) / 2.0f + 1e6f * (a.x - b.x);
+    return;
+  }
+  double ax = a.x, az = a.z, bx = b.x, bz = b.z, cx = c.x, cz = c.z;
+  double d = 2.0 * (ax * (bz - cz) + bx * (cz - az) + cx * (az - bz));
+  double a2 = ax * ax + az * az, b2 = bx * bx + bz * bz, c2 = cx * cx + cz * cz;
+  *x = static_cast<float>((a2 * (bz - cz) + b2 * (cz - az) + c2 * (az - bz)) / d);
+  *z = static_cast<float>((a2 * (cx - bx) + b2 * (ax - cx) + c2 * (bx - ax)) / d);
+}
+
+// Whether a robot may follow line a with line b in the next slot.
+bool lines_connect(const Line &a, const Line &b) {
+  size_t n = a.points.size();
+  if (n < 3 || b.points.size() < 2) return false;
+  const LinePoint &last = a.points[n - 1], &first = b.points[0], &second = b.points[1];
+  if (std::fabs(last.speed) > std::fabs(first.speed) + 15.0f) return false;
+  float rx, rz;
+  reference_point(a.points[n - 3], a.points[n - 2], last, &rx, &rz);
+  double d = std::hypot(static_cast<double>(last.x) - rx, static_cast<double>(last.z) - rz);
+  double e = std::hypot(static_cast<double>(first.x) - rx, static_cast<double>(first.z) - rz);
+  double f = std::hypot(static_cast<double>(second.x) - rx, static_cast<double>(second.z) - rz);
+  return std::fabs(e - d) <= 2.5 && std::fabs(f - e) <= 2.0;
+}
+
 }  // namespace
 
 TEST(DataSet, ArchiveHoldsEveryTrackFileAndStaysSmall) {
@@ -314,6 +344,17 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
           EXPECT_GE(line.points.size(), 3u);
           EXPECT_GT(line.time1, 0);
           EXPECT_GT(line.time2, line.time1);
+        }
+      }
+      // Every line can be followed by one of the next slot's lines; the
+      // last slot of a lap leads into the first of a normal lap.
+      int first_normal = gates->first_lap_unmarked;
+      for (size_t s = 0; s < slots.size(); s++) {
+        size_t next = s + 1 < slots.size() ? s + 1 : static_cast<size_t>(first_normal);
+        for (size_t l = 0; l < slots[s].size(); l++) {
+          bool joins = false;
+          for (const Line &line : slots[next]) joins = joins || lines_connect(slots[s][l], line);
+          EXPECT_TRUE(joins) << "line " << l << " of slot " << s << " leads nowhere";
         }
       }
       // Ride from the middle start gate, taking in each slot the line that

@@ -2,6 +2,7 @@
 // every 40 ft or so from the end of the start funnel to the finish line, and
 // the two lap lists. Only about every fourth checkpoint bounds a robot line
 // segment; the others are marked so that segments are long enough to join.
+#include <algorithm>
 #include <cmath>
 
 #include "databuild.h"
@@ -41,10 +42,27 @@ void build_gates(Track *track) {
     c.radius = q->half_width + 5.0f;
     c.dx = q->tx;
     c.dz = q->tz;
-    c.unmarked = i % unmarked_every == 0 || i == count;
-    // A segment that ends only a gate before the finish would be too short to join.
-    if (i == count - 1 && i % unmarked_every == 0) c.unmarked = 0;
     track->checkpoints.push_back(c);
+  }
+  // Segments end about every fourth checkpoint, at the one of three
+  // neighbours where the turn changes least: a robot joins the next line on
+  // the circle the last one ends on, which fails where a turn begins or ends.
+  track->checkpoints.front().unmarked = 1;
+  track->checkpoints.back().unmarked = 1;
+  for (int i = unmarked_every; i + 2 < count; i += unmarked_every) {
+    int best = i;
+    float best_change = 1e30f;
+    for (int k = i - 1; k <= i + 1; k++) {
+      float s = track->checkpoints[static_cast<size_t>(k)].s, change = 0.0f;
+      float here = sample_at(track, s)->curvature;
+      for (float ds = -50.0f; ds <= 25.0f; ds += 1.0f)
+        change = std::max(change, std::fabs(sample_at(track, s + ds)->curvature - here));
+      if (change < best_change) {
+        best_change = change;
+        best = k;
+      }
+    }
+    track->checkpoints[static_cast<size_t>(best)].unmarked = 1;
   }
 }
 

@@ -74,7 +74,9 @@ bool in_feature(const Track *track, int kind, float s, float *speed) {
 // lane by the end of the funnel, then around the loop for two more laps.
 void build_path(const Track *track, const GridPosition &grid, int lane, float end, std::vector<PathPoint> *path) {
   path->clear();
-  float merge_end = track->checkpoints[0].s - 20.0f;
+  // The merge is over well before the first checkpoint, so the first line
+  // ends running straight and the lane's next line carries on from it.
+  float merge_end = track->checkpoints[0].s - 90.0f;
   for (float progress = track->start_s; progress <= end; progress += track->step) {
     const TrackSample *p = sample_at(track, progress);
     float offset = lane_offset(p, lane);

@@ -341,6 +341,13 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
         ASSERT_FALSE(slot.empty());
         EXPECT_LE(slot.size(), 43u);  // more would be thinned away at load
         for (const Line &line : slot) {
+          // Riding, the frame stays a rider's height over the ground; flying
+          // (negative speed), it never goes through it.
+          for (const LinePoint &q : line.points) {
+            float above = q.y - terrain_height(track_terrain(), q.x, q.z);
+            if (q.speed >= 0.0f) EXPECT_NEAR(above, 1.85f, 0.3f);
+            else EXPECT_GT(above, 0.5f);
+          }
           EXPECT_GE(line.points.size(), 3u);
           EXPECT_GT(line.time1, 0);
           EXPECT_GT(line.time2, line.time1);

@@ -252,6 +252,7 @@ void lighting_read(DataFile *file) {
     char *value = keyword;
     while (*value && *value != ' ' && *value != '\t') value++;
     if (*value) *value++ = 0;
+    while (*value == ' ' || *value == '\t') value++;
     size_t length = strlen(value);
     while (length > 0 && track_scan::is_space(value[length - 1])) value[--length] = 0;
     size_t keyword_length = strlen(keyword);

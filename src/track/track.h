@@ -17,6 +17,9 @@ const char *track_display_name(const char *dir);
 // 1 on success; on failure there is no current track.
 int load_track(const char *dir);
 void free_track();
+// The race reset's track step: loads dir unless it is already the current
+// track, offline and without a forced reload. Returns 1 with the track loaded.
+int track_ensure_loaded(const char *dir, int online, int force_reload);
 void save_track_info();
 
 // The current track: its directory (null when none), terrain and the

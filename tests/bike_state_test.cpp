@@ -395,3 +395,27 @@ TEST_F(BikeFixture, ActiveBikeIsPulledTowardThePackedPose) {
   EXPECT_EQ(remote->controls.dab, 0);
   destroy_bike(remote);
 }
+
+// States arrive from the network and from demo files: any 39 bytes must give
+// a finite pose and in-range controls.
+TEST_F(BikeFixture, ArbitraryBytesUnpackToAFinitePose) {
+  std::mt19937 rng(11);
+  PackedBikeState p;
+  for (int trial = 0; trial < 200; trial++) {
+    for (uint8_t &b : p.bytes) b = static_cast<uint8_t>(rng());
+    if (trial & 1) bike_deactivate(bike);
+    else bike_activate(bike);
+    unpack_bike_state_moving(bike, p, p, p, static_cast<int>(rng() % 8) - 2, flat_square);
+    unpack_bike_state(bike, p, flat_square);
+    for (dBodyID b : bike->bodies) {
+      const dReal *pos = dBodyGetPosition(b), *q = dBodyGetQuaternion(b), *v = dBodyGetLinearVel(b);
+      for (int k = 0; k < 3; k++) EXPECT_TRUE(std::isfinite(pos[k]) && std::isfinite(v[k]));
+      EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1, 1e-9);
+    }
+    EXPECT_GE(bike->controls.gear, 0);
+    EXPECT_LE(bike->controls.gear, 4);
+    EXPECT_GE(bike->controls.throttle, 0);
+    EXPECT_LE(bike->controls.throttle, 1);
+    EXPECT_TRUE(std::isfinite(bike->engine_speed));
+  }
+}

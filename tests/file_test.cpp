@@ -150,9 +150,9 @@ TEST_F(FileLayer, BaseDirectoriesAndSearchOrder) {
 }
 
 TEST_F(FileLayer, BaseDirectoriesFromTheEnvironment) {
-  setenv("QX_HOME", (root + "//qx2///").c_str(), 1);
+  setenv("QX_HOME", (root + "//qx2\\\\sub///").c_str(), 1);
   file_layer_reset_for_tests();
-  EXPECT_EQ(data_directory(1), root + "/qx2/");
+  EXPECT_EQ(data_directory(1), root + "/qx2/sub/");
 
   // Without QX_HOME the program's own directory is the second base.
   unsetenv("QX_HOME");
@@ -177,7 +177,12 @@ TEST_F(FileLayer, IndexArchivesAndPriorities) {
   write_text_file(qx + "tracks/x/tileinfo", "loose tiles");
   // Before the index exists, archive members are not found.
   EXPECT_EQ(slurp("@tracks/x/terrain.hf"), "<none>");
+  static int ticks;
+  ticks = 0;
+  file_set_progress_tick([] { ticks++; });
   file_list();
+  file_set_progress_tick(nullptr);
+  EXPECT_EQ(ticks, 3 + 2);  // qx/, qx/tracks/, qx/tracks/x/ and two archives
   EXPECT_EQ(slurp("@Tracks/X/Terrain.HF"), "from archive");
   EXPECT_EQ(slurp("@tracks/x/tileinfo"), "loose tiles");  // a loose file beats a member
   EXPECT_EQ(slurp("@SHARED.TXT"), "from data.saf");      // the archive sorting first wins
@@ -571,6 +576,7 @@ TEST(DataFileScanf, MatchesTheCLibraryOnFixedCases) {
     std::string path = scan_file(dir, number++, text);
     for (const char *format : scan_formats) compare_scanf(path, text, format);
   }
+  EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 TEST(DataFileScanf, MatchesTheCLibraryOnGeneratedCases) {
@@ -596,6 +602,7 @@ TEST(DataFileScanf, MatchesTheCLibraryOnGeneratedCases) {
       if (HasFatalFailure()) return;
     }
   }
+  EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 TEST(DataFileScanf, WorksAcrossMembersAndCompressedData) {
@@ -625,6 +632,7 @@ TEST(DataFileScanf, WorksAcrossMembersAndCompressedData) {
   EXPECT_EQ(x + y + z, 60);
   dfile_close(file);
   file_layer_reset_for_tests();
+  EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ char *copy_string(const char *text) {
 
 // ---- base directories ------------------------------------------------------
 
-// Adds dir + "/" with runs of slashes collapsed.
+// Adds dir + "/" + tail with backslashes turned into slashes and runs of
+// slashes collapsed.
 void add_base_directory(const char *dir, const char *tail) {
   if (base_count >= max_base_directories) return;
   size_t dir_length = strlen(dir), tail_length = strlen(tail);
@@ -168,6 +169,10 @@ void add_base_directory(const char *dir, const char *tail) {
   memcpy(joined, dir, dir_length);
   joined[dir_length] = '/';
   memcpy(joined + dir_length + 1, tail, tail_length + 1);
+  // Paths written the Windows way still work; a backslash in a real Linux
+  // directory name is the price.
+  for (char *p = joined; *p; p++)
+    if (*p == '\\') *p = '/';
   char *out = static_cast<char *>(alloc_or_die(n));
   collapse_slashes(out, joined);
   base_dirs[base_count++] = out;

@@ -294,8 +294,9 @@ bool read_set(const unsigned char **format, bool *set) {
       set[fc] = true;
     }
   }
+  if (fc == 0) return false;  // no closing "]"
   *format = f;
-  return fc != 0;
+  return true;
 }
 
 Outcome scan_set(Scanner *s, const unsigned char **f, unsigned flags, int width, va_list *args, int *done) {
@@ -340,7 +341,7 @@ int dfile_vscanf(DataFile *file, const char *format, va_list args_in) {
   bool skip_space = false;
   Outcome outcome = next_directive;
 
-  while (*f && outcome == next_directive) {
+  while (outcome == next_directive && *f) {
     int fc = *f++;
     if (fc != '%') {
       // White space in the format is remembered and skipped lazily, before

@@ -9,7 +9,7 @@ namespace databuild {
 
 namespace {
 
-struct TileSpec {
+struct TileSurface {
   const char *name;
   const char *texture;
   float friction[4][2];    // coefficient at slip speed (ft/s)
@@ -20,7 +20,7 @@ struct TileSpec {
 
 // The first friction point is what robots lean on; the peak comes with a
 // little slip and falls off when the tyre spins or slides hard.
-const TileSpec tile_specs[tile_kind_count] = {
+const TileSurface tile_surfaces[tile_kind_count] = {
     {"grass", "@ground_grass.png", {{0.6f, 0.5f}, {0.72f, 3.0f}, {0.62f, 10.0f}, {0.5f, 25.0f}}, {9.0f, 25.0f},
      "texture=@roost.png count=3 size=0.3 r=96 g=104 b=62", 0.5f},
     {"dirt", "@ground_dirt.png", {{1.0f, 0.5f}, {1.2f, 3.0f}, {1.05f, 10.0f}, {0.9f, 25.0f}}, {5.0f, 15.0f},
@@ -33,7 +33,7 @@ const TileSpec tile_specs[tile_kind_count] = {
 
 }  // namespace
 
-float tile_grip(int tile) { return tile_specs[tile].friction[0][0]; }
+float tile_grip(int tile) { return tile_surfaces[tile].friction[0][0]; }
 
 void build_tilemap(Track *track) {
   track->tilemap.assign(static_cast<size_t>(track_tiles) * track_tiles, tile_grass);
@@ -55,7 +55,7 @@ void build_tilemap(Track *track) {
 
 void write_tile_files(const Track *track, Archive *archive) {
   Bytes info;
-  for (const TileSpec &t : tile_specs) {
+  for (const TileSurface &t : tile_surfaces) {
     bytes_printf(&info, "name %s\ntexture %s\n", t.name, t.texture);
     for (const auto &f : t.friction) bytes_printf(&info, "friction %g %g\n", f[0], f[1]);
     bytes_printf(&info, "roll_resist %g %g 1\nroost %s\nerode_depth %g\naddtile\n\n", t.roll[0], t.roll[1],

@@ -222,7 +222,7 @@ TEST(DataSet, ArchiveHoldsEveryTrackFileAndStaysSmall) {
   EXPECT_EQ(set.by_name.size(), set.members.size()) << "a member name appears twice";
   ASSERT_GE(set.tracks.size(), 2u);
   EXPECT_TRUE(has_file("rabbithill/terrain.hf"));
-  static const char *const files[] = {"desc",    "terrain.hf", "shadingx2.ppm", "tileinfo", "tilemap",
+  static const char *const files[] = {"desc",    "terrain.hf", "shadingx2.ppm", "shadows.pgm", "tileinfo", "tilemap",
                                       "timing_gates", "lighting", "billboards", "statues", "decals",
                                       "flaggers", "cameras", "lines_novice", "lines_amateur", "lines_expert"};
   for (const std::string &track : set.tracks)

@@ -133,7 +133,7 @@ const TrackSample *sample_at(const Track *track, float s);
 float track_height(const Track *track, float x, float z);
 
 // Lighting shared by the "lighting" file and the baked shading.
-constexpr float sun_vector[3] = {0.42f, 0.85f, 0.32f};
+constexpr float sun_vector[3] = {0.6f, 0.55f, 0.4f};  // afternoon, 37 degrees up
 constexpr float sun_color[3] = {0.78f, 0.75f, 0.68f};
 constexpr float ambient_color[3] = {0.42f, 0.44f, 0.48f};
 

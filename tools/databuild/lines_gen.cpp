@@ -335,7 +335,8 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
       if (!representative) continue;
       for (size_t r = 1; r < segments; r++) rows[r].push_back(cut_line(path, ends[r - 1], ends[r], ends[r + 1]));
       if (lane == lanes / 2)
-        estimate->lap_seconds[level] = time_at_progress(path, 2.0f * track->length) - time_at_progress(path, track->length);
+        estimate->lap_seconds[level] =
+            time_at_progress(path, 2.0f * track->length) - time_at_progress(path, track->length);
     }
     Bytes out;
     bytes_printf(&out, "ct03 %d\n", static_cast<int>(segments));

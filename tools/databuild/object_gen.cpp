@@ -149,7 +149,8 @@ void write_flaggers(const Track *track, Archive *archive) {
   const TrackSample *p = sample_at(track, track->start_s);
   const GridPosition &left = track->grid.front();
   float fx = p->tx, fz = p->tz, rx = -p->tz, rz = p->tx;
-  bytes_printf(&out, "[%f %f %f] [%f %f %f] %f %f %f", left.x - rx * 8.0f + fx * 6.0f, 3.0f, left.z - rz * 8.0f + fz * 6.0f,
+  bytes_printf(&out, "[%f %f %f] [%f %f %f] %f %f %f", left.x - rx * 8.0f + fx * 6.0f, 3.0f,
+               left.z - rz * 8.0f + fz * 6.0f,
                left.x - rx * 26.0f + fx * 6.0f, 3.0f, left.z - rz * 26.0f + fz * 6.0f, 3.0f, 6.0f, 4.0f);
   bytes_printf(&out, " @starter1.png @starter2.png @starter3.png @starter4.png @starter5.png\n");
   // The lap board beside the finish line.

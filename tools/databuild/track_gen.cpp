@@ -398,7 +398,8 @@ void write_terrain_files(const Track *track, Archive *archive) {
 
   // Shadows: a vertex is in shade where the ground rises above the line
   // from it toward the sun; the last half foot of clearance fades it in.
-  float sun_len = std::sqrt(sun_vector[0] * sun_vector[0] + sun_vector[1] * sun_vector[1] + sun_vector[2] * sun_vector[2]);
+  float sun_len =
+      std::sqrt(sun_vector[0] * sun_vector[0] + sun_vector[1] * sun_vector[1] + sun_vector[2] * sun_vector[2]);
   float L[3] = {sun_vector[0] / sun_len, sun_vector[1] / sun_len, sun_vector[2] / sun_len};
   float flat = std::hypot(L[0], L[2]);
   float rise = L[1] / flat;  // height gained per foot toward the sun

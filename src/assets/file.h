@@ -33,8 +33,10 @@ int dfile_read(DataFile *file, void *buffer, int count);
 // %f %e %g (and upper case), %s, %c, %[...], %n, %%, field widths, "*" and
 // the size prefixes hh h l ll L q (and z j t). It reads exactly as the C
 // library's fscanf does on the same text, including what a failed partial
-// match leaves consumed, and always with "." as the decimal point. Returns
-// the number of assignments, or -1 when the data ended before the first one.
+// match leaves consumed, and always with "." as the decimal point. Not
+// supported: positional "%1$d" (a matching failure) and wide characters
+// ("l" on c, s and [ is ignored). Returns the number of assignments, or -1
+// when the data ended before the first one.
 int dfile_scanf(DataFile *file, const char *format, ...);
 int dfile_vscanf(DataFile *file, const char *format, va_list args);
 // One "%d"; -2147483648 when none could be read.

@@ -10,8 +10,18 @@
 
 #include "assets/file.h"
 
+inline std::string &fuzz_dir_name() {
+  static std::string name;
+  return name;
+}
+
+inline void fuzz_remove_dir() {
+  std::string command = "rm -rf '" + fuzz_dir_name() + "'";
+  if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", fuzz_dir_name().c_str());
+}
+
 // A scratch directory used as QX_HOME (home points at a directory that is
-// never created), made once per process.
+// never created), made once per process and removed at exit.
 inline const std::string &fuzz_data_dir() {
   static std::string dir = [] {
     // tmpfs when there is one: the targets rewrite their files every run.
@@ -22,6 +32,8 @@ inline const std::string &fuzz_data_dir() {
     std::string d = made;
     setenv("QX_HOME", d.c_str(), 1);
     setenv("XDG_DATA_HOME", (d + "/no-home").c_str(), 1);
+    fuzz_dir_name() = d;
+    atexit(fuzz_remove_dir);
     return d;
   }();
   return dir;

@@ -42,7 +42,10 @@ const Skill skills[3] = {
 struct PathPoint {
   float x, z, progress;  // progress: centre-line distance from the finish line, counting laps
   float ground, step;    // ground height; horizontal distance from the previous point
-  float curvature, cap, speed, time, y;
+  float curvature;
+  float corner_speed;   // the grip's limit in the turn here, whatever the skill
+  float section_speed;  // the whoops' or rhythm section's limit, else 0
+  float cap, speed, time, y;
   int air;
 };
 
@@ -105,6 +108,25 @@ void build_path(const Track *track, const GridPosition &grid, int lane, float en
     float cross = (ux * vz - uz * vx) / (lu * lv);
     (*path)[i].curvature = std::asin(std::clamp(cross, -1.0f, 1.0f)) / (0.5f * (lu + lv));
   }
+  for (PathPoint &q : *path) {
+    q.corner_speed = 1e9f;  // no limit on the straight
+    float k = std::fabs(q.curvature);
+    if (k > 1e-4f) {
+      // Banked turn: the berm carries part of the load; robots lean on the
+      // first friction point of the surface, so that sets the grip.
+      const TrackSample *c = sample_at(track, q.progress);
+      float mu = 0.9f * tile_grip(tile_under(track, q.x, q.z));
+      float rx = -c->tz, rz = c->tx;
+      float h_right = track_height(track, q.x + rx, q.z + rz), h_left = track_height(track, q.x - rx, q.z - rz);
+      float bank = std::clamp((q.curvature > 0.0f ? h_left - h_right : h_right - h_left) * 0.5f, -0.2f, 0.4f);
+      float factor = std::min((mu + bank) / (1.0f - mu * bank), 1.5f);
+      q.corner_speed = std::sqrt(g * factor / k);
+    }
+    float limit;
+    q.section_speed = 0.0f;
+    if (in_feature(track, feature_whoops, q.progress, &limit) || in_feature(track, feature_rhythm, q.progress, &limit))
+      q.section_speed = limit;
+  }
 }
 
 // Where a bike leaving the ground at index lip with horizontal speed v comes
@@ -134,25 +156,9 @@ size_t index_at(const std::vector<PathPoint> &path, float progress) {
 void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *path) {
   std::vector<PathPoint> &p = *path;
   size_t n = p.size();
-  for (size_t i = 0; i < n; i++) {
-    PathPoint &q = p[i];
-    const TrackSample *c = sample_at(track, q.progress);
-    float cap = top_speed;
-    float k = std::fabs(q.curvature);
-    if (k > 1e-4f) {
-      // Banked turn: the berm carries part of the load; robots lean on the
-      // first friction point of the surface, so that sets the grip.
-      float mu = 0.9f * tile_grip(tile_under(track, q.x, q.z));
-      float rx = -c->tz, rz = c->tx;
-      float h_right = track_height(track, q.x + rx, q.z + rz), h_left = track_height(track, q.x - rx, q.z - rz);
-      float bank = std::clamp((q.curvature > 0.0f ? h_left - h_right : h_right - h_left) * 0.5f, -0.2f, 0.4f);
-      float factor = std::min((mu + bank) / (1.0f - mu * bank), 1.5f);
-      cap = std::min(cap, skill.speed * std::sqrt(g * factor / k));
-    }
-    float limit;
-    if (in_feature(track, feature_whoops, q.progress, &limit) || in_feature(track, feature_rhythm, q.progress, &limit))
-      cap = std::min(cap, limit * (0.85f + 0.15f * skill.speed));
-    q.cap = cap;
+  for (PathPoint &q : p) {
+    q.cap = std::min(top_speed, skill.speed * q.corner_speed);
+    if (q.section_speed > 0.0f) q.cap = std::min(q.cap, q.section_speed * (0.85f + 0.15f * skill.speed));
     q.air = 0;
   }
   // Jumps: the take-off speed is fixed by where the landing is; the flight
@@ -297,6 +303,15 @@ void write_record(Bytes *out, const LineRecord &line) {
     bytes_printf(out, "[%f %f %f] %f %f\n", q.x, q.y, q.z, q.speed, q.lean);
 }
 
+// The lane nearest to a start gate's place across the start.
+int lane_of(const Track *track, const GridPosition &grid) {
+  float fraction = grid.lateral / (0.5f * track->design->start_width) * lane_fraction[lanes - 1];
+  int lane = 0;
+  for (int l = 1; l < lanes; l++)
+    if (std::fabs(lane_fraction[l] - fraction) < std::fabs(lane_fraction[lane] - fraction)) lane = l;
+  return lane;
+}
+
 }  // namespace
 
 void write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
@@ -309,42 +324,35 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
   size_t per_lap = ends.size() / 3;
   size_t segments = 2 * per_lap;  // first lap, then the normal lap
   float end = ends[segments] + 60.0f;
-  for (int level = 0; level < 3; level++) {
-    const Skill &skill = skills[level];
-    std::vector<std::vector<LineRecord>> rows(segments);
-    std::vector<PathPoint> path;
-    for (size_t g = 0; g < track->grid.size(); g++) {
-      const GridPosition &grid = track->grid[g];
-      // The lane nearest to this gate's place across the start.
-      float fraction = grid.lateral / (0.5f * track->design->start_width) * lane_fraction[lanes - 1];
-      int lane = 0;
-      for (int l = 1; l < lanes; l++)
-        if (std::fabs(lane_fraction[l] - fraction) < std::fabs(lane_fraction[lane] - fraction)) lane = l;
-      build_path(track, grid, lane, end, &path);
-      ride_path(track, skill, &path);
-      rows[0].push_back(cut_line(path, -1.0f, ends[0], ends[1]));
-      // The lanes themselves from the gate nearest the middle of each.
-      bool representative = true;
-      for (size_t other = 0; other < g; other++) {
-        float f2 = track->grid[other].lateral / (0.5f * track->design->start_width) * lane_fraction[lanes - 1];
-        int lane2 = 0;
-        for (int l = 1; l < lanes; l++)
-          if (std::fabs(lane_fraction[l] - f2) < std::fabs(lane_fraction[lane2] - f2)) lane2 = l;
-        if (lane2 == lane) representative = false;
-      }
+  std::vector<std::vector<LineRecord>> rows[3];
+  for (auto &level_rows : rows) level_rows.resize(segments);
+  std::vector<PathPoint> path, ridden;
+  for (size_t g = 0; g < track->grid.size(); g++) {
+    int lane = lane_of(track, track->grid[g]);
+    // The lanes themselves come from the first gate that merges into each.
+    bool representative = true;
+    for (size_t other = 0; other < g; other++) representative = representative && lane_of(track, track->grid[other]) != lane;
+    build_path(track, track->grid[g], lane, end, &path);
+    for (int level = 0; level < 3; level++) {
+      ridden = path;
+      ride_path(track, skills[level], &ridden);
+      rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
       if (!representative) continue;
-      for (size_t r = 1; r < segments; r++) rows[r].push_back(cut_line(path, ends[r - 1], ends[r], ends[r + 1]));
+      for (size_t r = 1; r < segments; r++)
+        rows[level][r].push_back(cut_line(ridden, ends[r - 1], ends[r], ends[r + 1]));
       if (lane == lanes / 2)
         estimate->lap_seconds[level] =
-            time_at_progress(path, 2.0f * track->length) - time_at_progress(path, track->length);
+            time_at_progress(ridden, 2.0f * track->length) - time_at_progress(ridden, track->length);
     }
+  }
+  for (int level = 0; level < 3; level++) {
     Bytes out;
     bytes_printf(&out, "ct03 %d\n", static_cast<int>(segments));
-    for (const std::vector<LineRecord> &row : rows) {
+    for (const std::vector<LineRecord> &row : rows[level]) {
       bytes_printf(&out, "%d\n", static_cast<int>(row.size()));
       for (const LineRecord &line : row) write_record(&out, line);
     }
-    archive_add_compressed(archive, std::string(track->design->dir) + "/" + skill.file, out);
+    archive_add_compressed(archive, std::string(track->design->dir) + "/" + skills[level].file, out);
   }
 }
 

@@ -131,8 +131,8 @@ void history_take_pending(int slot) {
 
 // Entries normally arrive newest last. An older one (only the network sends
 // them out of order) is inserted in stamp order; the oldest entry makes room.
-// It counts as pending only when it lands among the entries the writer has
-// not taken yet, so a demo never holds a rider's entries out of order.
+// It counts as pending only when no entry the writer already took is newer,
+// so a demo never holds a rider's entries out of order.
 void add_state_to_history(int slot, const PackedBikeState &state, int tic) {
   HistoryRing *ring = ring_of(slot);
   if (!ring) {
@@ -156,7 +156,7 @@ void add_state_to_history(int slot, const PackedBikeState &state, int tic) {
   e.tic = tic;
   e.state = state;
   ring->head = new_head;
-  if (k < ring->pending || k == 0) ring->pending = ring->pending < history_length ? ring->pending + 1 : history_length;
+  if (k <= ring->pending) ring->pending = ring->pending < history_length ? ring->pending + 1 : history_length;
 }
 
 int history_bracket(int slot, int tic, int *older, int *newer) {

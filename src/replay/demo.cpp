@@ -1,5 +1,7 @@
 #include "replay/demo.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -237,9 +239,11 @@ void play_states(const Chunk &c) {
     if (rider >= reader.header.rider_count || tic < 0 || tic > max_demo_tic) continue;
     int slot = reader.header.riders[rider].slot;
     if (slot < 0) continue;
+    long long stamp = static_cast<long long>(tic) + reader.tic_offset;
+    if (stamp < 0 || stamp > INT32_MAX) continue;
     PackedBikeState state;
     memcpy(state.bytes, e + 5, packed_bike_state_size);
-    add_state_to_history(slot, state, tic + reader.tic_offset);
+    add_state_to_history(slot, state, static_cast<int>(stamp));
   }
 }
 
@@ -307,7 +311,8 @@ void read_ahead_chunks() {
     play_chunk(c, reader.offset);
     reader.previous_length = c.length;
     reader.offset += c.length + demo_chunk_header;
-    reader.file_tic = c.tic + reader.tic_offset;
+    long long file_tic = static_cast<long long>(c.tic) + reader.tic_offset;
+    reader.file_tic = file_tic > INT32_MAX ? INT32_MAX : file_tic < INT32_MIN ? INT32_MIN : static_cast<int>(file_tic);
     if (race.tic) now = *race.tic;  // the first states chunk may move the clock
   }
 }

@@ -165,8 +165,9 @@ TorusHit no_hit() {
   return hit;
 }
 
-// Step 4 of the contact: a downward normal is flattened or replaced by up.
-void clean_normal(float n[3]) {
+}  // namespace
+
+void clean_contact_normal(float n[3]) {
   if (n[1] < 0) {
     if (n[0] * n[0] + n[2] * n[2] >= 1.0f / 1024) {
       n[1] = 0;
@@ -185,6 +186,16 @@ void clean_normal(float n[3]) {
     n[2] = 0;
   }
 }
+
+TyreSoftness tyre_softness(float depth, float tube_radius) {
+  float f = tube_radius > 0 ? depth / tube_radius : 1;
+  if (!(f < 1)) f = 1;
+  if (!(f > 0)) f = 0;
+  float f3 = f * f * f;
+  return {24000 * f3 + 1000, 2300 * f3 + 200};
+}
+
+namespace {
 
 inline void vertex(const Terrain *t, int i, int j, float out[3]) {
   out[0] = static_cast<float>(i) * t->spacing;
@@ -364,7 +375,7 @@ int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
     wheel->depth = 0;
     return 0;
   }
-  clean_normal(best.normal);
+  clean_contact_normal(best.normal);
   memcpy(wheel->point, best.point, sizeof wheel->point);
   memcpy(wheel->normal, best.normal, sizeof wheel->normal);
   wheel->depth = best.depth;
@@ -378,9 +389,9 @@ int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
 
   float f = best.depth / r;
   if (!(f < 1)) f = 1;
-  float f3 = f * f * f;
+  TyreSoftness soft = tyre_softness(best.depth, r);
   double h = seconds_per_tic;
-  double k = 24000.0 * f3 + 1000, damping = 2300.0 * f3 + 200;
+  double k = soft.stiffness, damping = soft.damping;
 
   dContact contact;
   memset(&contact, 0, sizeof contact);
@@ -426,7 +437,7 @@ WheelQuery wheel_contact_query(const Terrain *t, const WheelContact *wheel) {
     out.normal[1] = 1;
     return out;
   }
-  clean_normal(hit.normal);
+  clean_contact_normal(hit.normal);
   out.touched = 1;
   memcpy(out.point, hit.point, sizeof out.point);
   memcpy(out.normal, hit.normal, sizeof out.normal);

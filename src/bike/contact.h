@@ -26,6 +26,17 @@ TorusHit torus_triangle(const float W[3], const float a[3], float R, float r, co
 // The point of the ring (centre W, axle a, radius R) nearest to p.
 void ring_point(const float W[3], const float a[3], float R, const float p[3], float out[3]);
 
+// The tyre's air spring at this depth: stiffness k (lbf/ft) and damping
+// (lbf s/ft), both growing with the cube of the squash (depth / tube radius).
+struct TyreSoftness {
+  float stiffness;
+  float damping;
+};
+TyreSoftness tyre_softness(float depth, float tube_radius);
+// A contact normal pointing downward (under an overhang of the mesh) is
+// flattened to horizontal, or replaced by straight up; then normalised.
+void clean_contact_normal(float normal[3]);
+
 // Tests the wheel against the terrain: fills the record and, when it touches,
 // adds one contact joint to the world's contact group and the rolling
 // resistance to the wheel body. Returns 1 when touching.

@@ -500,3 +500,42 @@ TEST(Ride, RampJumpLandsUpright) {
     scene_end(&s);
   }
 }
+
+// The dabbing code may override the brakes for one tic: the drivetrain sees
+// the override, the rider's own inputs come back afterwards. An inactive bike
+// only moves its free feet.
+namespace {
+int feet_calls = 0, dab_calls = 0;
+void dab_hook(BikeState *bike, const PhysicsTic &) {
+  dab_calls++;
+  bike->controls.front_brake = 1;
+  bike->controls.rear_brake = 1;
+}
+void feet_hook(BikeState *, const PhysicsTic &) { feet_calls++; }
+}  // namespace
+
+TEST(PhysicsStep, HooksRunInOrderAndInputsAreRestored) {
+  RideScene s;
+  scene_start(&s, make_flat_terrain(4, 2), "crf250(2018)", 16.3f, 16.6f, false);
+  bike_set_front_brake(s.bike, 0.25f);
+  bike_set_rear_brake(s.bike, 0);
+  CrashHooks hooks{};
+  hooks.auto_dab_and_back_up = dab_hook;
+  hooks.feet_step = feet_hook;
+  set_crash_hooks(hooks);
+  s.bike->aid_flags = 0;
+  scene_tic(&s);
+  EXPECT_EQ(dab_calls, 1);
+  EXPECT_EQ(feet_calls, 1);
+  EXPECT_FLOAT_EQ(dJointGetHingeParam(s.bike->joints[joint_front_axle], dParamFMax), s.bike->front_brake_torque);
+  EXPECT_FLOAT_EQ(dJointGetHingeParam(s.bike->joints[joint_rear_axle], dParamFMax), s.bike->rear_brake_torque);
+  EXPECT_FLOAT_EQ(s.bike->controls.front_brake, 0.25f);
+  EXPECT_EQ(s.bike->controls.rear_brake, 0);
+
+  bike_deactivate(s.bike);
+  scene_tic(&s);
+  EXPECT_EQ(dab_calls, 1);
+  EXPECT_EQ(feet_calls, 2);
+  set_crash_hooks(CrashHooks{});
+  scene_end(&s);
+}

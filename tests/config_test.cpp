@@ -74,7 +74,7 @@ void bump(Choice &c) { c.selected = (c.selected + 1) % c.count; }
 // from the default one on every line.
 void change_everything() {
   GameSettings &g = game_settings();
-  BikeSetup &s = bike_setup();
+  SetupSettings &s = setup_settings();
   g.xres = 1024;
   g.yres = 768;
   g.draw_fps = 1;
@@ -162,8 +162,8 @@ TEST_F(Config, RoundTripRestoresEverySetting) {
   ASSERT_EQ(read_config(path.c_str()), 1);
   EXPECT_EQ(written(), changed_text);
 
-  EXPECT_STREQ(choice_text(&bike_setup().bike), "kx250f(2013)");
-  EXPECT_EQ(bike_setup().wheel_texture.text, std::string(max_text_length, 'w'));
+  EXPECT_STREQ(choice_text(&setup_settings().bike), "kx250f(2013)");
+  EXPECT_EQ(setup_settings().wheel_texture.text, std::string(max_text_length, 'w'));
   EXPECT_STREQ(choice_text(&game_settings().video_mode), "800x600");
   EXPECT_FLOAT_EQ(game_settings().map_scale, 2.5f);
   const KeyBinding *inverted = key_binding(bind_prev);
@@ -223,7 +223,7 @@ TEST_F(Config, WrittenInFileOrderWithItsFormats) {
 }
 
 TEST_F(Config, StabilityInterpolatesBetweenColumns) {
-  BikeSetup &s = bike_setup();
+  SetupSettings &s = setup_settings();
   apply_stability(0);
   EXPECT_DOUBLE_EQ(s.roll_damping.value, 40);
   EXPECT_DOUBLE_EQ(s.roll_limit_angle.value, 90);
@@ -280,14 +280,14 @@ TEST_F(Config, BadValuesAndUnknownKeysLeaveSettings) {
   EXPECT_STREQ(choice_text(&g.record), "No");  // other trailing blanks are kept
   EXPECT_STREQ(choice_text(&g.skill), "Expert");  // carriage return removed; the unknown text changed nothing
   EXPECT_FLOAT_EQ(g.map_scale, 8);
-  EXPECT_STREQ(choice_text(&bike_setup().bike), "kx250f(2008)");
+  EXPECT_STREQ(choice_text(&setup_settings().bike), "kx250f(2008)");
   EXPECT_STREQ(g.server_name_hist[0].text, "");
   EXPECT_EQ(std::string(g.server_name_hist[1].text), std::string(126, 'k'));
-  EXPECT_EQ(std::string(bike_setup().name.text), std::string(63, 'n'));
-  EXPECT_STREQ(bike_setup().number.text, "");
+  EXPECT_EQ(std::string(setup_settings().name.text), std::string(63, 'n'));
+  EXPECT_STREQ(setup_settings().number.text, "");
 
   read_text("bike=cr85\nbike=yz250f\nuse_fbo=Yes\n");
-  EXPECT_STREQ(choice_text(&bike_setup().bike), "yz250f(2008)");
+  EXPECT_STREQ(choice_text(&setup_settings().bike), "yz250f(2008)");
   EXPECT_STREQ(choice_text(&g.render_texture), "Hardware/Direct");
   read_text("use_fbo=No\n");
   EXPECT_STREQ(choice_text(&g.render_texture), "Hardware/Copy");
@@ -296,14 +296,14 @@ TEST_F(Config, BadValuesAndUnknownKeysLeaveSettings) {
 }
 
 TEST_F(Config, LineBreaksInValuesStayInTheirLine) {
-  set_text(&bike_setup().name, "Evil\nlaps=3");
+  set_text(&setup_settings().name, "Evil\nlaps=3");
   set_text(&game_settings().server_name, "host\r\nminutes=9\r");
   std::string text = written();
   config_set_defaults();
   read_text(text);
   EXPECT_DOUBLE_EQ(game_settings().laps.value, 5);
   EXPECT_DOUBLE_EQ(game_settings().minutes.value, 0);
-  EXPECT_STREQ(bike_setup().name.text, "Evil laps=3");
+  EXPECT_STREQ(setup_settings().name.text, "Evil laps=3");
   EXPECT_STREQ(game_settings().server_name.text, "host  minutes=9 ");
 }
 
@@ -323,8 +323,8 @@ TEST_F(Config, BrokenFilesLoadWhatTheyCan) {
   read_text(text);
   GameSettings &g = game_settings();
   EXPECT_DOUBLE_EQ(g.laps.value, 5);
-  EXPECT_EQ(std::string(bike_setup().name.text), std::string(63, 'a'));
-  EXPECT_STREQ(bike_setup().number.text, "777");  // the 1029-character line is whole
+  EXPECT_EQ(std::string(setup_settings().name.text), std::string(63, 'a'));
+  EXPECT_STREQ(setup_settings().number.text, "777");  // the 1029-character line is whole
   EXPECT_DOUBLE_EQ(g.minutes.value, 12);
 
   // Random bytes: whatever they say, reading finishes.
@@ -380,7 +380,7 @@ TEST_F(Config, SetupCommands) {
   set_setups_prefix((dir + "/setups/").c_str());
   set_setup_read_hook(count_hook);
   hook_calls = 0;
-  BikeSetup &s = bike_setup();
+  SetupSettings &s = setup_settings();
   select_choice(&s.bike, "crf450(2016)");
   set_text(&s.name, "Setup Rider");
   s.stability.value = 30;
@@ -619,8 +619,8 @@ TEST_F(Config, RunTimeListsKeepTheirSelection) {
 
   const char *catalogue[] = {"kx125", "yz250f(2017)"};
   set_bike_names(catalogue, 2);
-  EXPECT_STREQ(choice_text(&bike_setup().bike), "yz250f(2017)");
-  EXPECT_EQ(bike_setup().bike.count, 2);
+  EXPECT_STREQ(choice_text(&setup_settings().bike), "yz250f(2017)");
+  EXPECT_EQ(setup_settings().bike.count, 2);
 
   read_text("video_mode=1280x720\n");  // unknown before the modes are listed
   EXPECT_STREQ(choice_text(&game_settings().video_mode), "Default Fullscreen");
@@ -638,6 +638,27 @@ TEST_F(Config, RunTimeListsKeepTheirSelection) {
   EXPECT_STREQ(game_settings().server_name_hist[2].text, "");
 
   set_bike_names(nullptr, 0);  // back to the built-in names
-  EXPECT_EQ(bike_setup().bike.count, 80);
-  EXPECT_STREQ(choice_text(&bike_setup().bike), "yz250f(2017)");
+  EXPECT_EQ(setup_settings().bike.count, 80);
+  EXPECT_STREQ(choice_text(&setup_settings().bike), "yz250f(2017)");
+}
+
+// The menu defaults and the bike's own defaults must describe the same setup.
+TEST(SetupValues, DefaultsAgreeWithTheBike) {
+  config_set_defaults();
+  BikeSetup a = setup_values(), b = bike_setup_defaults();
+  EXPECT_FLOAT_EQ(a.roll_damping, b.roll_damping);
+  EXPECT_FLOAT_EQ(a.restricted_lock, b.restricted_lock);
+  EXPECT_FLOAT_EQ(a.direct_steering, b.direct_steering);
+  EXPECT_EQ(a.front_brake, b.front_brake);
+  EXPECT_EQ(a.rear_brake, b.rear_brake);
+  EXPECT_EQ(a.stop_wheelies, b.stop_wheelies);
+  EXPECT_EQ(a.auto_shift, b.auto_shift);
+  EXPECT_EQ(a.auto_dab, b.auto_dab);
+  EXPECT_EQ(a.arcade, b.arcade);
+  EXPECT_FLOAT_EQ(a.auto_clutch_rpms, b.auto_clutch_rpms);
+  EXPECT_FLOAT_EQ(a.brake_torque, b.brake_torque);
+  EXPECT_FLOAT_EQ(a.shock_compression_adjustment, b.shock_compression_adjustment);
+  EXPECT_FLOAT_EQ(a.rider_mass_distribution, b.rider_mass_distribution);
+  setup_settings().front_brake.selected = 0;
+  EXPECT_EQ(setup_values().front_brake, 0);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "assets/file.h"
+#include "platform/log.h"
 #include "test_util.h"
 #include "track/gates.h"
 #include "track/objects.h"
@@ -133,9 +134,13 @@ TEST(GatesFile, EntriesAreClampedAndListsLimited) {
   for (int k = 0; k < 200; k++) text += " 0";
   text += "\nnormallap:";
   for (int k = 0; k < 300; k++) text += " 0";
+  text += "\nrubbish";
+  message_clear();
   read_gates(text);
   EXPECT_EQ(timing_gates()->first_lap_count, 200);
   EXPECT_EQ(timing_gates()->normal_lap_count, 56);
+  EXPECT_STREQ(message_line(0), "timing_gates warning: more than 256 lap entries, the rest ignored");
+  EXPECT_STREQ(message_line(1), "");  // once per file
 
   // More than 160 grid positions and 256 checkpoints: the rest is dropped.
   text = "startinggate:\n";
@@ -146,6 +151,13 @@ TEST(GatesFile, EntriesAreClampedAndListsLimited) {
   read_gates(text);
   EXPECT_EQ(timing_gates()->grid_count, max_grid_positions);
   EXPECT_EQ(timing_gates()->checkpoint_count, 0);  // the grid's overflow line ends the file's sections
+  EXPECT_STREQ(message_line(0), "timing_gates warning: more than 160 grid positions, the rest ignored");
+  text = "checkpoints:\n";
+  for (int k = 0; k < 300; k++) text += "1 [0 0 0] [1 0 0]\n";
+  read_gates(text + "firstlap: 0 0 0\nnormallap: 0 0 0\n");
+  EXPECT_EQ(timing_gates()->checkpoint_count, max_checkpoints);
+  EXPECT_EQ(timing_gates()->gate_count, 0);
+  EXPECT_STREQ(message_line(0), "timing_gates warning: more than 256 checkpoints, the rest ignored");
   // Junk of every kind reads as no gates, without harm.
   for (const char *junk : {"", "startinggate:", "checkpoints: 1 [", "firstlap: 1 2 3", "startinggate:\n[1 2",
                            "checkpoints:\n5 [1 2 3] [4 5 6]\nnormallap: 9 9 9 9"}) {

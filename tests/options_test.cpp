@@ -105,16 +105,4 @@ TEST(Options, ConnectAndServerHistory) {
   EXPECT_STREQ(p.settings.connect, "race.example:19800");
   EXPECT_STREQ(p.settings.password, "pw");
   EXPECT_EQ(p.err, "--bikes doesn't do anything anymore\n");
-
-  char history[server_history_size][server_name_size] = {};
-  remember_server(history, "a");
-  remember_server(history, "b");
-  remember_server(history, "b");  // already first: unchanged
-  remember_server(history, "");
-  EXPECT_STREQ(history[0], "b");
-  EXPECT_STREQ(history[1], "a");
-  EXPECT_STREQ(history[2], "");
-  for (int i = 0; i < 20; i++) remember_server(history, std::to_string(i).c_str());
-  EXPECT_STREQ(history[0], "19");
-  EXPECT_STREQ(history[15], "4");
 }

@@ -567,8 +567,10 @@ TEST(Tiles, TexturelistTilemapAndLookup) {
   // Indices beyond the table clamp to the last tile.
   std::string map = {0, 1, 2, 9, 1, 1, 1, 1, (char)200, 0, 0, 0, 2, 2, 2, 2};
   f = open_text(dir, "tilemap", map);
+  message_clear();
   load_tilemap(t, f);
   dfile_close(f);
+  EXPECT_EQ(last_message(), "tilemap warning: 2 squares name a missing tile, the last tile used");
   EXPECT_EQ(t->tilemap[3], 2);
   EXPECT_EQ(t->tilemap[8], 2);
   EXPECT_EQ(tile_at(t, 4.5f, 0.5f), 1);

@@ -10,14 +10,19 @@
 #include <cstring>
 
 #include "app/alloc.h"
+#include "app/bindings.h"
+#include "app/config.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
 #include "app/types.h"
 #include "assets/file.h"
+#include "bike/catalogue.h"
+#include "platform/audio.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
 #include "race/race.h"
+#include "sound/engine_sound.h"
 #include "track/track.h"
 
 namespace {
@@ -28,8 +33,6 @@ constexpr const char *version_text = "2019-02-04-1446 snapshot";
 constexpr const char *main_archive = "torvane.saf";
 
 enum ViewMode { view_rider = 0, view_editor = 2, view_chase = 3, view_trackside = 4, view_title = 5 };
-
-constexpr int channel_count = 9;
 
 // Main-loop state: lives for the process.
 struct App {
@@ -42,15 +45,14 @@ struct App {
   int viewed_slot;
   int menu_open;  // the main menu stands in for the menu screens until they exist
   int menu_selection;
-  float channels[channel_count];
+  float channels[control_channel_count];
   int width, height;
-  char server_history[server_history_size][server_name_size];
   const char *starting_track;
   float chase_distance, chase_height, chase_angle;
   AxisHandle cursor_x, cursor_y;
   int cursor_last_x, cursor_last_y;
   // Special keys resolved once at start-up.
-  int key_esc, key_pause, key_tab;
+  int key_esc, key_tab;
   const char **demos;
   int demo_count, demo_capacity;
 };
@@ -105,11 +107,18 @@ void set_projection(int width, int height) {
 
 // --- key handling ------------------------------------------------------
 
+int binding_code(int index) {
+  const KeyBinding *b = key_binding(index);
+  return b ? b->key_code : -1;
+}
+
 void handle_key(const InputEvent *e) {
   if (e->code == event_close) {
     if (e->pressed) app.quit = 1;
     return;
   }
+  // Bindings take their value first; a running capture swallows the key.
+  if (binding_key_event(e->code, e->pressed, app.clock.program_clock)) return;
   if (!e->pressed) return;
   if (e->code == app.key_esc) {
     app.menu_open = !app.menu_open;
@@ -118,7 +127,7 @@ void handle_key(const InputEvent *e) {
   }
   if (app.menu_open) return;
   if (app.view == view_title) return;
-  if (e->code == app.key_pause && !app.settings.connect) {
+  if (e->code == binding_code(bind_pause) && !app.settings.connect) {
     app.paused = !app.paused;
     return;
   }
@@ -139,7 +148,9 @@ void tic_begin(void *) {
 void tic_event(void *, const InputEvent *e) { handle_key(e); }
 
 void tic_run(void *) {
+  bindings_tic(app.clock.program_clock, app.channels);
   if (!app.paused && app.view != view_title) race_step();
+  if (app.settings.record_audio) audio_record_tic();
 }
 
 // --- one frame -----------------------------------------------------------
@@ -230,10 +241,20 @@ int start_up(int argc, char **argv) {
     return 0;
   }
   hovl_log("Torvane version %s\n", version_text);
-  memset(app.server_history, 0, sizeof app.server_history);
 #if defined(__x86_64__) || defined(__i386__)
   if (!__builtin_cpu_supports("mmx")) hovl_log("This CPU does not have MMX!\n");
 #endif
+
+  {
+    const char *names[max_bike_names];
+    int count = 0;
+    for (int i = 0; i < bike_info_count && count < max_bike_names; i++) names[count++] = bike_info_name(i);
+    set_bike_names(names, count);
+  }
+  config_set_defaults();  // selects "yz250f(2017)", stability and the Compatibility preset
+  read_config("@config");
+  message_set_limit(game_settings().message_lines);
+  derive_active_graphics();
 
   int status = parse_command_line(argc, argv, &app.settings, stderr);
   if (status >= 0) return status;
@@ -242,14 +263,19 @@ int start_up(int argc, char **argv) {
     return 0;
   }
   if (app.settings.connect) {
-    remember_server(app.server_history, app.settings.connect);
+    push_server_history(app.settings.connect);
+    set_text(&game_settings().server_name, app.settings.connect);
     app.settings.track = nullptr;
   }
+  GameSettings &g = game_settings();
+  if (app.settings.width > 0) g.xres = app.settings.width;
+  if (app.settings.height > 0) g.yres = app.settings.height;
 
-  int width = app.settings.width > 0 ? app.settings.width : 1024;
-  int height = app.settings.height > 0 ? app.settings.height : 768;
-  app.window = window_open_gl("Torvane", width, height, app.settings.colour_depth | window_no_fullscreen, 0,
-                              app.settings.zdepth, 0, 0);
+  // "Windowed" is the second video mode; the others are full screen.
+  bool windowed = g.video_mode.selected == 1;
+  int width = windowed ? g.xres : 0, height = windowed ? g.yres : 0;
+  int flags = app.settings.colour_depth | (windowed ? 0 : window_start_fullscreen);
+  app.window = window_open_gl("Torvane", width, height, flags, 0, app.settings.zdepth, 0, 0);
   if (!app.window) return 1;
   app.width = width;
   app.height = height;
@@ -260,8 +286,21 @@ int start_up(int argc, char **argv) {
     fprintf(stderr, "No tracks found\n");
     return 1;
   }
+  {
+    const char *dirs[max_track_names];
+    int count = 0;
+    for (int i = 0; i < track_count() && count < max_track_names; i++) dirs[count++] = track_dir(i);
+    set_track_names(dirs, count);
+  }
   collect_demos();
-  app.starting_track = app.settings.track ? app.settings.track : "rabbithill";
+  if (app.settings.track) select_choice(&g.track, app.settings.track);
+  app.starting_track = choice_text(&g.track);
+
+  if (app.settings.record_audio) {
+    audio_record_open(app.settings.record_audio);
+  } else if (!app.settings.nosound) {
+    audio_open();  // on failure the game runs silent; the audio layer logs why
+  }
 
   for (int waited = 0; !window_is_shown(app.window) && waited < 80; waited++) {
     sleep_until(time_from_seconds(time_seconds(time_now()) + 0.0625));
@@ -282,7 +321,7 @@ int start_up(int argc, char **argv) {
   app.cursor_x = input_open_axis("cursor-x");
   app.cursor_y = input_open_axis("cursor-y");
   app.key_esc = input_button_code("esc");
-  app.key_pause = input_button_code("pause");
+  resolve_bindings();
   app.key_tab = event_key_base + 15;
 
   int kinds[max_slots] = {};
@@ -302,8 +341,13 @@ void shut_down() {
   free_track();
   stage("Freeing memory (1)");
   stage("Closing input devices");
+  release_bindings();
   stage("Closing audio");
+  if (app.settings.record_audio) audio_record_close();
+  else audio_close();
+  engine_sound_release();
   stage("Writing config files");
+  write_config("@config");
   stage("Freeing memory (2)");
   stage("Freeing memory (3)");
   tracked_free(app.demos);

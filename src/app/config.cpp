@@ -111,7 +111,7 @@ constexpr int max_config_keys = 160;
 // All settings and the tables describing them: live for the process,
 // filled by ensure_initialised on first use.
 GameSettings settings;
-BikeSetup setup;
+SetupSettings setup;
 KeyBinding bindings[binding_count];
 ActiveGraphics active;
 SettingKey setup_keys[max_setup_keys];
@@ -200,7 +200,7 @@ void config_choice(const char *key, Choice *choice) {
 
 // The key tables, in the order the files are written.
 void build_key_tables() {
-  BikeSetup &s = setup;
+  SetupSettings &s = setup;
   setup_key_count = 0;
   add_key(setup_keys, &setup_key_count, max_setup_keys, {"bike", kind_bike, nullptr, nullptr, nullptr, &s.bike});
   setup_text("name", &s.name);
@@ -321,7 +321,7 @@ void reset_bike_choice() {
 }
 
 void set_setup_defaults() {
-  BikeSetup &s = setup;
+  SetupSettings &s = setup;
   reset_bike_choice();
   init_text(&s.name, "Name", 63, "Trail Rookie");
   init_text(&s.number, "Number", 3, "999");
@@ -688,26 +688,26 @@ bool write_setup_body(DataFile *file) { return write_setup(file) != 0; }
 // ---------------------------------------------------------------- stability
 
 struct StabilityRow {
-  Slider BikeSetup::*target;
+  Slider SetupSettings::*target;
   double column[6];  // stability 0, 20, 40, 60, 80, 100
 };
 
 const StabilityRow stability_table[] = {
-    {&BikeSetup::leveling, {20, 20, 20, 20, 20, 20}},
-    {&BikeSetup::roll_damping, {40, 50, 60, 70, 75, 80}},
-    {&BikeSetup::roll_limit_angle, {90, 45, 45, 45, 45, 45}},
-    {&BikeSetup::roll_limit_factor, {0, 5, 10, 32, 32, 32}},
-    {&BikeSetup::steering_damping, {45, 45, 45, 45, 50, 60}},
-    {&BikeSetup::steering_strength, {75, 75, 75, 75, 75, 75}},
-    {&BikeSetup::direct_steering, {1, 1, 1, 1, 1, 0.125}},
-    {&BikeSetup::max_steering_force, {400, 400, 400, 400, 400, 400}},
-    {&BikeSetup::slow_damping_speed, {40, 40, 40, 40, 40, 40}},
-    {&BikeSetup::slow_damping_factor, {1, 1, 1.5, 2, 2, 2}},
-    {&BikeSetup::land_damping_falloff, {0, 0.125, 0.25, 0.25, 0.25, 0.25}},
-    {&BikeSetup::land_damping_factor, {1, 1.5, 2, 2, 2, 2}},
-    {&BikeSetup::full_lock_speed, {10, 10, 10, 10, 10, 10}},
-    {&BikeSetup::restricted_lock_speed, {50, 50, 50, 50, 50, 50}},
-    {&BikeSetup::restricted_lock, {45, 15, 10, 5, 2.5, 1}},
+    {&SetupSettings::leveling, {20, 20, 20, 20, 20, 20}},
+    {&SetupSettings::roll_damping, {40, 50, 60, 70, 75, 80}},
+    {&SetupSettings::roll_limit_angle, {90, 45, 45, 45, 45, 45}},
+    {&SetupSettings::roll_limit_factor, {0, 5, 10, 32, 32, 32}},
+    {&SetupSettings::steering_damping, {45, 45, 45, 45, 50, 60}},
+    {&SetupSettings::steering_strength, {75, 75, 75, 75, 75, 75}},
+    {&SetupSettings::direct_steering, {1, 1, 1, 1, 1, 0.125}},
+    {&SetupSettings::max_steering_force, {400, 400, 400, 400, 400, 400}},
+    {&SetupSettings::slow_damping_speed, {40, 40, 40, 40, 40, 40}},
+    {&SetupSettings::slow_damping_factor, {1, 1, 1.5, 2, 2, 2}},
+    {&SetupSettings::land_damping_falloff, {0, 0.125, 0.25, 0.25, 0.25, 0.25}},
+    {&SetupSettings::land_damping_factor, {1, 1.5, 2, 2, 2, 2}},
+    {&SetupSettings::full_lock_speed, {10, 10, 10, 10, 10, 10}},
+    {&SetupSettings::restricted_lock_speed, {50, 50, 50, 50, 50, 50}},
+    {&SetupSettings::restricted_lock, {45, 15, 10, 5, 2.5, 1}},
 };
 static_assert(sizeof stability_table / sizeof stability_table[0] == 15);
 
@@ -844,7 +844,7 @@ GameSettings &game_settings() {
   return settings;
 }
 
-BikeSetup &bike_setup() {
+SetupSettings &setup_settings() {
   ensure_initialised();
   return setup;
 }
@@ -1073,4 +1073,56 @@ void derive_active_graphics() {
 ActiveGraphics &active_graphics() {
   ensure_initialised();
   return active;
+}
+
+BikeSetup setup_values() {
+  const SetupSettings &s = setup;
+  BikeSetup b = bike_setup_defaults();
+  b.leveling = static_cast<float>(s.leveling.value);
+  b.roll_damping = static_cast<float>(s.roll_damping.value);
+  b.roll_limit_angle = static_cast<float>(s.roll_limit_angle.value);
+  b.roll_limit_factor = static_cast<float>(s.roll_limit_factor.value);
+  b.steering_damping = static_cast<float>(s.steering_damping.value);
+  b.steering_strength = static_cast<float>(s.steering_strength.value);
+  b.max_steering_force = static_cast<float>(s.max_steering_force.value);
+  b.direct_steering = static_cast<float>(s.direct_steering.value);
+  b.slow_damping_speed = static_cast<float>(s.slow_damping_speed.value);
+  b.slow_damping_factor = static_cast<float>(s.slow_damping_factor.value);
+  b.land_damping_falloff = static_cast<float>(s.land_damping_falloff.value);
+  b.land_damping_factor = static_cast<float>(s.land_damping_factor.value);
+  b.full_lock_speed = static_cast<float>(s.full_lock_speed.value);
+  b.restricted_lock_speed = static_cast<float>(s.restricted_lock_speed.value);
+  b.restricted_lock = static_cast<float>(s.restricted_lock.value);
+  b.arcade = s.arcade.selected;
+  b.front_brake = s.front_brake.selected;
+  b.rear_brake = s.rear_brake.selected;
+  b.stop_wheelies = s.stop_wheelies.selected;
+  b.auto_shift = s.auto_shift.selected;
+  b.auto_dab = s.auto_dab.selected;
+  b.auto_align = s.auto_align.selected;
+  b.auto_clutch_rpms = static_cast<float>(s.auto_clutch_rpms.value);
+  b.brake_torque = static_cast<float>(s.brake_torque.value);
+  b.rear_brake_torque = static_cast<float>(s.rear_brake_torque.value);
+  b.max_dab_speed = static_cast<float>(s.max_dab_speed.value);
+  b.front_sprocket_adjustment = static_cast<float>(s.front_sprocket_adjustment.value);
+  b.rear_sprocket_adjustment = static_cast<float>(s.rear_sprocket_adjustment.value);
+  b.fork_compression_adjustment = static_cast<float>(s.fork_compression_adjustment.value);
+  b.fork_slow_compression_adjustment = static_cast<float>(s.fork_slow_compression_adjustment.value);
+  b.fork_rebound_adjustment = static_cast<float>(s.fork_rebound_adjustment.value);
+  b.fork_slow_rebound_adjustment = static_cast<float>(s.fork_slow_rebound_adjustment.value);
+  b.fork_spring_rate_adjustment = static_cast<float>(s.fork_spring_rate_adjustment.value);
+  b.fork_preload_adjustment = static_cast<float>(s.fork_preload_adjustment.value);
+  b.fork_oil_level_adjustment = static_cast<float>(s.fork_oil_level_adjustment.value);
+  b.shock_compression_adjustment = static_cast<float>(s.shock_compression_adjustment.value);
+  b.shock_slow_compression_adjustment = static_cast<float>(s.shock_slow_compression_adjustment.value);
+  b.shock_rebound_adjustment = static_cast<float>(s.shock_rebound_adjustment.value);
+  b.shock_slow_rebound_adjustment = static_cast<float>(s.shock_slow_rebound_adjustment.value);
+  b.shock_spring_rate_adjustment = static_cast<float>(s.shock_spring_rate_adjustment.value);
+  b.shock_preload_adjustment = static_cast<float>(s.shock_preload_adjustment.value);
+  b.rider_yspring = static_cast<float>(s.rider_yspring.value);
+  b.rider_ydamping = static_cast<float>(s.rider_ydamping.value);
+  b.rider_zspring = static_cast<float>(s.rider_zspring.value);
+  b.rider_zdamping = static_cast<float>(s.rider_zdamping.value);
+  b.rider_mass_distribution = static_cast<float>(s.rider_mass_distribution.value);
+  return b;
 }

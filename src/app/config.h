@@ -11,6 +11,8 @@
 // keys included.
 #pragma once
 
+#include "bike/assembly.h"
+
 struct DataFile;
 
 // ---------------------------------------------------------------- records
@@ -126,7 +128,7 @@ struct GameSettings {
 };
 
 // The rider's bike, gear and tuning: what a setup file keeps.
-struct BikeSetup {
+struct SetupSettings {
   Choice bike;
   TextSetting name;
   TextSetting number;
@@ -215,7 +217,9 @@ enum BindingIndex {
 // defaults (the Compatibility graphics preset, stability 100, the bike
 // "yz250f(2017)").
 GameSettings &game_settings();
-BikeSetup &bike_setup();
+SetupSettings &setup_settings();
+// The setup's values as the bike takes them (apply_setup).
+BikeSetup setup_values();
 KeyBinding *key_binding(int index);  // null outside 0..binding_count-1
 const char *binding_config_key(int index);  // "throttle_key" ...
 

@@ -235,9 +235,3 @@ int parse_command_line(int argc, char **argv, ProgramSettings *s, FILE *err) {
   }
   return -1;
 }
-
-void remember_server(char history[server_history_size][server_name_size], const char *name) {
-  if (!name || !name[0] || strcmp(history[0], name) == 0) return;
-  memmove(history[1], history[0], sizeof(history[0]) * (server_history_size - 1));
-  snprintf(history[0], server_name_size, "%s", name);
-}

@@ -2,9 +2,6 @@
 #pragma once
 #include <cstdio>
 
-constexpr int server_history_size = 16;
-constexpr int server_name_size = 128;
-
 struct ProgramSettings {
   int colour_depth = 16;
   int zdepth = 16;
@@ -51,6 +48,3 @@ struct ProgramSettings {
 // Parses argv into `settings`. Returns -1 to go on, or the exit status the
 // program must end with (messages already written to `err`).
 int parse_command_line(int argc, char **argv, ProgramSettings *settings, FILE *err);
-
-// Puts a server name at the top of the history unless it is already first.
-void remember_server(char history[server_history_size][server_name_size], const char *name);

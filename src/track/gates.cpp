@@ -31,8 +31,11 @@ constexpr double pi = 3.14159265358979323846;
 
 // The gates of the current track; from one track load to the next.
 TimingGates gates;
+// Set while one file is read: the overflow warning was given.
+int entries_warned;
 
-static_assert(max_lap_entries <= 256 && max_checkpoints <= 256, "lap lists index checkpoints with ints");
+static_assert(max_lap_entries == 256 && max_checkpoints == 256, "the file format's list and checkpoint limits");
+static_assert(max_checkpoints < gate_marker, "a marked entry must stay distinguishable");
 
 using track_scan::next_line;
 using track_scan::skip_space;
@@ -66,6 +69,9 @@ void read_grid(const char **p, char *next_keyword) {
     char model[token_size], texture[token_size], shape[token_size];
     float x = 0, y = 0, z = 0, angle = 0;
     int got = sscanf(line, " [ %f %f %f ] %f %1023s %1023s %1023s", &x, &y, &z, &angle, model, texture, shape);
+    if (got >= 4 && gates.grid_count >= max_grid_positions) {
+      print_message("timing_gates warning: more than 160 grid positions, the rest ignored");
+    }
     if (strncmp(q, "checkpoints:", 12) == 0 || got < 4 || gates.grid_count >= max_grid_positions) {
       *p = line_start;
       next_token(p, next_keyword);
@@ -85,7 +91,7 @@ void read_grid(const char **p, char *next_keyword) {
 
 void read_checkpoints(const char **p) {
   char copy[token_size];
-  while (gates.checkpoint_count < max_checkpoints) {
+  for (;;) {
     window(*p, copy, sizeof copy);
     Checkpoint c;
     memset(&c, 0, sizeof c);
@@ -93,6 +99,11 @@ void read_checkpoints(const char **p) {
     if (sscanf(copy, "%f [ %f %f %f ] [ %f %f %f ] %n", &c.gate_radius, &c.gate_centre[0], &c.gate_centre[1],
                &c.gate_centre[2], &c.gate_direction[0], &c.gate_direction[1], &c.gate_direction[2], &used) != 7 ||
         used <= 0) {
+      return;
+    }
+    if (gates.checkpoint_count >= max_checkpoints) {
+      // Left unread, so the next section keyword is not found either.
+      print_message("timing_gates warning: more than 256 checkpoints, the rest ignored");
       return;
     }
     gates.checkpoints[gates.checkpoint_count++] = c;
@@ -105,11 +116,17 @@ void read_checkpoints(const char **p) {
 int read_entries(const char **p) {
   char copy[64];
   int count = 0;
-  while (gates.first_lap_count + gates.normal_lap_count + count < max_lap_entries) {
+  for (;;) {
     window(*p, copy, sizeof copy);
     int value = 0, used = 0;
     if (sscanf(copy, "%d %n", &value, &used) != 1 || used <= 0) break;
     *p += used;
+    if (gates.first_lap_count + gates.normal_lap_count + count >= max_lap_entries) {
+      // The rest of the list is skipped so the next keyword is still found.
+      if (!entries_warned) print_message("timing_gates warning: more than 256 lap entries, the rest ignored");
+      entries_warned = 1;
+      continue;
+    }
     int last = gates.checkpoint_count > 0 ? gates.checkpoint_count - 1 : 0;
     int entry = 0;
     if (value >= 0) {
@@ -149,6 +166,7 @@ void timing_gates_reset() { memset(&gates, 0, sizeof gates); }
 
 void timing_gates_read(DataFile *file, int add_statues) {
   timing_gates_reset();
+  entries_warned = 0;
   int truncated = 0;
   char *text = track_scan::read_text(file, max_gates_file_bytes, &truncated);
   if (truncated) print_message("timing_gates warning: file too large, only its start is read");

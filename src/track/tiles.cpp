@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int line_size = 1024;
+static_assert(max_tiles <= 256, "tile map entries are single bytes");
+static_assert(tile_name_size == 48, "names keep 47 characters");
 constexpr float min_curve_key = 1.0f / 1048576;  // 2^-20
 
 void warn(const char *text) { print_message(text); }
@@ -486,8 +488,17 @@ void load_tilemap(Terrain *t, DataFile *file) {
     memset(t->tilemap + got, 0, static_cast<size_t>(size - got));
   }
   int last = t->tile_count > 0 ? t->tile_count - 1 : 0;
+  long clamped = 0;
   for (long k = 0; k < got; k++) {
-    if (t->tilemap[k] > last) t->tilemap[k] = static_cast<uint8_t>(last);
+    if (t->tilemap[k] > last) {
+      t->tilemap[k] = static_cast<uint8_t>(last);
+      clamped++;
+    }
+  }
+  if (clamped) {
+    char text[128];
+    snprintf(text, sizeof text, "tilemap warning: %ld squares name a missing tile, the last tile used", clamped);
+    warn(text);
   }
 }
 

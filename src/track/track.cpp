@@ -161,6 +161,13 @@ Terrain *load_terrain_files(const char *dir) {
     terrain_free(t);
     return nullptr;
   }
+  // The decals are part of the renderer's setup; their records are read here.
+  track_path(path, dir, "decals");
+  file = dfile_open(path, "rb");
+  if (file) {
+    load_decals(t, file);
+    dfile_close(file);
+  }
   return t;
 }
 
@@ -172,8 +179,6 @@ void load_object_file(const char *dir, const char *name, void (*reader)(DataFile
   reader(file);
   dfile_close(file);
 }
-
-void read_decals(DataFile *file) { load_decals(current_terrain, file); }
 
 }  // namespace
 
@@ -271,7 +276,7 @@ int load_track(const char *dir) {
   }
   current_terrain = terrain;
   current_dir = intern_string(dir);
-  current_name = name;
+  current_name = intern_string(name);  // dir itself when unlisted: the caller's buffer
   loading_done("Loading terrain");
 
   track_path(path, dir, "timing_gates");
@@ -312,8 +317,6 @@ int load_track(const char *dir) {
   }
   ripemd160_final(&digest, current_hash);
 
-  // Decals belong to the renderer's setup; they are read here until it lands.
-  load_object_file(dir, "decals", read_decals);
   track_path(path, dir, "cameras");
   load_cameras(path);
   return 1;

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   static const std::string hf = fuzz_scratch_path("terrain.hf"), png = fuzz_scratch_path("terrain.png");
-  int image_mode = data[0] & 1;
+  int mode_byte = data[0], image_mode = mode_byte & 1;
   data++;
   size--;
   Terrain *t = nullptr;
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char head[64] = {};
     memcpy(head, data, size < sizeof head - 1 ? size : sizeof head - 1);
     int n = 0;
-    if (sscanf(head, "%d", &n) == 1 && n > 7) return 0;
+    if (sscanf(head, "%d", &n) == 1 && n > 6) return 0;
     if (!fuzz_write(hf, data, size)) return 0;
     t = load_terrain_file(hf.c_str(), nullptr);
   }
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   terrain_normal(t, probe[2], probe[3], n);
   TerrainContact c;
   float centre[3] = {probe[0], probe[2], probe[1]};
-  sink = sink + static_cast<float>(terrain_sphere_contact(t, centre, probe[3] > 0 && probe[3] < 50 ? probe[3] : 1.0f, &c));
-  terrain_vertex_normal(t, static_cast<int>(data[0]) - 3, 200, n);
+  sink = sink + static_cast<float>(terrain_sphere_contact(t, centre, probe[3] > 0 && probe[3] < 8 ? probe[3] : 1.0f, &c));
+  terrain_vertex_normal(t, mode_byte - 3, 200, n);
   terrain_set_height(t, 3, 4, probe[1]);
   terrain_free(t);
   return 0;

@@ -690,11 +690,14 @@ void race_step() {
     }
     bike_physics_step(s->bike, now);
     if (network.connected && i != network.local_slot) continue;
+    // A finished rider's timing stops at its finish line, so its result
+    // (laps, time, place) is the one it finished with however far it rides on.
+    if (s->timing.finished) continue;
     const dReal *w = dBodyGetPosition(s->bike->bodies[bike_front_wheel]);
     int passed = check_gates(&s->timing, static_cast<float>(w[0]), static_cast<float>(w[2]), race.tic,
                              race.final_lap, leader);
     if (s->timing.finished) s->bike->finished = 1;
-    if (!s->timing.finished) hook_record_lines(i);
+    hook_record_lines(i);
     if (passed >= 0) {
       if (s->timing.next_gate > leader) leader = s->timing.next_gate;
       update_running_order();

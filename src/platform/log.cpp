@@ -108,6 +108,8 @@ void hovl_log(const char *format, ...) {
   fflush(log_stream);
 }
 
+int hovl_log_started() { return log_initialised ? 1 : 0; }
+
 void hovl_error(const char *text) {
   hovl_log("Error: %s\n", text);
   last_error = text;

@@ -31,6 +31,10 @@ void hovl_on_fatal(void (*release)());
 // Tests only: forget the log state, the option text and the aliases.
 void hovl_reset_for_tests();
 
+// Whether the first hovl_log call (the one that decides the log file) has
+// happened; a configuration call after it would be logged as an entry.
+int hovl_log_started();
+
 // --- The message ring (main thread only) ---------------------------------
 constexpr int message_ring_lines = 1000;
 constexpr int message_line_size = 256;

@@ -303,7 +303,9 @@ TEST(Results, FileLayout) {
 
 TEST(Results, UnwritableDirectoryIsReported) {
   Timing timing;
-  set_results_path("/nonexistent-dir/results.txt");
+  // A plain file where the directory should be.
+  write_text_file(timing.dir + "/blocker", "x");
+  set_results_path((timing.dir + "/blocker/results.txt").c_str());
   Timing::add(0, "1");
   EXPECT_EQ(write_results(results_path()), 0);
 }

@@ -358,11 +358,10 @@ int file_exists_at(const char *path) {
 void copy_file(const char *from, const char *to) {
   DataFile *in = dfile_open(from, "rb");
   if (!in) return;
-  char temporary[path_size + 8];
-  snprintf(temporary, sizeof temporary, "%s.tmp", to);
-  DataFile *out = dfile_open(temporary, "wb");
+  DataFile *out = dfile_open_replace(to);
   if (!out) {
     dfile_close(in);
+    print_message("Can't save the fastest lap");
     return;
   }
   static char buffer[65536];
@@ -372,10 +371,13 @@ void copy_file(const char *from, const char *to) {
     if (got <= 0) break;
     ok &= dfile_write(out, buffer, got) == got;
   }
-  ok &= dfile_flush(out) == 0;
   dfile_close(in);
-  dfile_close(out);
-  if (!ok || !dfile_rename(temporary, to)) print_message("Can't save the fastest lap");
+  if (!ok) {
+    dfile_close(out);  // abandons the temporary file
+    print_message("Can't save the fastest lap");
+    return;
+  }
+  if (!dfile_commit_replace(out)) print_message("Can't save the fastest lap");
 }
 
 void free_others() {

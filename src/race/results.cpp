@@ -37,9 +37,7 @@ void set_results_path(const char *path) { snprintf(path_setting, sizeof path_set
 
 int write_results(const char *path) {
   const RaceState &race = race_state();
-  char temporary[path_size + 8];
-  snprintf(temporary, sizeof temporary, "%s.tmp", path);
-  DataFile *file = dfile_open(temporary, "wb");
+  DataFile *file = dfile_open_replace(path);
   if (!file) {
     print_message("Can't write results file");
     return 0;
@@ -76,9 +74,7 @@ int write_results(const char *path) {
       dfile_printf(file, i + 1 < n && lap_of_index(i + 1) == lap_of_index(i) ? " " : "\r\n");
     }
   }
-  int ok = dfile_flush(file) == 0;
-  dfile_close(file);
-  if (!ok || !dfile_rename(temporary, path)) {
+  if (!dfile_commit_replace(file)) {
     print_message("Can't write results file");
     return 0;
   }

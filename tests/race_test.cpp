@@ -6,12 +6,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/config.h"
 #include "app/random.h"
+#include "assets/file.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
 #include "race/race.h"
@@ -341,4 +343,104 @@ TEST(ScriptedRace, RunsToTheResultsFile) {
   std::vector<uint64_t> second = scripted_race();
   ASSERT_EQ(first.size(), second.size());
   for (size_t k = 0; k < first.size(); k++) ASSERT_EQ(first[k], second[k]) << "tic " << k;
+}
+
+TEST(TimeTrial, FlyingStartLapTimesAndFastestLapFile) {
+  Track track;
+  std::string home = track.root + "home";
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  file_layer_reset_for_tests();
+  std::string lap_dir = home + "/torvane/tracks/ring/";
+  write_text_file(lap_dir + "lastlap.qxdemo", "first lap");
+
+  ASSERT_EQ(race_reset(nullptr, 0, 0, 0, 1000, 0), 1);
+  const RaceState &race = race_state();
+  EXPECT_TRUE(race.time_trial);
+  EXPECT_EQ(race.tic, time_trial_start_tic);
+  EXPECT_GT(race.tic, race.gate_drop_tic);
+  Slot *rider = race_slot(0);
+  ASSERT_NE(rider->bike, nullptr);
+  EXPECT_EQ(rider->drive_mode, drive_local);
+  for (int i = 1; i < max_slots; i++) EXPECT_EQ(race_slot(i)->bike, nullptr);
+  // On the gate three before the finish (index 3 = gate 4 at 240 degrees),
+  // facing along it.
+  EXPECT_EQ(rider->timing.next_gate, 3);
+  float a = 4 * pi / 3;
+  EXPECT_NEAR(frame_z(0), centre + ring * std::sin(a), 0.01f);
+  const dReal *front = dBodyGetPosition(rider->bike->bodies[bike_front_wheel]);
+  EXPECT_GT(front[0] - dBodyGetPosition(rider->bike->bodies[bike_frame])[0], 0.5);  // heading +x at 240 degrees
+
+  // Ride round at 50 ft/s from gate 4: the flying lap starts at the finish
+  // line (no lap time yet), the next crossing gives the first lap time.
+  int start = race.tic;
+  // Each lap end stamps the finish line (index 5) afresh.
+  auto ride_lap = [&]() {
+    int stamp = gate_tic(&rider->timing, 5);
+    for (int k = 0; k < 20000 && gate_tic(&rider->timing, 5) == stamp; k++) {
+      float distance = 50.0f * (race.tic - start) * static_cast<float>(seconds_per_tic);
+      drive_to(rider->bike, a + distance / ring);
+      race_step();
+    }
+  };
+  ride_lap();
+  EXPECT_EQ(race.last_lap, 0);
+  EXPECT_EQ(race.best_lap, 0);
+  EXPECT_EQ(rider->timing.next_gate, 6);  // restarted at the finish line
+  EXPECT_EQ(read_text_file(lap_dir + "fastlap.qxdemo"), "first lap");  // none yet: the last lap is kept
+
+  write_text_file(lap_dir + "lastlap.qxdemo", "second lap");
+  ride_lap();
+  float lap_seconds = 2 * pi * ring / 50;
+  EXPECT_NEAR(race.last_lap * seconds_per_tic, lap_seconds, 0.05f);
+  EXPECT_EQ(race.best_lap, race.last_lap);
+  EXPECT_EQ(read_text_file(lap_dir + "fastlap.qxdemo"), "second lap");
+  EXPECT_FALSE(file_exists(lap_dir + "fastlap.qxdemo.tmp"));
+
+  // Back up aborts the attempt: the rider is put back for a flying start.
+  time_trial_start_attempt();
+  EXPECT_EQ(rider->timing.next_gate, 3);
+  EXPECT_EQ(race.last_lap, 0);
+  unsetenv("XDG_DATA_HOME");
+  file_layer_reset_for_tests();
+}
+
+TEST(Lineup, RotationMovesGateKinds) {
+  GameSettings &g = game_settings();
+  for (int k = 0; k < max_gates; k++) g.gates[k].selected = slot_kind_empty;
+  g.gates[0].selected = slot_kind_human;
+  g.gates[1].selected = slot_kind_robot;
+  g.gates[39].selected = slot_kind_robot_four_stroke;
+  rotate_lineup(3);
+  EXPECT_EQ(g.gates[0].selected, slot_kind_empty);
+  EXPECT_EQ(g.gates[3].selected, slot_kind_human);
+  EXPECT_EQ(g.gates[4].selected, slot_kind_robot);
+  // Gate 39 moved to 42, beyond the forty settings: it is gone.
+  for (int k = 0; k < 3; k++) EXPECT_EQ(g.gates[k].selected, slot_kind_empty);
+  rotate_lineup(-4);
+  EXPECT_EQ(g.gates[0].selected, slot_kind_robot);  // 4 -> 0; 3 -> 159 is dropped
+  for (int k = 1; k < max_gates; k++) EXPECT_EQ(g.gates[k].selected, slot_kind_empty) << k;
+}
+
+TEST(Warp, FinishedRaceShiftsTheLineupAndResets) {
+  Track track;
+  GameSettings &g = game_settings();
+  g.laps.value = 2;
+  g.minutes.value = 0;
+  std::vector<int> kinds = kinds_of({slot_kind_robot, slot_kind_empty, slot_kind_robot});
+  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 2, 0), 1);
+  EXPECT_EQ(race_warp_check(), 0);
+  // The leader completes two laps (index 11).
+  RaceState &race = race_state();
+  race.tic = 5000;
+  GateProgress *p = &race_slot(2)->timing;
+  for (int q = 0; q <= 11; q++) gate_stamp(p, q, 2000 + 100 * q);
+  p->next_gate = 12;
+  update_running_order();
+  EXPECT_EQ(race_warp_check(), 1);
+  EXPECT_EQ(race_state().tic, 0);
+  EXPECT_EQ(race_slot(0)->bike, nullptr);
+  EXPECT_EQ(race_slot(1)->kind, slot_kind_robot);
+  EXPECT_EQ(race_slot(3)->kind, slot_kind_robot);
+  EXPECT_NE(race_slot(3)->bike, nullptr);
+  EXPECT_EQ(race_state().final_lap, 2);
 }

@@ -17,10 +17,12 @@
 #include "app/types.h"
 #include "assets/file.h"
 #include "bike/catalogue.h"
+#include "platform/audio.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
 #include "race/race.h"
+#include "sound/engine_sound.h"
 #include "track/track.h"
 
 namespace {
@@ -148,6 +150,7 @@ void tic_event(void *, const InputEvent *e) { handle_key(e); }
 void tic_run(void *) {
   bindings_tic(app.clock.program_clock, app.channels);
   if (!app.paused && app.view != view_title) race_step();
+  if (app.settings.record_audio) audio_record_tic();
 }
 
 // --- one frame -----------------------------------------------------------
@@ -279,6 +282,7 @@ int start_up(int argc, char **argv) {
   drain_events();
 
   file_list();
+  track_set_verbosity(app.settings.debug);
   if (scan_tracks() == 0) {
     fprintf(stderr, "No tracks found\n");
     return 1;
@@ -292,6 +296,12 @@ int start_up(int argc, char **argv) {
   collect_demos();
   if (app.settings.track) select_choice(&g.track, app.settings.track);
   app.starting_track = choice_text(&g.track);
+
+  if (app.settings.record_audio) {
+    audio_record_open(app.settings.record_audio);
+  } else if (!app.settings.nosound) {
+    audio_open();  // on failure the game runs silent; the audio layer logs why
+  }
 
   for (int waited = 0; !window_is_shown(app.window) && waited < 80; waited++) {
     sleep_until(time_from_seconds(time_seconds(time_now()) + 0.0625));
@@ -334,6 +344,9 @@ void shut_down() {
   stage("Closing input devices");
   release_bindings();
   stage("Closing audio");
+  if (app.settings.record_audio) audio_record_close();
+  else if (audio_is_open()) audio_close();
+  engine_sound_release();
   stage("Writing config files");
   write_config("@config");
   stage("Freeing memory (2)");

@@ -43,6 +43,7 @@ RobotOrder robots;
 double loading_last, loading_max;
 const char *loading_max_what = "";
 int loading_dots;
+double dots_changed;
 
 void loading(const char *text) {
   double now = time_seconds(time_now());
@@ -592,9 +593,15 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
     gate_progress_clear(&s->timing);
     if (!build_slot(i, kinds[i], &demo_rider)) continue;
     place_slot(i);
+    // The dots move at most every 0.125 s of real time (screen only).
+    double now = time_seconds(time_now());
+    if (now - dots_changed >= 0.125) {
+      dots_changed = now;
+      loading_dots++;
+    }
     static const char *const dots[] = {"", ".", "..", "..."};
     char text[96];
-    snprintf(text, sizeof text, "%.64s%s", "Loading bikes", dots[loading_dots++ & 3]);
+    snprintf(text, sizeof text, "%.64s%s", "Loading bikes", dots[loading_dots & 3]);
     loading(text);
   }
 

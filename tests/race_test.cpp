@@ -16,6 +16,7 @@
 #include "assets/file.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
+#include "platform/log.h"
 #include "race/race.h"
 #include "race/results.h"
 #include "race/roster.h"
@@ -443,4 +444,37 @@ TEST(Warp, FinishedRaceShiftsTheLineupAndResets) {
   EXPECT_EQ(race_slot(3)->kind, slot_kind_robot);
   EXPECT_NE(race_slot(3)->bike, nullptr);
   EXPECT_EQ(race_state().final_lap, 2);
+}
+
+// Online: the server's gate drop and no erosion; moving off the start
+// before the drop holds the bike until 15 s after it.
+TEST(FalseStart, NetworkRaceThroughTheRaceStep) {
+  Track track;
+  RaceNetwork &net = race_network();
+  RaceNetwork saved = net;
+  net.connected = 1;
+  net.gate_position = 0;
+  net.local_slot = 0;
+  net.gate_drop_tic = 300;
+  net.track = "tracks/ring";
+  std::vector<int> kinds = kinds_of({slot_kind_human});
+  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 3, 0), 1);
+  RaceState &race = race_state();
+  EXPECT_EQ(race.gate_drop_tic, 300);
+  EXPECT_EQ(race.erosion_rate, -1);
+  Slot *s = race_slot(0);
+  for (int k = 0; k < 10; k++) race_step();
+  EXPECT_EQ(s->penalty_counter, 0);
+  move_bike(s->bike, 0, 0, 3.5);
+  race_step();  // at tic 10
+  EXPECT_EQ(s->penalty_counter, 300 + 1920 - 10 - 1);
+  EXPECT_EQ(std::string(message_line(0)).find("15 second false start penalty"), 0u);
+  for (int k = 0; k < 100; k++) {
+    bike_set_throttle(s->bike, 1);  // the rider tries; the rule wins
+    race_step();
+    ASSERT_EQ(s->bike->controls.throttle, 0.0f);
+    ASSERT_EQ(s->bike->controls.rear_brake, 1.0f);
+  }
+  EXPECT_EQ(s->penalty_counter, 300 + 1920 - 10 - 101);
+  net = saved;
 }

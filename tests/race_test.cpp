@@ -18,6 +18,7 @@
 #include "bike/bike.h"
 #include "platform/log.h"
 #include "race/race.h"
+#include "replay/demo.h"
 #include "race/results.h"
 #include "race/roster.h"
 #include "race/running_order.h"
@@ -387,14 +388,19 @@ TEST(TimeTrial, FlyingStartLapTimesAndFastestLapFile) {
   EXPECT_EQ(race.last_lap, 0);
   EXPECT_EQ(race.best_lap, 0);
   EXPECT_EQ(rider->timing.next_gate, 6);  // restarted at the finish line
-  EXPECT_EQ(read_text_file(lap_dir + "fastlap.qxdemo"), "first lap");  // none yet: the last lap is kept
+  // No fastest lap yet: the last lap file is kept as the fastest.
+  EXPECT_TRUE(file_exists(lap_dir + "fastlap.qxdemo"));
+  std::string first_fastest = read_text_file(lap_dir + "fastlap.qxdemo");
+  DemoHeader header;
+  const char *error = nullptr;
 
-  write_text_file(lap_dir + "lastlap.qxdemo", "second lap");
   ride_lap();
   float lap_seconds = 2 * pi * ring / 50;
   EXPECT_NEAR(race.last_lap * seconds_per_tic, lap_seconds, 0.05f);
   EXPECT_EQ(race.best_lap, race.last_lap);
-  EXPECT_EQ(read_text_file(lap_dir + "fastlap.qxdemo"), "second lap");
+  // The first complete lap replaced the flying start's recording.
+  EXPECT_NE(read_text_file(lap_dir + "fastlap.qxdemo"), first_fastest);
+  EXPECT_EQ(demo_read_header((lap_dir + "fastlap.qxdemo").c_str(), &header, &error), 1) << (error ? error : "");
   EXPECT_FALSE(file_exists(lap_dir + "fastlap.qxdemo.tmp"));
 
   // Back up aborts the attempt: the rider is put back for a flying start.

@@ -1,4 +1,5 @@
 #include "race/race.h"
+#include "race/race_replay.h"
 
 #include <cmath>
 #include <cstdio>
@@ -498,6 +499,11 @@ void race_free_bikes() {
 }
 
 int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time, int laps, int skill) {
+  static bool replay_connected = false;
+  if (!replay_connected) {
+    race_connect_replay();
+    replay_connected = true;
+  }
   loading_last = 0;
   loading_max = 0;
   loading_max_what = "";

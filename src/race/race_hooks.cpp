@@ -1,6 +1,9 @@
 // Neutral stand-ins for modules that are not built yet; see race_hooks.h.
 #include "race/race_hooks.h"
 
+#include "replay/demo.h"
+#include "replay/history.h"
+
 void hook_finish_series_event() {}
 void hook_loading_screen(const char *) {}
 void hook_save_lines() {}
@@ -10,19 +13,32 @@ void hook_analyse_lines() {}
 void hook_set_personality(BikeState *, const char *) {}
 void hook_autopilot(int) {}
 void hook_record_lines(int) {}
-void hook_clear_history() {}
-void hook_history_pose(int, int) {}
-int hook_history_newest_tic(int) { return -1; }
-void hook_demo_close_read() {}
-void hook_demo_close_write() {}
-void hook_demo_open_write() {}
-int hook_demo_open_read(const char *) { return 0; }
-int hook_demo_rider_count() { return 0; }
-int hook_demo_rider(int, const char **, const char **, const char *[4], const char **) { return 0; }
-void hook_demo_map_rider(int, int) {}
-const char *hook_demo_track() { return nullptr; }
-void hook_demo_write_tic(int) {}
-void hook_demo_read_ahead() {}
+void hook_clear_history() { clear_history(); }
+void hook_history_pose(int slot, int tic) { pose_from_history(slot, tic); }
+int hook_history_newest_tic(int slot) { return history_newest_tic(slot); }
+void hook_demo_close_read() { demo_close_read(); }
+void hook_demo_close_write() { demo_close_write(); }
+void hook_demo_open_write() { demo_open_write(); }
+int hook_demo_open_read(const char *path) { return demo_open_read(path); }
+int hook_demo_rider_count() { return demo_rider_count(); }
+int hook_demo_rider(int i, const char **number, const char **bike, const char *textures[4], const char **name) {
+  const DemoRider *r = demo_rider(i);
+  if (!r) return 0;
+  *number = r->number;
+  *bike = r->fields[0];
+  // The header keeps bike model, rider body, bike graphics, wheels, helmet;
+  // the race wants rider body, helmet, bike graphics, wheels.
+  textures[0] = r->fields[1];
+  textures[1] = r->fields[4];
+  textures[2] = r->fields[2];
+  textures[3] = r->fields[3];
+  *name = r->name;
+  return 1;
+}
+void hook_demo_map_rider(int rider, int slot) { demo_map_rider(rider, slot); }
+const char *hook_demo_track() { return demo_track(); }
+void hook_demo_write_tic(int force) { demo_write_tic(force); }
+void hook_demo_read_ahead() { demo_read_ahead(); }
 void hook_erode_sample(BikeState *) {}
 void hook_erode_apply(int) {}
 void hook_roost_emit(int, BikeState *) {}

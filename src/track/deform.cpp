@@ -77,15 +77,17 @@ void put_u24(uint8_t *p, uint32_t v) {
 uint32_t get_u16(const uint8_t *p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
 uint32_t get_u24(const uint8_t *p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16); }
 
+// Encoded in double precision: a float cannot hold 16777215.5, and the
+// top code would round past the field.
 uint32_t encode_bound(float v) {
-  v = clamp_finite(v, -max_bound, max_bound);
-  return static_cast<uint32_t>(std::floor((v + max_bound) / (2 * max_bound) * 65535.0f + 0.5f));
+  double u = std::floor((clamp_finite(v, -max_bound, max_bound) + max_bound) / (2.0 * max_bound) * 65535.0 + 0.5);
+  return static_cast<uint32_t>(u > 65535 ? 65535 : u);
 }
 float decode_bound(uint32_t u) { return static_cast<float>(u) / 65535.0f * (2 * max_bound) - max_bound; }
 
 uint32_t encode_coordinate(float v, float extent) {
-  v = clamp_finite(v, 0, extent);
-  return static_cast<uint32_t>(std::floor(v / extent * 16777215.0f + 0.5f));
+  double u = std::floor(static_cast<double>(clamp_finite(v, 0, extent)) / extent * 16777215.0 + 0.5);
+  return static_cast<uint32_t>(u > 16777215 ? 16777215 : u);
 }
 float decode_coordinate(uint32_t u, float extent) { return static_cast<float>(u) / 16777215.0f * extent; }
 
@@ -518,12 +520,22 @@ void erode_pile(Terrain *t, float x, float z, float radius, float amount) {
   if (amount == 0 || t->locked) return;
   DigWindow w = dig_window(t, x, z, radius);
   int c0, r0, c1, r1;
-  if (!grid_part(t, w, &c0, &r0, &c1, &r1)) return;
   float sum = 0;
-  for (int row = r0; row <= r1; row++)
-    for (int col = c0; col <= c1; col++) sum += dig_weight(w, col, row);
-  if (!(sum > 0)) return;
+  if (grid_part(t, w, &c0, &r0, &c1, &r1)) {
+    for (int row = r0; row <= r1; row++)
+      for (int col = c0; col <= c1; col++) sum += dig_weight(w, col, row);
+  }
   int verts = t->verts_per_side;
+  if (!(sum > 0)) {
+    // The pile falls wholly off the grid (a crater at its edge): the
+    // material goes onto the nearest border vertex rather than vanishing.
+    int last = verts - 1;
+    int col = static_cast<int>(std::lround(clampf(w.gx, 0, static_cast<float>(last))));
+    int row = static_cast<int>(std::lround(clampf(w.gz, 0, static_cast<float>(last))));
+    terrain_set_height(t, col, row, t->heights[col + row * verts] + amount);
+    edited(t, col, row, col, row);
+    return;
+  }
   for (int row = r0; row <= r1; row++) {
     for (int col = c0; col <= c1; col++) {
       float wt = dig_weight(w, col, row);

@@ -474,6 +474,11 @@ TEST_F(Deform, QueueBudgetHoldBackAndOverflow) {
   for (int k = 0; k < 10000; k++) queue_point(t, 20 + static_cast<float>(k % 200), 100, 0.5f, 0, 1);
   erode_apply(t, nullptr, 1, 0);
   EXPECT_EQ(erode_queue_length(), 10000 - (10000 / 512 + 1808 / 64 + 4));
+  // At rate 0 nothing is drained and the ground stays as it is.
+  int edits = t->edit_count;
+  for (int tic = 1; tic < 100; tic++) erode_apply(t, nullptr, 0, tic);
+  EXPECT_EQ(erode_queue_length(), 10000 - (10000 / 512 + 1808 / 64 + 4));
+  EXPECT_EQ(t->edit_count, edits);
   erode_queue_clear();
   for (int k = 0; k < 3; k++) queue_point(t, 20, 100, 0.5f, 0, 1);
   erode_apply(t, nullptr, 1, 0);
@@ -635,6 +640,53 @@ TEST_F(Deform, LapsLeaveRutsAlongTheLineThatReplayExactly) {
   }
   EXPECT_EQ(next, stream.size());
   EXPECT_EQ(memcmp(run.heights.data(), t->heights, run.heights.size() * sizeof(float)), 0);
+  terrain_free(t);
+}
+
+namespace {
+std::vector<std::string> label_texts;
+std::vector<float> label_x;
+void take_label(const float position[3], const char *text) {
+  label_texts.emplace_back(text);
+  label_x.push_back(position[0]);
+}
+}  // namespace
+
+TEST_F(Deform, DebugLabelsEverySpacingFeet) {
+  Terrain *t = flat();
+  BikeState *bike = new BikeState{};
+  bike->slot = 7;
+  HandWheel front, rear;
+  bike->bodies[bike_frame] = dBodyCreate(physics_world());
+  label_texts.clear();
+  label_x.clear();
+  set_erode_label_hook(take_label);
+  auto ride = [&](int from, int to) {
+    for (int tic = from; tic < to; tic++) {
+      float x = 10 + static_cast<float>(tic) * 0.5f;  // 64 ft/s
+      dBodySetPosition(bike->bodies[bike_frame], x, 1, 60);
+      front.set(x + 2, 60, 64, 0, 120, 0);
+      rear.set(x - 2, 60, 64, 0, -200, 0);
+      bike->wheels[0] = front.w;
+      bike->wheels[1] = rear.w;
+      erode_wheel_marks(t, bike, tic);
+    }
+  };
+  ride(0, 50);  // logging off
+  EXPECT_TRUE(label_texts.empty());
+  erode_set_logging(erode_log_labels, 10);
+  ride(50, 200);  // 75 ft from x = 35
+  ASSERT_EQ(label_texts.size(), 8u);
+  for (size_t k = 0; k < label_x.size(); k++) EXPECT_NEAR(label_x[k], 35 + 10 * static_cast<float>(k), 0.01f);
+  // Travelling along +x, a force along +x is forward: its negation shows.
+  EXPECT_NE(label_texts[0].find("front:\nspeed=64.00\nslip=0.00\nfx=-0.00\nfz=-120.00\n"), std::string::npos)
+      << label_texts[0];
+  EXPECT_NE(label_texts[0].find("rear:\nspeed=64.00\nslip=0.00\nfx=-0.00\nfz=200.00\n"), std::string::npos);
+  EXPECT_GT(erode_accumulator(7, 0)->point_count, 0);
+  erode_set_logging(0, 10);
+  set_erode_label_hook(nullptr);
+  dBodyDestroy(bike->bodies[bike_frame]);
+  delete bike;
   terrain_free(t);
 }
 

@@ -468,7 +468,8 @@ ErodePoint erode_queue_entry(int k) {
 }
 
 void erode_apply(Terrain *terrain, const float *player_xz, float rate, int tic) {
-  if (!terrain || queue_length == 0) return;
+  // At rate 0 (or while the server has not set one) the queue waits.
+  if (!terrain || queue_length == 0 || !(rate > 0)) return;
   int budget = queue_length / 512 + (queue_length > 8192 ? (queue_length - 8192) / 64 : 0) + 4;
   if (hold_deadline >= 0 && tic >= hold_deadline) {
     player_xz = nullptr;

@@ -108,7 +108,8 @@ ErodePoint erode_queue_entry(int k);
 // Once per tic while the erode rate is above 0: applies a budget of queued
 // entries at rate (the erode rate / 1024). Entries within 10 ft of the local
 // rider (player_xz, null when there is none) are held back for up to 256 tics.
-// The terrain's lock is lifted for the duration of the call.
+// The terrain's lock is lifted for the duration of the call. Nothing is
+// drained at a rate of 0 or below.
 void erode_apply(Terrain *terrain, const float *player_xz, float rate, int tic);
 // The two ground edits (x, z and radius in ft, amount in ft). erode_dig adds
 // amount * w to every vertex within the radius (w the smooth falloff) and

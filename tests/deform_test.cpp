@@ -494,6 +494,12 @@ TEST_F(Deform, QueueBudgetHoldBackAndOverflow) {
   }
   erode_apply(t, rider, 1, 1256);
   EXPECT_EQ(erode_queue_length(), 0);
+  // A clock that went back (a new race) does not keep an old deadline.
+  queue_point(t, 50, 50, 0.5f, 0, 1);
+  erode_apply(t, rider, 1, 5000);
+  EXPECT_EQ(erode_queue_length(), 1);
+  erode_apply(t, rider, 1, 3);
+  EXPECT_EQ(erode_queue_length(), 0);
   // Far from the rider nothing waits.
   queue_point(t, 50, 50, 0.5f, 0, 1);
   const float away[2] = {80, 50};

@@ -471,7 +471,9 @@ void erode_apply(Terrain *terrain, const float *player_xz, float rate, int tic) 
   // At rate 0 (or while the server has not set one) the queue waits.
   if (!terrain || queue_length == 0 || !(rate > 0)) return;
   int budget = queue_length / 512 + (queue_length > 8192 ? (queue_length - 8192) / 64 : 0) + 4;
-  if (hold_deadline >= 0 && tic >= hold_deadline) {
+  // A deadline further off than it can be armed belongs to a clock that
+  // went back (a reset or a demo seek): it has passed as well.
+  if (hold_deadline >= 0 && (tic >= hold_deadline || hold_deadline - tic > hold_back_tics)) {
     player_xz = nullptr;
     hold_deadline = -1;
   }
@@ -585,7 +587,7 @@ void erode_wheel_marks(Terrain *terrain, BikeState *bike, int tic) {
   ErodeDebug debug[2];
   erode_sample(&accumulators[slot][0], terrain, &bike->wheels[0], 1, tic, &debug[0]);
   erode_sample(&accumulators[slot][1], terrain, &bike->wheels[1], 0, tic, &debug[1]);
-  if (!(log_flags & erode_log_labels) || !label_hook) return;
+  if (!(log_flags & erode_log_labels) || !label_hook || !bike->bodies[bike_frame]) return;
   const dReal *pos = dBodyGetPosition(bike->bodies[bike_frame]);
   float at[3] = {static_cast<float>(pos[0]), static_cast<float>(pos[1]), static_cast<float>(pos[2])};
   LabelState *l = &labels[slot];
@@ -611,6 +613,7 @@ ErodeAccumulator *erode_accumulator(int slot, int wheel) {
 void erode_reset() {
   for (int s = 0; s < max_slots; s++) erode_clear_slot(s);
   memset(labels, 0, sizeof labels);
+  hold_deadline = -1;
 }
 
 void erode_set_logging(int flags, float spacing) {

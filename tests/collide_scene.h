@@ -35,12 +35,8 @@ inline const char *const collide_shape_files[][2] = {
      "0 -0.53 -0.53 0.33 0.8 5000 250\n0 0 -0.75 0.33 0.8 5000 250\n0 0.53 -0.53 0.33 0.8 5000 250\n"},
     // A post two feet thick and six high.
     {"post.shp", "3\n0 1 0 1 0.5 5000 500\n0 3 0 1 0.5 5000 500\n0 5 0 1 0.5 5000 500\n"},
-    // A start gate: a grate four feet wide, 1.5 high, standing across z = -0.3.
-    {"startgate.shp",
-     "10\n-1.6 0.25 -0.3 0.3 0.5 5000 500\n-0.8 0.25 -0.3 0.3 0.5 5000 500\n0 0.25 -0.3 0.3 0.5 5000 500\n"
-     "0.8 0.25 -0.3 0.3 0.5 5000 500\n1.6 0.25 -0.3 0.3 0.5 5000 500\n-1.6 0.85 -0.3 0.3 0.5 5000 500\n"
-     "-0.8 0.85 -0.3 0.3 0.5 5000 500\n0 0.85 -0.3 0.3 0.5 5000 500\n0.8 0.85 -0.3 0.3 0.5 5000 500\n"
-     "1.6 0.85 -0.3 0.3 0.5 5000 500\n"},
+    // A start gate: a bar 2.2 ft wide, 0.1 to 1.1 ft high, across z = -0.5.
+    {"startgate.shp", "3\n-0.65 0.6 -0.5 0.5 0.5 5000 500\n0 0.6 -0.5 0.5 0.5 5000 500\n0.65 0.6 -0.5 0.5 0.5 5000 500\n"},
 };
 
 // A scratch data directory holding the shapes, found through "@" paths;

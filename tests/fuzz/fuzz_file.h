@@ -1,5 +1,11 @@
 // Fuzz helper: the input written to a scratch file and opened through the
 // file layer, so the readers see it exactly as they see a track file.
+//
+// To give libFuzzer coverage of the library too, configure with
+//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTORVANE_FUZZ=ON \
+//     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
+// and start from the seeds, e.g.
+//   build-fuzz/fuzz/gates_fuzz -max_total_time=300 tests/fuzz/corpus/gates
 #pragma once
 #include <unistd.h>
 

@@ -539,3 +539,31 @@ TEST(PhysicsStep, HooksRunInOrderAndInputsAreRestored) {
   set_crash_hooks(CrashHooks{});
   scene_end(&s);
 }
+
+TEST(Steering, LandingDampingFallsBackOverTheFalloff) {
+  RideScene s;
+  scene_start(&s, make_flat_terrain(6, 2), "crf250(2018)", 128.3f, 250, true);
+  s.bike->arcade = 0;
+  s.bike->land_damping_factor = 2;
+  s.bike->land_damping_falloff = 0.25f;
+  ride_up_to(&s, 15 * mph);
+  // As at a touchdown: the multiplier starts at the factor.
+  s.bike->landing_damping = 2;
+  for (int i = 0; i < 16; i++) {
+    hold_speed(s.bike, 15 * mph);
+    scene_tic(&s);
+  }
+  EXPECT_NEAR(s.bike->landing_damping, 1.5f, 0.01f);
+  for (int i = 0; i < 17; i++) {
+    hold_speed(s.bike, 15 * mph);
+    scene_tic(&s);
+  }
+  EXPECT_EQ(s.bike->landing_damping, 1);
+  // Off the ground it is held at the factor again.
+  dBodySetPosition(s.bike->bodies[bike_front_wheel], 0, 50, 0);
+  bike_terrain_contacts(s.bike, s.terrain);
+  dJointGroupEmpty(physics_contact_group());
+  steering_step(s.bike, s.terrain);
+  EXPECT_EQ(s.bike->landing_damping, 2);
+  scene_end(&s);
+}

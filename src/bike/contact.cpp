@@ -280,19 +280,6 @@ void wheel_frame(const WheelContact *wheel, float W[3], float a[3]) {
   }
 }
 
-// The tile under a point; a terrain without tiles grips like a default tile.
-const Tile *tile_under(const Terrain *t, float x, float z) {
-  static Tile fallback;  // set on first use, lives for the process
-  static bool fallback_ready = false;
-  int index = tile_at(t, x, z);
-  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
-  if (!fallback_ready) {
-    tile_defaults(&fallback);
-    fallback_ready = true;
-  }
-  return &fallback;
-}
-
 TorusHit torus_triangle_deeper(const float W[3], const float a[3], float R, float r, const float T0[3],
                                const float T1[3], const float T2[3], int edges, float floor);
 
@@ -324,6 +311,18 @@ TorusHit footprint_test(const Terrain *t, const float W[3], const float a[3], fl
 }
 
 }  // namespace
+
+const Tile *ground_tile(const Terrain *t, float x, float z) {
+  static Tile fallback;  // set on first use, lives for the process
+  static bool fallback_ready = false;
+  int index = tile_at(t, x, z);
+  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
+  if (!fallback_ready) {
+    tile_defaults(&fallback);
+    fallback_ready = true;
+  }
+  return &fallback;
+}
 
 void ring_point(const float W[3], const float a[3], float R, const float p[3], float out[3]) {
   store(ring_point_v(v3(W), v3(a), R, v3(p)), out);
@@ -447,7 +446,7 @@ int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
   for (int k = 0; k < 3; k++) wheel->velocity[k] = static_cast<float>(vel[k]);
   V3 n = v3(wheel->normal), v = v3(wheel->velocity);
 
-  const Tile *tile = tile_under(t, best.point[0], best.point[2]);
+  const Tile *tile = ground_tile(t, best.point[0], best.point[2]);
   float mu = friction_at(tile, len(v)) * friction_scale;
 
   float f = best.depth / r;

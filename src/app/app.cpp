@@ -16,7 +16,9 @@
 #include "app/options.h"
 #include "app/types.h"
 #include "assets/file.h"
+#include "bike/assembly.h"
 #include "bike/catalogue.h"
+#include "bike/crash.h"
 #include "platform/audio.h"
 #include "platform/input.h"
 #include "platform/log.h"
@@ -323,6 +325,9 @@ int start_up(int argc, char **argv) {
   app.key_esc = input_button_code("esc");
   resolve_bindings();
   app.key_tab = event_key_base + 15;
+
+  physics_world_create();
+  install_crash_hooks();  // shape contacts, dabbing and crashes join each bike's step
 
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;

@@ -1,5 +1,7 @@
 #include "race/race.h"
 #include "race/race_replay.h"
+#include "track/deform.h"
+#include "track/roost.h"
 
 #include <cmath>
 #include <cstdio>
@@ -612,6 +614,8 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   }
 
   hook_clear_history();
+  erode_reset();  // no stale wheel marks or particles from the last race
+  roost_reset();
   if (record) hook_demo_open_write();
 
   reset_trackside();

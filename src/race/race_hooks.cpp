@@ -1,7 +1,15 @@
-// Neutral stand-ins for modules that are not built yet; see race_hooks.h.
+// The race step's calls into other modules; the ones still neutral stand in
+// for modules that are not built yet (see race_hooks.h).
 #include "race/race_hooks.h"
 
+#include "app/config.h"
+#include "bike/assembly.h"
+#include "bike/collide.h"
+#include "race/race.h"
 #include "replay/demo.h"
+#include "track/deform.h"
+#include "track/roost.h"
+#include "track/track.h"
 #include "replay/history.h"
 
 void hook_finish_series_event() {}
@@ -39,13 +47,39 @@ void hook_demo_map_rider(int rider, int slot) { demo_map_rider(rider, slot); }
 const char *hook_demo_track() { return demo_track(); }
 void hook_demo_write_tic(int force) { demo_write_tic(force); }
 void hook_demo_read_ahead() { demo_read_ahead(); }
-void hook_erode_sample(BikeState *) {}
-void hook_erode_apply(int) {}
-void hook_roost_emit(int, BikeState *) {}
-void hook_roost_step() {}
-void hook_object_contacts(BikeState *, int) {}
-void hook_start_gate_touch(BikeState *, int) {}
-void hook_bike_bike_contacts(BikeState *, BikeState *, int) {}
+void hook_erode_sample(BikeState *bike) {
+  if (Terrain *t = track_terrain()) erode_wheel_marks(t, bike, race_state().tic);
+}
+void hook_erode_apply(int rate) {
+  Terrain *t = track_terrain();
+  if (!t) return;
+  // Erodes near the local rider are held back a little so his own ruts
+  // never shift under him mid-corner.
+  const RaceState &race = race_state();
+  Slot *viewed = race_slot(race.viewed_slot);
+  float player[2];
+  const float *player_xz = nullptr;
+  if (viewed && viewed->bike && viewed->drive_mode == drive_local) {
+    const dReal *p = dBodyGetPosition(viewed->bike->bodies[bike_frame]);
+    player[0] = static_cast<float>(p[0]);
+    player[1] = static_cast<float>(p[2]);
+    player_xz = player;
+  }
+  erode_apply(t, player_xz, static_cast<float>(rate) / 1024.0f, race.tic);
+}
+void hook_roost_emit(int slot, BikeState *bike) {
+  Slot *s = race_slot(slot);
+  if (const Terrain *t = track_terrain())
+    roost_emit(t, bike, s && s->drive_mode == drive_history, active_graphics().roost_density, race_state().tic);
+}
+void hook_roost_step() {
+  if (const Terrain *t = track_terrain()) roost_move(t);
+}
+void hook_object_contacts(BikeState *bike, int tic) { object_contacts_near(bike, tic); }
+void hook_start_gate_touch(BikeState *bike, int tic) { start_gate_touches(bike, tic); }
+void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote) {
+  if (bike_bike_contacts(a, b, remote, race_state().tic) && remote) bike_touch(b);
+}
 void hook_sound_attach(int, BikeState *, const char *) {}
 void hook_sound_free(int) {}
 void hook_frills_load(const char *) {}

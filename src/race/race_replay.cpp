@@ -6,6 +6,7 @@
 #include "race/race.h"
 #include "race/running_order.h"
 #include "replay/history.h"
+#include "track/deform.h"
 #include "track/gates.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -60,6 +61,10 @@ int cut_timing(int slot, int tic) {
 
 float roost_density_value;
 
+void demo_erode(const uint8_t *packet, int length) {
+  if (const Terrain *t = track_terrain()) erode_receive(t, packet, length);
+}
+
 }  // namespace
 
 PackTerrain race_pack_terrain() {
@@ -91,6 +96,6 @@ void race_connect_replay() {
   link.cut_timing = cut_timing;
   link.update_running_order = update_running_order;
   link.roost_density = &roost_density_value;
-  link.erode_receive = nullptr;  // joined by the deformation module
+  link.erode_receive = demo_erode;
   replay_set_race(link);
 }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "net/client.h"
 #include "assets/file.h"
 #include "bike/assembly.h"
+#include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/crash.h"
 #include "platform/audio.h"
@@ -58,6 +60,8 @@ struct App {
   int cursor_last_x, cursor_last_y;
   // Special keys resolved once at start-up.
   int key_esc, key_tab;
+  int dab_latch;
+  float dab_channel_last;
   const char **demos;
   int demo_count, demo_capacity;
 };
@@ -160,8 +164,51 @@ void tic_begin(void *) {
 
 void tic_event(void *, const InputEvent *e) { handle_key(e); }
 
+// The local rider drives the viewed bike when it is simulated here under the
+// player's control.
+bool local_rider_drives() {
+  Slot *s = race_slot(race_state().viewed_slot);
+  return s && s->drive_mode == drive_local && !(game_settings().spy && app.view == view_trackside);
+}
+
+// Writes the summed channels into the viewed bike through its setters.
+void apply_channels() {
+  if (app.menu_open || track_count() == 0 || app.view == view_editor || !local_rider_drives()) return;
+  const float *c = app.channels;
+  const RaceState &race = race_state();
+  if (race.time_trial && c[channel_back_up] > 0.5f && game_settings().time_trial_abort.selected == 1) {
+    time_trial_start_attempt();
+    return;
+  }
+  Slot *s = race_slot(race.viewed_slot);
+  BikeState *bike = s ? s->bike : nullptr;
+  if (!bike) return;
+  bool reversed = setup_settings().reverse_steering.selected == 1;
+  bike_set_steer(bike, reversed ? -c[channel_steer] : c[channel_steer]);
+  bike_set_front_brake(bike, c[channel_front_brake]);
+  bike_set_rear_brake(bike, c[channel_rear_brake]);
+  bike_set_throttle(bike, c[channel_throttle]);
+  float dab = c[channel_dab];
+  if (setup_settings().sticky_dab.selected == 1) {
+    // The latch flips each time the channel rises through one half.
+    if (dab > 0.5f && app.dab_channel_last <= 0.5f) app.dab_latch = !app.dab_latch;
+    app.dab_channel_last = dab;
+    dab = app.dab_latch ? 1.0f : 0.0f;
+  }
+  bike_set_dab(bike, dab);
+  bike_set_back_up(bike, c[channel_back_up]);
+  bike_set_lean(bike, c[channel_lean]);
+  // The clutch lever disengages at once but lets out at most 4 per second.
+  float target = std::clamp(1.0f - c[channel_clutch] * 8.0f / 7.0f, 0.0f, 1.0f);
+  float now = bike->controls.clutch;
+  if (target > now) target = std::min(target, now + 4.0f * static_cast<float>(seconds_per_tic));
+  bike_set_clutch(bike, target);
+  bike_set_shift(bike, c[channel_shift] > 0.5f ? 1 : c[channel_shift] < -0.5f ? -1 : 0);
+}
+
 void tic_run(void *) {
   bindings_tic(app.clock.program_clock, app.channels);
+  apply_channels();
   bool connected = net_connected();
   if (connected) net_client_run(app.clock.program_clock);
   if (connected) app.paused = 0;  // never paused online
@@ -233,6 +280,7 @@ void run_frame() {
 
   TicHandlers handlers = {tic_begin, tic_event, tic_run, nullptr};
   frame_run_tics(&app.clock, now, &handlers);
+  if (app.settings.warp && app.view != view_title) race_warp_check();
   message_expire(app.clock.program_clock);
 }
 
@@ -346,6 +394,10 @@ int start_up(int argc, char **argv) {
   install_crash_hooks();  // shape contacts, dabbing and crashes join each bike's step
   history_set_accurate_skip(app.settings.accurate_skip);
   demo_choose_file(app.settings.demo_file);
+  RaceOptions &options = race_options();
+  options.practice = app.settings.practice;
+  options.erode_rate = app.settings.erode_rate;
+  options.rotate_lineup = app.settings.rotate_lineup;
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);

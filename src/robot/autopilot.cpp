@@ -730,12 +730,14 @@ void auto_pilot(BikeState *bike) {
   Frame f = read_frame(bike);
   advance(r, f);
   refill(bike, r, f);
-  if (r->n == 0) {
-    no_path(bike);
-    return;
-  }
+  // Staging and the launch run with or without a path, so robots on a track
+  // without lines still leave the gate before they stop.
   if (start(bike, r)) {
     r->last_advance = race_state().tic;
+    return;
+  }
+  if (r->n == 0) {
+    no_path(bike);
     return;
   }
   if (bike->finished && !r->finish_seen) {

@@ -7,6 +7,8 @@
 #include "bike/collide.h"
 #include "race/race.h"
 #include "replay/demo.h"
+#include "robot/autopilot.h"
+#include "robot/lines.h"
 #include "track/deform.h"
 #include "track/roost.h"
 #include "track/track.h"
@@ -14,13 +16,23 @@
 
 void hook_finish_series_event() {}
 void hook_loading_screen(const char *) {}
-void hook_save_lines() {}
-void hook_clear_lines() {}
-void hook_load_lines(int) {}
-void hook_analyse_lines() {}
-void hook_set_personality(BikeState *, const char *) {}
-void hook_autopilot(int) {}
-void hook_record_lines(int) {}
+void hook_save_lines() { save_lines(race_state().skill); }
+void hook_clear_lines() { clear_lines(); }
+void hook_load_lines(int skill) {
+  // The table is sized by the gates of the track just loaded.
+  clear_lines();
+  for (int i = 0; i < max_slots; i++) {
+    reset_line_recorder(i);
+    autopilot_clear(i);
+  }
+  load_lines(skill);
+}
+void hook_analyse_lines() { analyse_lines(); }
+void hook_set_personality(BikeState *bike, const char *name) { set_personality(bike, name); }
+void hook_autopilot(int slot) {
+  if (Slot *s = race_slot(slot)) auto_pilot(s->bike);
+}
+void hook_record_lines(int slot) { record_lines(slot); }
 void hook_clear_history() { clear_history(); }
 void hook_history_pose(int slot, int tic) { pose_from_history(slot, tic); }
 int hook_history_newest_tic(int slot) { return history_newest_tic(slot); }

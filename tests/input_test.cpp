@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/bindings.h"
+#include "app/config.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
@@ -394,6 +396,30 @@ TEST_F(VirtualJoystickTest, WheelIsFoundNamedReadAndBound) {
   ASSERT_EQ(n, 1);
   EXPECT_EQ(events[0].code, wheel->id + 7);
   EXPECT_EQ(events[0].pressed, 0);
+
+  // Pressed fully during a capture, the pedal is bound with the inner 7/8
+  // of its travel and then drives its channel.
+  config_set_defaults();
+  SDL_JoystickSetVirtualAxis(js, 2, 0);
+  pump_events(events, 8);
+  float channels[control_channel_count];
+  start_binding_capture(bind_throttle, 0.0);
+  bindings_tic(0.05, channels);
+  SDL_JoystickSetVirtualAxis(js, 2, 32767);
+  pump_events(events, 8);
+  double clock = 0.1;
+  for (; clock < 3.0 && binding_capture_target() >= 0; clock += 0.05) bindings_tic(clock, channels);
+  EXPECT_EQ(binding_capture_target(), -1);
+  const KeyBinding *b = key_binding(bind_throttle);
+  EXPECT_STREQ(b->axis_name, "TestWheelv10.axis[2]");
+  EXPECT_NEAR(b->low, 0.0625f, 1e-3f);
+  EXPECT_NEAR(b->high, 0.9375f, 1e-3f);
+  bindings_tic(clock, channels);
+  EXPECT_FLOAT_EQ(channels[channel_throttle], 1.0f);
+  SDL_JoystickSetVirtualAxis(js, 2, 0);
+  pump_events(events, 8);
+  bindings_tic(clock + 0.05, channels);
+  EXPECT_FLOAT_EQ(channels[channel_throttle], 0.0f);
   SDL_JoystickClose(js);
 }
 

@@ -332,7 +332,7 @@ int start_up(int argc, char **argv) {
 
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
-  race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, 0);
+  race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);
   app.menu_open = app.settings.connect ? 0 : 1;
   net_set_password(app.settings.password);
   net_set_fake_conditions(app.settings.fake_lag, app.settings.fake_loss, 1);

@@ -1,0 +1,486 @@
+#include "bike/contact.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "app/types.h"
+#include "bike/assembly.h"
+#include "bike/posture.h"
+#include "track/terrain.h"
+#include "track/tiles.h"
+
+namespace {
+
+constexpr float two_pow_minus_20 = 9.5367431640625e-07f;
+constexpr float two_pow_minus_30 = 9.313226e-10f;
+// A wheel never spans more cells than this per side; a larger footprint
+// (absurd spacing or a broken position) is cut to the cells round the centre.
+constexpr int max_wheel_cells = 32;
+
+// Installed by the collision shape code; lives for the process.
+ShapeTerrainHook shape_terrain_hook = nullptr;
+
+struct V3 {
+  float x, y, z;
+};
+inline V3 v3(const float p[3]) { return {p[0], p[1], p[2]}; }
+inline V3 operator+(V3 a, V3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline V3 operator*(V3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+inline V3 operator-(V3 a) { return {-a.x, -a.y, -a.z}; }
+inline float dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline V3 cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+inline float len(V3 a) { return std::sqrt(dot(a, a)); }
+// Unit vector, or zero for a zero vector (keeps degenerate cases finite).
+inline V3 unit(V3 a) {
+  float l = len(a);
+  return l > 0 ? a * (1 / l) : V3{0, 0, 0};
+}
+inline void store(V3 a, float out[3]) {
+  out[0] = a.x;
+  out[1] = a.y;
+  out[2] = a.z;
+}
+
+// The component of v perpendicular to the axle.
+inline V3 perp(V3 v, V3 a, float aa) { return aa > 0 ? v - a * (dot(v, a) / aa) : v; }
+
+V3 ring_point_v(V3 W, V3 a, float R, V3 p) {
+  float aa = dot(a, a);
+  V3 d = perp(p - W, a, aa);
+  // A point on the axle has no nearest ring point; any direction in the
+  // ring's plane serves.
+  for (int counter = 1; dot(d, d) < R * 1e-6f && counter < 8; counter++) {
+    V3 probe{(counter & 1) ? R : 0, (counter & 2) ? R : 0, (counter & 4) ? R : 0};
+    d = perp(probe, a, aa);
+  }
+  return W + unit(d) * R;
+}
+
+// Over the triangle: on the inner side of all three edge planes.
+inline bool over_triangle(V3 Y, const V3 T[3], const V3 m[3]) {
+  for (int i = 0; i < 3; i++)
+    if (dot(Y - T[i], m[i]) > 0) return false;
+  return true;
+}
+
+// Distance from the edge point at s to the ring.
+inline float edge_distance(V3 W, V3 a, float R, V3 T, V3 E, float s, V3 *at) {
+  V3 P = T + E * s;
+  *at = P;
+  return len(P - ring_point_v(W, a, R, P));
+}
+
+// Newton's search for the edge point nearest the ring, from one start.
+float newton_edge(V3 W, V3 a, float aa, float R, V3 T, V3 E, float s) {
+  float EE = dot(E, E);
+  V3 Ep = perp(E, a, aa);
+  float EpEp = dot(Ep, Ep);
+  auto h = [&](float t, float *dh) {
+    V3 u = T + E * t - W;
+    V3 up = perp(u, a, aa);
+    float uE = dot(u, E), upup = dot(up, up), upE = dot(up, Ep);
+    *dh = 2 * uE * EE * upup + uE * uE * 2 * upE - R * R * 2 * upE * EpEp;
+    return uE * uE * upup - R * R * upE * upE;
+  };
+  float dh;
+  float hs = h(s, &dh);
+  for (int step = 0; step < 4 && std::fabs(dh) >= two_pow_minus_30; step++) {
+    float next = s - hs / dh;
+    float dnext;
+    float hnext = h(next, &dnext);
+    if (!(std::fabs(hnext) <= std::fabs(hs))) break;
+    s = next;
+    hs = hnext;
+    dh = dnext;
+  }
+  return s;
+}
+
+inline float clamp01(float s) { return !(s > 0) ? 0 : (s > 1 ? 1 : s); }
+
+// Nearest of the three edges and three vertices to the ring.
+TorusHit edge_vertex(V3 W, V3 a, float R, float r, const V3 T[3], const V3 E[3], V3 n, V3 nhat) {
+  float aa = dot(a, a);
+  float best = 0;
+  int kind = -1;  // 0..2 edge, 3..5 vertex
+  V3 best_point{0, 0, 0};
+  for (int i = 0; i < 3; i++) {
+    float EE = dot(E[i], E[i]);
+    if (!(EE > 0)) continue;  // a zero-length edge is covered by its vertices
+    V3 Ep = perp(E[i], a, aa);
+    float sc = dot(W - T[i], E[i]) / EE;
+    float delta = dot(Ep, Ep) < R * 1e-6f ? 0.001f * R : R * len(Ep) / EE;
+    float s0 = clamp01(newton_edge(W, a, aa, R, T[i], E[i], sc - delta));
+    float s1 = clamp01(newton_edge(W, a, aa, R, T[i], E[i], sc + delta));
+    V3 p0, p1;
+    float d0 = edge_distance(W, a, R, T[i], E[i], s0, &p0);
+    float d1 = edge_distance(W, a, R, T[i], E[i], s1, &p1);
+    if (d1 < d0) {
+      d0 = d1;
+      p0 = p1;
+    }
+    if (kind < 0 || d0 < best) {
+      best = d0;
+      kind = i;
+      best_point = p0;
+    }
+  }
+  for (int j = 0; j < 3; j++) {
+    V3 v = perp(T[j] - W, a, aa);
+    float l = len(v);
+    if (l > R) v = v * (R / l);
+    float d = len(W + v - T[j]);
+    if (kind < 0 || d < best) {
+      best = d;
+      kind = 3 + j;
+      best_point = T[j];
+    }
+  }
+  TorusHit hit{};
+  hit.depth = r - best;
+  V3 normal;
+  V3 point = best_point;
+  if (kind >= 3) {
+    normal = dot(best_point - W, a) > 0 ? -a : a;
+  } else if (best > two_pow_minus_20) {
+    normal = ring_point_v(W, a, R, best_point) - best_point;
+  } else {
+    V3 rp = ring_point_v(W, a, R, best_point);
+    V3 t = cross(rp - W, a);
+    if (dot(t, n) < 0) t = -t;
+    V3 c = cross(E[kind], t);
+    normal = dot(c, c) < two_pow_minus_20 ? nhat : unit(c);
+    point = rp - normal * r;
+  }
+  store(point, hit.point);
+  store(normal, hit.normal);
+  return hit;
+}
+
+TorusHit no_hit() {
+  TorusHit hit{};
+  hit.depth = -1;
+  hit.normal[1] = 1;
+  return hit;
+}
+
+}  // namespace
+
+void clean_contact_normal(float n[3]) {
+  if (n[1] < 0) {
+    if (n[0] * n[0] + n[2] * n[2] >= 1.0f / 1024) {
+      n[1] = 0;
+    } else {
+      n[0] = 0;
+      n[1] = 1;
+      n[2] = 0;
+    }
+  }
+  float l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (l > 0) {
+    for (int k = 0; k < 3; k++) n[k] /= l;
+  } else {
+    n[0] = 0;
+    n[1] = 1;
+    n[2] = 0;
+  }
+}
+
+TyreSoftness tyre_softness(float depth, float tube_radius) {
+  float f = tube_radius > 0 ? depth / tube_radius : 1;
+  if (!(f < 1)) f = 1;
+  if (!(f > 0)) f = 0;
+  float f3 = f * f * f;
+  return {24000 * f3 + 1000, 2300 * f3 + 200};
+}
+
+namespace {
+
+inline void vertex(const Terrain *t, int i, int j, float out[3]) {
+  out[0] = static_cast<float>(i) * t->spacing;
+  out[1] = terrain_vertex_height(t, i, j);
+  out[2] = static_cast<float>(j) * t->spacing;
+}
+
+// The two triangles of cell (i, j) in the height field's split and order.
+void cell_triangles(const Terrain *t, int i, int j, float tri[2][3][3]) {
+  int p = ((i + j) & 1) == 0 ? 1 : 0;
+  vertex(t, i, j, tri[0][0]);
+  vertex(t, i, j + 1, tri[0][1]);
+  vertex(t, i + 1, j + p, tri[0][2]);
+  vertex(t, i + 1, j + 1, tri[1][0]);
+  vertex(t, i + 1, j, tri[1][1]);
+  vertex(t, i, j + 1 - p, tri[1][2]);
+}
+
+// Cell range [lo, hi) covering c - reach .. c + reach, capped round c.
+void cell_range(float c, float reach, float inverse_spacing, int *lo, int *hi) {
+  constexpr float limit = 1 << 20;
+  auto clampg = [](float g) { return !(g > -limit) ? -limit : (g < limit ? g : limit); };
+  int a = static_cast<int>(std::floor(clampg((c - reach) * inverse_spacing)));
+  int b = static_cast<int>(std::ceil(clampg((c + reach) * inverse_spacing)));
+  if (b - a > max_wheel_cells) {
+    a = static_cast<int>(std::floor(clampg(c * inverse_spacing))) - max_wheel_cells / 2;
+    b = a + max_wheel_cells;
+  }
+  *lo = a;
+  *hi = b;
+}
+
+// The wheel's centre and world axle.
+void wheel_frame(const WheelContact *wheel, float W[3], float a[3]) {
+  const dReal *p = dBodyGetPosition(wheel->body);
+  dVector3 axle;
+  dBodyVectorToWorld(wheel->body, wheel->axle[0], wheel->axle[1], wheel->axle[2], axle);
+  for (int k = 0; k < 3; k++) {
+    W[k] = static_cast<float>(p[k]);
+    a[k] = static_cast<float>(axle[k]);
+  }
+}
+
+// The tile under a point; a terrain without tiles grips like a default tile.
+const Tile *tile_under(const Terrain *t, float x, float z) {
+  static Tile fallback;  // set on first use, lives for the process
+  static bool fallback_ready = false;
+  int index = tile_at(t, x, z);
+  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
+  if (!fallback_ready) {
+    tile_defaults(&fallback);
+    fallback_ready = true;
+  }
+  return &fallback;
+}
+
+// Runs the torus test over the wheel's footprint. `first` stops at the first
+// penetrating triangle instead of keeping the deepest.
+TorusHit footprint_test(const Terrain *t, const float W[3], const float a[3], float R, float r, int edges,
+                        int first) {
+  TorusHit best = no_hit();
+  best.depth = 0;
+  if (!std::isfinite(W[0]) || !std::isfinite(W[1]) || !std::isfinite(W[2])) return best;
+  int c0, c1, r0, r1;
+  cell_range(W[0], R + r, t->inverse_spacing, &c0, &c1);
+  cell_range(W[2], R + r, t->inverse_spacing, &r0, &r1);
+  for (int j = r0; j < r1; j++) {
+    for (int i = c0; i < c1; i++) {
+      float tri[2][3][3];
+      cell_triangles(t, i, j, tri);
+      for (int half = 0; half < 2; half++) {
+        TorusHit hit = torus_triangle(W, a, R, r, tri[half][0], tri[half][1], tri[half][2], edges);
+        if (hit.depth > best.depth) {
+          best = hit;
+          if (first) return best;
+        }
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void ring_point(const float W[3], const float a[3], float R, const float p[3], float out[3]) {
+  store(ring_point_v(v3(W), v3(a), R, v3(p)), out);
+}
+
+TorusHit torus_triangle(const float Wf[3], const float af[3], float R, float r, const float T0[3],
+                        const float T1[3], const float T2[3], int edges) {
+  V3 W = v3(Wf), a = v3(af);
+  V3 T[3] = {v3(T0), v3(T1), v3(T2)};
+  V3 E[3] = {T[1] - T[0], T[2] - T[1], T[0] - T[2]};
+  V3 n = cross(T[1] - T[0], T[2] - T[0]);
+  float nl = len(n);
+  // A triangle without area has no face; its edges (if any length) still
+  // meet the tyre through the edge-and-vertex search.
+  if (!(nl > 0) || !std::isfinite(nl)) {
+    if (!edges) return no_hit();
+    return edge_vertex(W, a, R, r, T, E, V3{0, 1, 0}, V3{0, 1, 0});
+  }
+  V3 nhat = n * (1 / nl);
+  V3 m[3] = {cross(E[0], n), cross(E[1], n), cross(E[2], n)};
+
+  // The ring's direction that points most against the face; a wheel lying
+  // flat on the plane has none, and any direction in its plane serves.
+  V3 q = a * dot(n, a) - n;
+  if (dot(q, q) < 1e-12f * nl * nl) {
+    V3 ref = ring_point_v(W, a, 1, W);
+    q = ref - W;
+  }
+  q = unit(q);
+  if (dot(q, n) > 0) q = -q;
+  V3 D = W + q * R, U = W - q * R;
+  float dD = dot(D - T[0], n), dU = dot(U - T[0], n);
+
+  TorusHit hit{};
+  if (dD > 0) {
+    if (over_triangle(D, T, m)) {
+      float h = dD / nl;
+      hit.depth = r - h;
+      store(ring_point_v(W, a, R, D - nhat * h) - nhat * r, hit.point);
+      store(nhat, hit.normal);
+      return hit;
+    }
+  } else if (dU > 0) {
+    float qn = dot(q, n);
+    V3 X = qn != 0 ? W + q * (dot(T[0] - W, n) / qn) : D;
+    if (over_triangle(X, T, m)) {
+      hit.depth = r + std::fabs(dD) / nl;
+      store(D - nhat * r, hit.point);
+      store(nhat, hit.normal);
+      return hit;
+    }
+    bool side[3];
+    for (int j = 0; j < 3; j++) side[j] = dot(T[j] - W, a) <= 0;
+    for (int i = 0; i < 3; i++) {
+      int k = (i + 1) % 3;
+      if (!(dot(X - T[i], m[i]) > 0) || side[i] == side[k]) continue;
+      float Ea = dot(E[i], a);
+      if (Ea == 0) continue;
+      V3 P = T[i] + E[i] * (dot(W - T[i], a) / Ea);
+      if (!(dot(P - W, P - W) < R * R)) continue;
+      V3 t = cross(P - W, a);
+      if (dot(t, n) < 0) t = -t;
+      V3 normal = unit(cross(E[i], t));
+      if (dot(normal, normal) == 0) normal = nhat;
+      hit.depth = r - two_pow_minus_20;
+      store(ring_point_v(W, a, R, P) - normal * r, hit.point);
+      store(normal, hit.normal);
+      return hit;
+    }
+  } else {
+    // The whole ring is under the plane.
+    bool inside = true;
+    for (int i = 0; i < 3; i++) {
+      V3 side{-E[i].z, 0, E[i].x};  // E_i x (0, 1, 0)
+      if (dot(W - T[i], side) > 0) inside = false;
+    }
+    if (inside) {
+      hit.depth = 2 * R;
+      store(D, hit.point);
+      hit.normal[1] = 1;
+      return hit;
+    }
+  }
+  if (!edges) return no_hit();
+  return edge_vertex(W, a, R, r, T, E, n, nhat);
+}
+
+int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
+  float W[3], a[3];
+  wheel_frame(wheel, W, a);
+  float R = wheel->ring_radius, r = wheel->tube_radius;
+  TorusHit best = footprint_test(t, W, a, R, r, 1, 0);
+  if (!(best.depth > 0)) {
+    wheel->depth = 0;
+    return 0;
+  }
+  clean_contact_normal(best.normal);
+  memcpy(wheel->point, best.point, sizeof wheel->point);
+  memcpy(wheel->normal, best.normal, sizeof wheel->normal);
+  wheel->depth = best.depth;
+  dVector3 vel;
+  dBodyGetPointVel(wheel->body, best.point[0], best.point[1], best.point[2], vel);
+  for (int k = 0; k < 3; k++) wheel->velocity[k] = static_cast<float>(vel[k]);
+  V3 n = v3(wheel->normal), v = v3(wheel->velocity);
+
+  const Tile *tile = tile_under(t, best.point[0], best.point[2]);
+  float mu = friction_at(tile, len(v)) * friction_scale;
+
+  float f = best.depth / r;
+  if (!(f < 1)) f = 1;
+  TyreSoftness soft = tyre_softness(best.depth, r);
+  double h = seconds_per_tic;
+  double k = soft.stiffness, damping = soft.damping;
+
+  dContact contact;
+  memset(&contact, 0, sizeof contact);
+  contact.surface.mode = dContactApprox1 | dContactSoftERP | dContactSoftCFM;
+  contact.surface.mu = mu;
+  contact.surface.soft_erp = h * k / (h * k + damping);
+  contact.surface.soft_cfm = 1 / (h * k + damping);
+  V3 dir = cross(n, v);
+  if (dot(dir, dir) < 1.0f / 1024) dir = cross(n, v3(a));
+  if (dot(dir, dir) > 0) {
+    dir = unit(dir);
+    contact.surface.mode |= dContactFDir1;
+    contact.fdir1[0] = dir.x;
+    contact.fdir1[1] = dir.y;
+    contact.fdir1[2] = dir.z;
+  }
+  for (int c = 0; c < 3; c++) {
+    contact.geom.pos[c] = best.point[c];
+    contact.geom.normal[c] = wheel->normal[c];
+  }
+  contact.geom.depth = best.depth;
+  dJointID joint = dJointCreateContact(physics_world(), physics_contact_group(), &contact);
+  dJointAttach(joint, wheel->body, nullptr);
+  dJointSetFeedback(joint, &wheel->feedback);
+
+  // Rolling resistance against the sliding direction, fading in below 1 ft/s.
+  V3 vt = v - n * dot(v, n);
+  float s = len(vt);
+  float ab[2];
+  roll_resist_at(tile, s, ab);
+  if (s > 1) vt = vt * (1 / s);
+  V3 force = vt * -(ab[0] + (ab[1] - ab[0]) * f);
+  dBodyAddForce(wheel->body, force.x, force.y, force.z);
+  return 1;
+}
+
+WheelQuery wheel_contact_query(const Terrain *t, const WheelContact *wheel) {
+  WheelQuery out{};
+  float W[3], a[3];
+  wheel_frame(wheel, W, a);
+  TorusHit hit = footprint_test(t, W, a, wheel->ring_radius, wheel->tube_radius, 0, 1);
+  if (!(hit.depth > 0)) {
+    out.normal[1] = 1;
+    return out;
+  }
+  clean_contact_normal(hit.normal);
+  out.touched = 1;
+  memcpy(out.point, hit.point, sizeof out.point);
+  memcpy(out.normal, hit.normal, sizeof out.normal);
+  out.depth = hit.depth;
+  return out;
+}
+
+float bike_friction_scale(const BikeState *bike) {
+  if (!(bike->arcade & 1)) return 1;
+  float x = std::fabs(lean_angle(bike)) * 4 / 3.14159265358979f;
+  if (!(x < 1)) x = 1;
+  return 1 - 0.375f * x;
+}
+
+void set_shape_terrain_hook(ShapeTerrainHook hook) { shape_terrain_hook = hook; }
+
+int bike_terrain_contacts(BikeState *bike, const Terrain *terrain) {
+  float scale = bike_friction_scale(bike);
+  int touched = wheel_contact(terrain, &bike->wheels[0], scale);
+  touched |= wheel_contact(terrain, &bike->wheels[1], scale);
+  if (shape_terrain_hook) touched |= shape_terrain_hook(bike, terrain);
+  return touched;
+}
+
+void place_bikes_on_ground(BikeState *const *bikes, int count, const Terrain *terrain) {
+  // Each probe lifts by 0.25 ft; a bike more than this far under the ground
+  // is beyond saving and is left where the loop stopped.
+  constexpr int max_lifts = 4096;
+  for (int b = 0; b < count; b++) {
+    BikeState *bike = bikes[b];
+    if (!bike) continue;
+    move_bike(bike, 0, 0.125, 0);
+    for (int lift = 0; lift < max_lifts && bike_terrain_contacts(bike, terrain); lift++) {
+      move_bike(bike, 0, 0.25, 0);
+      dJointGroupEmpty(physics_contact_group());
+    }
+    dJointGroupEmpty(physics_contact_group());
+    move_bike(bike, 0, -0.125, 0);
+    // The probes left forces on the wheels; the bike starts without them.
+    for (dBodyID body : bike->bodies) {
+      dBodySetForce(body, 0, 0, 0);
+      dBodySetTorque(body, 0, 0, 0);
+    }
+  }
+  dJointGroupEmpty(physics_contact_group());
+}

@@ -52,7 +52,7 @@ void bike_physics_step(BikeState *bike, const PhysicsTic &now) {
   steering_step(bike, now.terrain);
   drivetrain_step(bike, now.tic);
   steering_damping_step(bike);
-  if (now.tic - now.start_tic > 2 && bike->crash_timer <= 0) joint_drift_cancellation(bike);
+  if (now.tic - now.start_tic >= 2 && bike->crash_timer <= 0) joint_drift_cancellation(bike);
   if (crash_hooks.foot_down_step) crash_hooks.foot_down_step(bike, now);
 
   bike->controls.front_brake = front_brake;

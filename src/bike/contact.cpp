@@ -57,10 +57,16 @@ V3 ring_point_v(V3 W, V3 a, float R, V3 p) {
   return W + unit(d) * R;
 }
 
-// Over the triangle: on the inner side of all three edge planes.
+// Over the triangle: on the inner side of all three edge planes. A point on
+// a shared edge must count for at least one of the two triangles, but single
+// precision at track coordinates (an ulp is about 1/16000 ft at 1000 ft) can
+// put it outside both, and the edge search would then move the contact point
+// from the tyre's bottom to the ground for one tic and jolt the wheel. The
+// edge planes are therefore widened by 1/1024 ft.
+constexpr float edge_tolerance = 1.0f / 1024;
 inline bool over_triangle(V3 Y, const V3 T[3], const V3 m[3]) {
   for (int i = 0; i < 3; i++)
-    if (dot(Y - T[i], m[i]) > 0) return false;
+    if (dot(Y - T[i], m[i]) > edge_tolerance * len(m[i])) return false;
   return true;
 }
 
@@ -158,6 +164,41 @@ TorusHit edge_vertex(V3 W, V3 a, float R, float r, const V3 T[3], const V3 E[3],
   return hit;
 }
 
+// Squared distance from p to the triangle (the closest-point regions of
+// the vertices, edges and face, in turn).
+float triangle_distance_squared(V3 p, const V3 T[3]) {
+  V3 a = T[0], b = T[1], c = T[2];
+  V3 ab = b - a, ac = c - a, ap = p - a;
+  float d1 = dot(ab, ap), d2 = dot(ac, ap);
+  V3 q;
+  if (d1 <= 0 && d2 <= 0) {
+    q = a;
+  } else {
+    V3 bp = p - b;
+    float d3 = dot(ab, bp), d4 = dot(ac, bp);
+    V3 cp = p - c;
+    float d5 = dot(ab, cp), d6 = dot(ac, cp);
+    float vc = d1 * d4 - d3 * d2, vb = d5 * d2 - d1 * d6, va = d3 * d6 - d5 * d4;
+    if (d3 >= 0 && d4 <= d3) {
+      q = b;
+    } else if (vc <= 0 && d1 >= 0 && d3 <= 0 && d1 - d3 > 0) {
+      q = a + ab * (d1 / (d1 - d3));
+    } else if (d6 >= 0 && d5 <= d6) {
+      q = c;
+    } else if (vb <= 0 && d2 >= 0 && d6 <= 0 && d2 - d6 > 0) {
+      q = a + ac * (d2 / (d2 - d6));
+    } else if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0 && (d4 - d3) + (d5 - d6) > 0) {
+      q = b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    } else {
+      float sum = va + vb + vc;
+      if (!(sum != 0)) return 0;  // degenerate: no useful bound
+      q = a + ab * (vb / sum) + ac * (vc / sum);
+    }
+  }
+  V3 d = p - q;
+  return dot(d, d);
+}
+
 TorusHit no_hit() {
   TorusHit hit{};
   hit.depth = -1;
@@ -239,18 +280,8 @@ void wheel_frame(const WheelContact *wheel, float W[3], float a[3]) {
   }
 }
 
-// The tile under a point; a terrain without tiles grips like a default tile.
-const Tile *tile_under(const Terrain *t, float x, float z) {
-  static Tile fallback;  // set on first use, lives for the process
-  static bool fallback_ready = false;
-  int index = tile_at(t, x, z);
-  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
-  if (!fallback_ready) {
-    tile_defaults(&fallback);
-    fallback_ready = true;
-  }
-  return &fallback;
-}
+TorusHit torus_triangle_deeper(const float W[3], const float a[3], float R, float r, const float T0[3],
+                               const float T1[3], const float T2[3], int edges, float floor);
 
 // Runs the torus test over the wheel's footprint. `first` stops at the first
 // penetrating triangle instead of keeping the deepest.
@@ -267,7 +298,8 @@ TorusHit footprint_test(const Terrain *t, const float W[3], const float a[3], fl
       float tri[2][3][3];
       cell_triangles(t, i, j, tri);
       for (int half = 0; half < 2; half++) {
-        TorusHit hit = torus_triangle(W, a, R, r, tri[half][0], tri[half][1], tri[half][2], edges);
+        TorusHit hit = torus_triangle_deeper(W, a, R, r, tri[half][0], tri[half][1], tri[half][2], edges,
+                                             best.depth);
         if (hit.depth > best.depth) {
           best = hit;
           if (first) return best;
@@ -280,12 +312,34 @@ TorusHit footprint_test(const Terrain *t, const float W[3], const float a[3], fl
 
 }  // namespace
 
+const Tile *ground_tile(const Terrain *t, float x, float z) {
+  static Tile fallback;  // set on first use, lives for the process
+  static bool fallback_ready = false;
+  int index = tile_at(t, x, z);
+  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
+  if (!fallback_ready) {
+    tile_defaults(&fallback);
+    fallback_ready = true;
+  }
+  return &fallback;
+}
+
 void ring_point(const float W[3], const float a[3], float R, const float p[3], float out[3]) {
   store(ring_point_v(v3(W), v3(a), R, v3(p)), out);
 }
 
-TorusHit torus_triangle(const float Wf[3], const float af[3], float R, float r, const float T0[3],
+TorusHit torus_triangle(const float W[3], const float a[3], float R, float r, const float T0[3],
                         const float T1[3], const float T2[3], int edges) {
+  return torus_triangle_deeper(W, a, R, r, T0, T1, T2, edges, 0);
+}
+
+namespace {
+
+// The test proper. `floor` is the depth already found: a triangle whose edges
+// and vertices provably cannot beat it skips the edge-and-vertex search (its
+// result could not replace the kept one anyway).
+TorusHit torus_triangle_deeper(const float Wf[3], const float af[3], float R, float r, const float T0[3],
+                               const float T1[3], const float T2[3], int edges, float floor) {
   V3 W = v3(Wf), a = v3(af);
   V3 T[3] = {v3(T0), v3(T1), v3(T2)};
   V3 E[3] = {T[1] - T[0], T[2] - T[1], T[0] - T[2]};
@@ -363,8 +417,16 @@ TorusHit torus_triangle(const float Wf[3], const float af[3], float R, float r, 
     }
   }
   if (!edges) return no_hit();
+  // Every edge and vertex distance the search measures is at least the
+  // triangle's distance from the centre less R, so a triangle farther than
+  // R + r - floor (with a margin for rounding) can neither touch nor beat the
+  // depth already kept, and its search, the costly part, is skipped.
+  float reach = R + r - (floor > 0 ? floor : 0) + 1.0f / 256;
+  if (triangle_distance_squared(W, T) > reach * reach) return no_hit();
   return edge_vertex(W, a, R, r, T, E, n, nhat);
 }
+
+}  // namespace
 
 int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
   float W[3], a[3];
@@ -384,7 +446,7 @@ int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
   for (int k = 0; k < 3; k++) wheel->velocity[k] = static_cast<float>(vel[k]);
   V3 n = v3(wheel->normal), v = v3(wheel->velocity);
 
-  const Tile *tile = tile_under(t, best.point[0], best.point[2]);
+  const Tile *tile = ground_tile(t, best.point[0], best.point[2]);
   float mu = friction_at(tile, len(v)) * friction_scale;
 
   float f = best.depth / r;

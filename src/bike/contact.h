@@ -8,6 +8,7 @@
 #include "bike/bike.h"
 
 struct Terrain;
+struct Tile;
 
 // Result of one torus-triangle test, single precision as the test works.
 struct TorusHit {
@@ -36,6 +37,10 @@ TyreSoftness tyre_softness(float depth, float tube_radius);
 // A contact normal pointing downward (under an overhang of the mesh) is
 // flattened to horizontal, or replaced by straight up; then normalised.
 void clean_contact_normal(float normal[3]);
+
+// The surface type under (x, z); a terrain without tiles grips like a tile
+// with every property at its default.
+const Tile *ground_tile(const Terrain *terrain, float x, float z);
 
 // Tests the wheel against the terrain: fills the record and, when it touches,
 // adds one contact joint to the world's contact group and the rolling

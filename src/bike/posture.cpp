@@ -5,6 +5,7 @@
 
 #include "app/types.h"
 #include "bike/assembly.h"
+#include "bike/contact.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
 
@@ -74,18 +75,6 @@ void soft_push(BikeState *bike, V normal, double depth, double k, double damping
   dJointAttach(j, bike->bodies[bike_rider], bike->bodies[bike_frame]);
 }
 
-const Tile *tile_under(const Terrain *t, float x, float z) {
-  static Tile fallback;  // set on first use, lives for the process
-  static bool fallback_ready = false;
-  int index = tile_at(t, x, z);
-  if (index >= 0 && index < t->tile_count) return &t->tiles[index];
-  if (!fallback_ready) {
-    tile_defaults(&fallback);
-    fallback_ready = true;
-  }
-  return &fallback;
-}
-
 double front_wheel_speed(const BikeState *bike) {
   const BikeInfo *info = bike_info(bike->model);
   return (info->front_ring_radius + info->front_tube_radius) * dJointGetHingeAngleRate(bike->joints[joint_front_axle]);
@@ -124,7 +113,7 @@ void standard_steering(BikeState *bike, const Terrain *terrain) {
   double L_plus = bike->max_steering_force, L_minus = -bike->max_steering_force;
   double Td = bike->steering_strength * s * bike->direct_steering;
 
-  const Tile *tile = tile_under(terrain, static_cast<float>(axle[0]), static_cast<float>(axle[2]));
+  const Tile *tile = ground_tile(terrain, static_cast<float>(axle[0]), static_cast<float>(axle[2]));
   double A = steering_lock(bike, static_cast<float>(vf), tile->friction[0].value);
 
   double clearance = axle[1] - terrain_height(terrain, static_cast<float>(axle[0]), static_cast<float>(axle[2])) -

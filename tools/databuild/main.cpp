@@ -1,19 +1,63 @@
-// Placeholder data builder: writes a minimal main archive.
+// torvane-databuild: writes the default data set into the main archive.
+//   --out PATH   the archive to write (default "torvane.saf")
+//   --png DIR    also write a top-down picture of every track into DIR
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "databuild.h"
+
+using namespace databuild;
+
+namespace {
+// The whole data set must stay small enough to ship with the program.
+constexpr size_t max_archive_bytes = 64u << 20;
+}  // namespace
 
 int main(int argc, char **argv) {
   const char *out = "torvane.saf";
-  for (int i = 1; i + 1 < argc; i++)
-    if (strcmp(argv[i], "--out") == 0) out = argv[i + 1];
-  FILE *f = fopen(out, "wb");
-  if (!f) {
-    fprintf(stderr, "Can't write %s\n", out);
+  const char *png_dir = nullptr;
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+      out = argv[++i];
+    } else if (strcmp(argv[i], "--png") == 0 && i + 1 < argc) {
+      png_dir = argv[++i];
+    } else {
+      fprintf(stderr, "Unknown option '%s'\nUsage: torvane-databuild [--out PATH] [--png DIR]\n", argv[i]);
+      return 1;
+    }
+  }
+  Archive archive;
+  write_shape_files(&archive);
+  for (int t = 0; t < track_design_count(); t++) {
+    const TrackDesign *design = track_design(t);
+    Track track;
+    build_track(design, &track);
+    build_tilemap(&track);
+    build_gates(&track);
+    write_terrain_files(&track, &archive);
+    write_tile_files(&track, &archive);
+    write_gate_file(&track, &archive);
+    write_object_files(&track, &archive);
+    write_map_image(&track, &archive);
+    LapEstimate estimate{};
+    write_line_files(&track, &archive, &estimate);
+    printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, lap estimate %.1f s expert, %.1f s amateur, %.1f s novice\n",
+           design->dir, track.length, track.checkpoints.size(), track.jumps.size(), estimate.lap_seconds[2],
+           estimate.lap_seconds[1], estimate.lap_seconds[0]);
+    if (png_dir) {
+      std::string path = std::string(png_dir) + "/" + design->dir + ".png";
+      if (!write_track_picture(&track, path.c_str())) return 1;
+      printf("Wrote %s\n", path.c_str());
+    }
+  }
+  write_series_files(&archive);
+  Bytes image = archive_image(&archive);
+  if (image.data.size() > max_archive_bytes) {
+    fprintf(stderr, "The data set is %zu bytes, over the limit of %zu\n", image.data.size(), max_archive_bytes);
     return 1;
   }
-  const char desc[] = "Rabbit Hill\n";
-  fprintf(f, "%zu tracks/rabbithill/desc\n0 tracks/rabbithill/terrain.hf\n-\n", strlen(desc));
-  fputs(desc, f);
-  fclose(f);
+  if (!write_file_atomic(out, image)) return 1;
+  printf("Wrote %s: %zu members, %zu bytes\n", out, archive.names.size(), image.data.size());
   return 0;
 }

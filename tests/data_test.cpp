@@ -1,0 +1,505 @@
+// The default data set as the game reads it: the archive's layout and size,
+// byte-identical rebuilds, every shipped track listed and loaded, robot lines
+// that fit the track's gates and ride through all of them, collision shapes
+// and the points series.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/alloc.h"
+#include "assets/file.h"
+#include "bike/shape.h"
+#include "test_util.h"
+#include "track/gates.h"
+#include "track/terrain.h"
+#include "track/tiles.h"
+#include "track/track.h"
+
+namespace {
+
+struct Member {
+  std::string name;
+  std::string data;
+};
+
+// Parses an archive: "<size> <name>\n" lines up to "-\n", then the data back
+// to back. Fails the test on any layout fault.
+std::vector<Member> read_archive(const std::string &path) {
+  std::string bytes = read_text_file(path);
+  std::vector<Member> members;
+  std::vector<size_t> sizes;
+  size_t at = 0;
+  for (;;) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "header without its end in " << path;
+      return {};
+    }
+    std::string line = bytes.substr(at, end - at);
+    at = end + 1;
+    if (line == "-") break;
+    char *rest = nullptr;
+    long size = strtol(line.c_str(), &rest, 10);
+    if (rest == line.c_str() || *rest != ' ' || size < 0 || line.size() > 1023) {
+      ADD_FAILURE() << "bad header line '" << line << "'";
+      return {};
+    }
+    members.push_back({rest + 1, {}});
+    sizes.push_back(static_cast<size_t>(size));
+  }
+  for (size_t i = 0; i < members.size(); i++) {
+    if (at + sizes[i] > bytes.size()) {
+      ADD_FAILURE() << members[i].name << " runs past the end";
+      return {};
+    }
+    members[i].data = bytes.substr(at, sizes[i]);
+    at += sizes[i];
+  }
+  EXPECT_EQ(at, bytes.size()) << "trailing bytes after the last member";
+  return members;
+}
+
+// Scratch directories hold whole copies of the data set: removed at exit.
+std::vector<std::string> scratch_dirs;
+
+void remove_scratch_dirs() {
+  std::error_code ignored;
+  for (const std::string &dir : scratch_dirs) std::filesystem::remove_all(dir, ignored);
+}
+
+std::string scratch_dir(const char *tag) {
+  if (scratch_dirs.empty()) atexit(remove_scratch_dirs);
+  scratch_dirs.push_back(make_temp_dir(tag));
+  return scratch_dirs.back();
+}
+
+std::string builder() { return std::string(TORVANE_BIN_DIR) + "/torvane-databuild"; }
+
+int run_builder(const std::string &out) {
+  std::string command = "'" + builder() + "' --out '" + out + "' > /dev/null";
+  return system(command.c_str());
+}
+
+// The archive built with the program, unpacked once into a scratch directory.
+struct DataSet {
+  std::vector<Member> members;
+  std::map<std::string, const Member *> by_name;
+  std::vector<std::string> tracks;
+  std::string dir;
+};
+
+const DataSet &data_set() {
+  static DataSet set;
+  if (!set.dir.empty()) return set;
+  set.dir = scratch_dir("data");
+  set.members = read_archive(std::string(TORVANE_BIN_DIR) + "/torvane.saf");
+  for (const Member &m : set.members) {
+    set.by_name[m.name] = &m;
+    std::filesystem::path path = set.dir + "/" + m.name;
+    std::filesystem::create_directories(path.parent_path());
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f || fwrite(m.data.data(), 1, m.data.size(), f) != m.data.size()) ADD_FAILURE() << "can't unpack " << m.name;
+    if (f) fclose(f);
+    size_t slash = m.name.rfind('/');
+    if (slash == std::string::npos) continue;
+    std::string file = m.name.substr(slash);
+    if (file == "/terrain.hf" || file == "/terrain.hf.gz") set.tracks.push_back(m.name.substr(0, slash));
+  }
+  return set;
+}
+
+// A data file as the game reads it: a compressed member comes out plain.
+std::string data_file(const std::string &name) {
+  DataFile *file = dfile_open((data_set().dir + "/" + name).c_str(), "rb");
+  std::string text;
+  if (!file) return text;
+  char buffer[65536];
+  int got;
+  while ((got = dfile_read(file, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+  dfile_close(file);
+  return text;
+}
+
+bool has_file(const std::string &name) {
+  return data_set().by_name.count(name) || data_set().by_name.count(name + ".gz");
+}
+
+void load(const std::string &track) {
+  const DataSet &set = data_set();
+  track_set_root((set.dir + "/").c_str());
+  std::vector<const char *> names;
+  for (const Member &m : set.members) names.push_back(m.name.c_str());
+  names.push_back(nullptr);
+  scan_tracks_from(names.data());
+  ASSERT_EQ(load_track(track.c_str()), 1) << track;
+}
+
+struct LinePoint {
+  float x, y, z, speed, lean;
+};
+struct Line {
+  std::vector<LinePoint> points;
+  int time1, time2;
+};
+
+// A lines file: "ct03 <slots>", then per slot its lines.
+std::vector<std::vector<Line>> read_lines(const std::string &text) {
+  std::vector<std::vector<Line>> slots;
+  const char *p = text.c_str();
+  int count = 0, used = 0;
+  if (sscanf(p, "ct03 %d %n", &count, &used) != 1) return slots;
+  p += used;
+  for (int s = 0; s < count; s++) {
+    int lines = 0;
+    if (sscanf(p, " %d %n", &lines, &used) != 1) return {};
+    p += used;
+    std::vector<Line> slot;
+    for (int l = 0; l < lines; l++) {
+      int n, t1, t2, tested, b1, b2, s1, s2, failed;
+      if (sscanf(p, " %d %d %d %d %d %d %d %d %d %n", &n, &t1, &t2, &tested, &b1, &b2, &s1, &s2, &failed, &used) != 9)
+        return {};
+      p += used;
+      Line line{{}, t1, t2};
+      for (int k = 0; k < n; k++) {
+        LinePoint q;
+        if (sscanf(p, " [ %f %f %f ] %f %f %n", &q.x, &q.y, &q.z, &q.speed, &q.lean, &used) != 5) return {};
+        p += used;
+        line.points.push_back(q);
+      }
+      slot.push_back(line);
+    }
+    slots.push_back(slot);
+  }
+  return slots;
+}
+
+const char *const line_files[] = {"lines_novice", "lines_amateur", "lines_expert"};
+
+// The centre of the circle through three points on the ground (a point far
+// out to the side when they are nearly in line), as the robots join lines.
+void reference_point(const LinePoint &a, const LinePoint &b, const LinePoint &c, float *x, float *z) {
+  float det = (b.z - a.z) * (c.x - b.x) / 2.0f + (c.z - b.z) * (a.x - b.x) / 2.0f;
+  if (std::fabs(det) < 1e-6f) {
+    *x = (a.x + b.x) / 2.0f + 1e6f * (b.z - a.z);
+    *z = (a.z + b.z) / 2.0f + 1e6f * (a.x - b.x);
+    return;
+  }
+  double ax = a.x, az = a.z, bx = b.x, bz = b.z, cx = c.x, cz = c.z;
+  double d = 2.0 * (ax * (bz - cz) + bx * (cz - az) + cx * (az - bz));
+  double a2 = ax * ax + az * az, b2 = bx * bx + bz * bz, c2 = cx * cx + cz * cz;
+  *x = static_cast<float>((a2 * (bz - cz) + b2 * (cz - az) + c2 * (az - bz)) / d);
+  *z = static_cast<float>((a2 * (cx - bx) + b2 * (ax - cx) + c2 * (bx - ax)) / d);
+}
+
+// Whether a robot may follow line a with line b in the next slot.
+bool lines_connect(const Line &a, const Line &b) {
+  size_t n = a.points.size();
+  if (n < 3 || b.points.size() < 2) return false;
+  const LinePoint &last = a.points[n - 1], &first = b.points[0], &second = b.points[1];
+  if (std::fabs(last.speed) > std::fabs(first.speed) + 15.0f) return false;
+  float rx, rz;
+  reference_point(a.points[n - 3], a.points[n - 2], last, &rx, &rz);
+  double d = std::hypot(static_cast<double>(last.x) - rx, static_cast<double>(last.z) - rz);
+  double e = std::hypot(static_cast<double>(first.x) - rx, static_cast<double>(first.z) - rz);
+  double f = std::hypot(static_cast<double>(second.x) - rx, static_cast<double>(second.z) - rz);
+  return std::fabs(e - d) <= 2.5 && std::fabs(f - e) <= 2.0;
+}
+
+}  // namespace
+
+TEST(DataSet, ArchiveHoldsEveryTrackFileAndStaysSmall) {
+  const DataSet &set = data_set();
+  ASSERT_FALSE(set.members.empty());
+  std::string bytes = read_text_file(std::string(TORVANE_BIN_DIR) + "/torvane.saf");
+  EXPECT_LT(bytes.size(), 64u << 20);
+  EXPECT_EQ(set.by_name.size(), set.members.size()) << "a member name appears twice";
+  ASSERT_GE(set.tracks.size(), 2u);
+  EXPECT_TRUE(has_file("rabbithill/terrain.hf"));
+  static const char *const files[] = {"desc",    "terrain.hf", "shadingx2.ppm", "shadows.pgm", "tileinfo", "tilemap",
+                                      "timing_gates", "lighting", "billboards", "statues", "decals",
+                                      "flaggers", "cameras", "lines_novice", "lines_amateur", "lines_expert"};
+  for (const std::string &track : set.tracks)
+    for (const char *file : files) EXPECT_TRUE(has_file(track + "/" + file)) << track << "/" << file;
+  static const char *const shapes[] = {"generic_frame.shp", "generic_fork_upper.shp", "generic_fork_lower.shp",
+                                       "generic_swingarm.shp", "generic_rider.shp", "front_wheel.shp",
+                                       "rear_wheel.shp", "startgate.shp"};
+  for (const char *shape : shapes) EXPECT_TRUE(has_file(shape)) << shape;
+  // The shading must match the height field's vertex count.
+  std::string ppm = data_file("rabbithill/shadingx2.ppm");
+  EXPECT_EQ(ppm.compare(0, 17, "P6\n1025 1025\n255\n"), 0);
+  EXPECT_EQ(ppm.size(), std::string("P6\n1025 1025\n255\n").size() + 1025u * 1025u * 3u);
+}
+
+TEST(DataSet, TwoBuildsAreByteIdentical) {
+  std::string dir = scratch_dir("databuild");
+  ASSERT_EQ(run_builder(dir + "/a.saf"), 0);
+  ASSERT_EQ(run_builder(dir + "/b.saf"), 0);
+  std::string a = read_text_file(dir + "/a.saf"), b = read_text_file(dir + "/b.saf");
+  ASSERT_FALSE(a.empty());
+  EXPECT_TRUE(a == b) << "two builds of the data set differ";
+  EXPECT_TRUE(a == read_text_file(std::string(TORVANE_BIN_DIR) + "/torvane.saf"));
+  // A bad option is refused and writes nothing.
+  std::string command = "'" + builder() + "' --bogus 2> /dev/null";
+  EXPECT_NE(system(command.c_str()), 0);
+}
+
+TEST(DataSet, ShippedTracksAreListedAndLoad) {
+  const DataSet &set = data_set();
+  track_set_root((set.dir + "/").c_str());
+  std::vector<const char *> names;
+  for (const Member &m : set.members) names.push_back(m.name.c_str());
+  names.push_back(nullptr);
+  ASSERT_EQ(scan_tracks_from(names.data()), static_cast<int>(set.tracks.size()));
+  // Sorted by display name.
+  EXPECT_STREQ(track_name(0), "Quarry Bend");
+  EXPECT_STREQ(track_dir(0), "quarrybend");
+  EXPECT_STREQ(track_name(1), "Rabbit Hill");
+  EXPECT_STREQ(track_dir(1), "rabbithill");
+  for (const std::string &track : set.tracks) {
+    ASSERT_EQ(load_track(track.c_str()), 1) << track;
+    uint8_t hash[20];
+    memcpy(hash, track_hash(), 20);
+    const Terrain *terrain = track_terrain();
+    ASSERT_NE(terrain, nullptr);
+    EXPECT_EQ(terrain->verts_per_side, 1025);
+    EXPECT_EQ(terrain->tile_count, 4);
+    const TimingGates *gates = timing_gates();
+    EXPECT_EQ(gates->grid_count, 40);
+    EXPECT_GT(gates->gate_count, 50);
+    EXPECT_GE(gates->first_lap_unmarked, 3);
+    EXPECT_GE(gates->normal_lap_unmarked, 3);
+    // Every checkpoint stands on track surface that grips better than the field.
+    const Tile *grass = &terrain->tiles[tile_at(terrain, 2.0f, 2.0f)];
+    for (int i = 0; i < gates->checkpoint_count; i++) {
+      const Checkpoint &c = gates->checkpoints[i];
+      const Tile *tile = &terrain->tiles[tile_at(terrain, c.gate_centre[0], c.gate_centre[2])];
+      EXPECT_GT(friction_at(tile, 1.0f), friction_at(grass, 1.0f) * 1.3f) << track << " gate " << i;
+    }
+    // Loading again gives the same hash.
+    ASSERT_EQ(load_track(track.c_str()), 1);
+    EXPECT_EQ(memcmp(hash, track_hash(), 20), 0);
+  }
+  free_track();
+}
+
+// The gates are close enough that a rider who cuts a corner misses one: no
+// straight chord between two checkpoints that saves a third of the way
+// passes through every checkpoint in between.
+TEST(DataSet, CuttingACornerMissesACheckpoint) {
+  load("rabbithill");
+  const TimingGates *gates = timing_gates();
+  int n = gates->checkpoint_count, cuts = 0;
+  for (int a = 0; a < n; a++)
+    for (int b = a + 2; b < n && b <= a + 6; b++) {
+      const Checkpoint &ga = gates->checkpoints[a], &gb = gates->checkpoints[b];
+      float along = 0.0f;
+      for (int k = a; k < b; k++)
+        along += std::hypot(gates->checkpoints[k + 1].gate_centre[0] - gates->checkpoints[k].gate_centre[0],
+                            gates->checkpoints[k + 1].gate_centre[2] - gates->checkpoints[k].gate_centre[2]);
+      float chord = std::hypot(gb.gate_centre[0] - ga.gate_centre[0], gb.gate_centre[2] - ga.gate_centre[2]);
+      if (chord > along * 0.67f) continue;
+      cuts++;
+      bool all_passed = true;
+      for (int m = a + 1; m < b && all_passed; m++) {
+        const Checkpoint &g = gates->checkpoints[m];
+        bool through = false;
+        for (int k = 0; k <= 200 && !through; k++) {
+          float t = static_cast<float>(k) / 200.0f;
+          float dx = ga.gate_centre[0] + (gb.gate_centre[0] - ga.gate_centre[0]) * t - g.gate_centre[0];
+          float dz = ga.gate_centre[2] + (gb.gate_centre[2] - ga.gate_centre[2]) * t - g.gate_centre[2];
+          through = dx * dx + dz * dz <= g.gate_radius * g.gate_radius &&
+                    dx * g.gate_direction[0] + dz * g.gate_direction[2] >= 0.0f;
+        }
+        all_passed = through;
+      }
+      EXPECT_FALSE(all_passed) << "cutting from checkpoint " << a << " to " << b << " is not caught";
+    }
+  EXPECT_GT(cuts, 0) << "the track has no corner worth cutting";
+  free_track();
+}
+
+// Each lines file has one slot per unmarked gate of both lap lists, a line
+// from every start gate in the first slot, and the lines of one lane chained
+// slot after slot pass every checkpoint of the first lap and a normal lap.
+TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
+  for (const std::string &track : data_set().tracks) {
+    load(track);
+    const TimingGates *gates = timing_gates();
+    for (const char *file : line_files) {
+      SCOPED_TRACE(track + "/" + file);
+      std::vector<std::vector<Line>> slots = read_lines(data_file(track + "/" + file));
+      ASSERT_EQ(static_cast<int>(slots.size()), gates->first_lap_unmarked + gates->normal_lap_unmarked);
+      EXPECT_EQ(slots[0].size(), 40u);
+      for (const std::vector<Line> &slot : slots) {
+        ASSERT_FALSE(slot.empty());
+        EXPECT_LE(slot.size(), 43u);  // more would be thinned away at load
+        for (const Line &line : slot) {
+          // Riding, the frame stays a rider's height over the ground; flying
+          // (negative speed), it never goes through it.
+          for (const LinePoint &q : line.points) {
+            float above = q.y - terrain_height(track_terrain(), q.x, q.z);
+            if (q.speed >= 0.0f) EXPECT_NEAR(above, 1.85f, 0.3f);
+            else EXPECT_GT(above, 0.5f);
+          }
+          EXPECT_GE(line.points.size(), 3u);
+          EXPECT_GT(line.time1, 0);
+          EXPECT_GT(line.time2, line.time1);
+        }
+      }
+      // Every line can be followed by one of the next slot's lines; the
+      // last slot of a lap leads into the first of a normal lap.
+      int first_normal = gates->first_lap_unmarked;
+      for (size_t s = 0; s < slots.size(); s++) {
+        size_t next = s + 1 < slots.size() ? s + 1 : static_cast<size_t>(first_normal);
+        for (size_t l = 0; l < slots[s].size(); l++) {
+          bool joins = false;
+          for (const Line &line : slots[next]) joins = joins || lines_connect(slots[s][l], line);
+          EXPECT_TRUE(joins) << "line " << l << " of slot " << s << " leads nowhere";
+        }
+      }
+      // Ride from the middle start gate, taking in each slot the line that
+      // starts nearest the end of the last one; the front wheel leads the
+      // frame by about two and a half feet.
+      std::vector<LinePoint> ride = slots[0][20].points;
+      for (size_t s = 1; s < slots.size(); s++) {
+        const LinePoint &last = ride.back();
+        const Line *best = nullptr;
+        float best_d = 1e30f;
+        for (const Line &line : slots[s]) {
+          float d = std::hypot(line.points[0].x - last.x, line.points[0].z - last.z);
+          if (d < best_d) {
+            best_d = d;
+            best = &line;
+          }
+        }
+        EXPECT_LT(best_d, 21.0f);  // a quarter second's ride apart
+        ride.insert(ride.end(), best->points.begin(), best->points.end());
+      }
+      GateProgress progress{};
+      int tic = 0;
+      for (size_t k = 0; k + 1 < ride.size(); k++) {
+        const LinePoint &a = ride[k], &b = ride[k + 1];
+        float dx = b.x - a.x, dz = b.z - a.z, l = std::hypot(dx, dz);
+        float fx = l > 0.01f ? dx / l : 0.0f, fz = l > 0.01f ? dz / l : 0.0f;
+        for (int t = 0; t < 32; t++, tic++) {
+          float u = static_cast<float>(t) / 32.0f;
+          check_gates(&progress, a.x + dx * u + 2.5f * fx, a.z + dz * u + 2.5f * fz, tic, 1000, progress.next_gate);
+        }
+      }
+      EXPECT_GE(lap_of(&progress), 1);
+      int expected = gates->first_lap_count + gates->normal_lap_count - 1;
+      EXPECT_GE(progress.next_gate, expected);
+      for (int p = 0; p < progress.next_gate && p < progress.gate_tic_count; p++)
+        EXPECT_GE(gate_tic(&progress, p), 0) << "checkpoint position " << p << " skipped";
+      // A lap, from the first checkpoint round to the same one, takes 60 to
+      // 90 seconds at race pace.
+      if (strcmp(file, "lines_expert") == 0) {
+        int first = gates->first_lap_count;
+        ASSERT_EQ(gate_at_position(first), gate_at_position(0));
+        float seconds = static_cast<float>(gate_tic(&progress, first) - gate_tic(&progress, 0)) / 128.0f;
+        EXPECT_GT(seconds, 60.0f);
+        EXPECT_LT(seconds, 90.0f);
+      }
+      gate_progress_free(&progress);
+    }
+  }
+  free_track();
+}
+
+// The game's own way in: the archive found in a base directory, the tracks
+// listed from the file index, a track and the bike's shapes read from it.
+TEST(DataSet, GameFindsEverythingInTheArchive) {
+  std::string home = scratch_dir("datahome"), base = scratch_dir("database");
+  write_text_file(base + "/torvane.saf", read_text_file(std::string(TORVANE_BIN_DIR) + "/torvane.saf"));
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  setenv("QX_HOME", base.c_str(), 1);
+  file_layer_reset_for_tests();
+  track_set_root("@");
+  ASSERT_EQ(scan_tracks(), static_cast<int>(data_set().tracks.size()));
+  EXPECT_STREQ(track_display_name("rabbithill"), "Rabbit Hill");
+  EXPECT_STREQ(track_display_name("quarrybend"), "Quarry Bend");
+  ASSERT_EQ(load_track("rabbithill"), 1);
+  uint8_t from_archive[20];
+  memcpy(from_archive, track_hash(), 20);
+  EXPECT_EQ(timing_gates()->grid_count, 40);
+  // The same files unpacked give the same track hash.
+  load("rabbithill");
+  EXPECT_EQ(memcmp(from_archive, track_hash(), 20), 0);
+  free_track();
+  const CollisionShape *frame = load_shape("@generic_frame.shp");
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->sphere_count, 5);
+  char *series = file_to_string("@torvane.series");
+  ASSERT_NE(series, nullptr);
+  EXPECT_EQ(std::string(series), data_file("torvane.series"));
+  tracked_free(series);
+  free_shapes();
+  unsetenv("QX_HOME");
+  unsetenv("XDG_DATA_HOME");
+  file_layer_reset_for_tests();
+}
+
+TEST(DataSet, ShapesLoadAndFitTheBike) {
+  const DataSet &set = data_set();
+  static const char *const shapes[] = {"generic_frame.shp", "generic_fork_upper.shp", "generic_fork_lower.shp",
+                                       "generic_swingarm.shp", "generic_rider.shp", "front_wheel.shp",
+                                       "rear_wheel.shp", "startgate.shp", "haybale.shp", "tuffblock.shp"};
+  for (const char *name : shapes) {
+    std::string path = set.dir + "/" + name;
+    const CollisionShape *shape = load_shape(path.c_str());
+    ASSERT_NE(shape, nullptr) << name;
+    EXPECT_GT(shape->sphere_count, 0) << name;
+    EXPECT_LT(shape_bounding_radius(shape), 3.0f) << name;
+  }
+  // With the frame at 1.98 ft, no frame sphere reaches within 0.9 ft of the ground.
+  const CollisionShape *frame = load_shape((set.dir + "/generic_frame.shp").c_str());
+  for (int i = 0; i < frame->sphere_count; i++)
+    EXPECT_GT(1.98f + frame->spheres[i].centre[1] - frame->spheres[i].radius, 0.9f);
+  free_shapes();
+}
+
+// The series file names only shipped tracks and has the counts its reader needs.
+TEST(DataSet, SeriesRunsOverShippedTracks) {
+  std::string text = data_file("torvane.series");
+  ASSERT_FALSE(text.empty());
+  const char *p = text.c_str();
+  char title[1024], skill[64];
+  int used = 0, n = 0, events = 0;
+  ASSERT_EQ(sscanf(p, " \"%1023[^\"]\" %d %63s %n", title, &n, skill, &used), 3);
+  p += used;
+  EXPECT_LT(n, 160);
+  EXPECT_STREQ(skill, "Amateur");
+  for (int i = 0; i < n; i++) {
+    int number;
+    ASSERT_EQ(sscanf(p, " %d %n", &number, &used), 1);
+    p += used;
+    EXPECT_GE(number, 20);
+    EXPECT_LE(number, 99);
+  }
+  ASSERT_EQ(sscanf(p, " %d %n", &events, &used), 1);
+  p += used;
+  ASSERT_GT(events, 0);
+  int rounds = 0;
+  for (int e = 0; e < events; e++) {
+    char event[1024], track[256];
+    int minutes, laps;
+    ASSERT_EQ(sscanf(p, " \"%1023[^\"]\" %255s %d %d %n", event, track, &minutes, &laps, &used), 4);
+    p += used;
+    EXPECT_TRUE(has_file(std::string(track) + "/terrain.hf")) << track;
+    EXPECT_GT(laps, 0);
+    int points[80];
+    for (int &v : points) {
+      ASSERT_EQ(sscanf(p, " %d %n", &v, &used), 1);
+      p += used;
+    }
+    rounds += points[40] != 0;
+  }
+  EXPECT_EQ(rounds, events / 2);
+}

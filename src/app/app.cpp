@@ -23,6 +23,8 @@
 #include "platform/log.h"
 #include "platform/window.h"
 #include "race/race.h"
+#include "replay/demo.h"
+#include "replay/history.h"
 #include "sound/engine_sound.h"
 #include "track/track.h"
 
@@ -130,6 +132,14 @@ void handle_key(const InputEvent *e) {
   if (app.view == view_title) return;
   if (e->code == binding_code(bind_pause) && !app.settings.connect) {
     app.paused = !app.paused;
+    return;
+  }
+  if (e->code == binding_code(bind_rewind)) {
+    seek_playback(-1);
+    return;
+  }
+  if (e->code == binding_code(bind_skip)) {
+    seek_playback(1);
     return;
   }
   if (e->code == app.key_tab) {
@@ -330,6 +340,8 @@ int start_up(int argc, char **argv) {
   resolve_bindings();
   app.key_tab = event_key_base + 15;
 
+  history_set_accurate_skip(app.settings.accurate_skip);
+  demo_choose_file(app.settings.demo_file);
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);
@@ -348,6 +360,8 @@ void stage(const char *text) { hovl_log("%s\n", text); }
 void shut_down() {
   if (net_connected()) net_disconnect();
   net_client_shutdown();
+  demo_close_read();
+  demo_close_write();
   race_free_bikes();
   free_track();
   stage("Freeing memory (1)");

@@ -17,7 +17,9 @@
 #include "app/types.h"
 #include "net/client.h"
 #include "assets/file.h"
+#include "bike/assembly.h"
 #include "bike/catalogue.h"
+#include "bike/crash.h"
 #include "platform/audio.h"
 #include "platform/input.h"
 #include "platform/log.h"
@@ -339,6 +341,9 @@ int start_up(int argc, char **argv) {
   app.key_esc = input_button_code("esc");
   resolve_bindings();
   app.key_tab = event_key_base + 15;
+
+  physics_world_create();
+  install_crash_hooks();  // shape contacts, dabbing and crashes join each bike's step
 
   history_set_accurate_skip(app.settings.accurate_skip);
   demo_choose_file(app.settings.demo_file);

@@ -16,6 +16,7 @@
 
 #include "app/types.h"
 #include "bike/assembly.h"
+#include "bike/crash.h"
 
 namespace {
 
@@ -207,16 +208,16 @@ void apply_riding(BikeState *bike, const Pose &s) {
   bike->engine_speed = static_cast<float>(s.omega);
 }
 
-// The free feet start at the pegs with the rider body's point velocities.
+// The free feet start where the pose puts the feet, with the rider body's
+// point velocities there.
 void feet_from_pose(BikeState *bike) {
-  const BikeInfo *info = bike_info(bike->model);
+  FootPlacement feet = foot_positions(bike, PackTerrain{});
   for (int side = 0; side < 2; side++) {
-    const float *peg = info->pose.pegs[side];
-    dVector3 p, v;
-    dBodyGetRelPointPos(bike->bodies[bike_frame], peg[0], peg[1], peg[2], p);
+    const float *p = feet.feet[side];
+    dVector3 v;
     dBodyGetPointVel(bike->bodies[bike_rider], p[0], p[1], p[2], v);
     for (int k = 0; k < 3; k++) {
-      bike->free_feet[side].position[k] = static_cast<float>(p[k]);
+      bike->free_feet[side].position[k] = p[k];
       bike->free_feet[side].velocity[k] = static_cast<float>(v[k]);
     }
   }

@@ -22,13 +22,25 @@ bool finite_all(const ShapeSphere &s) {
   return true;
 }
 
+bool sphere_sane(const ShapeSphere &s) {
+  if (!finite_all(s) || s.radius < 0 || s.stiffness < 0 || s.damping < 0 || s.friction < 0) return false;
+  for (float c : s.centre)
+    if (std::fabs(c) > max_shape_extent) return false;
+  return s.radius <= max_shape_extent;
+}
+
 // Reads the file into a new shape; null on any failure.
 CollisionShape *read_shape(const char *name) {
   DataFile *file = dfile_open(name, "rb");
   if (!file) return nullptr;
   int count = -1;
-  if (dfile_scanf(file, "%d", &count) != 1 || count < 0 || count > max_shape_spheres) {
-    if (count > max_shape_spheres) hovl_log("%s: too many spheres (%d)\n", name, count);
+  if (dfile_scanf(file, "%d", &count) != 1) {
+    hovl_log("Shape file %s: no sphere count\n", name);
+    dfile_close(file);
+    return nullptr;
+  }
+  if (count < 0 || count > max_shape_spheres) {
+    hovl_log("Shape file %s: bad sphere count %d\n", name, count);
     dfile_close(file);
     return nullptr;
   }
@@ -41,9 +53,11 @@ CollisionShape *read_shape(const char *name) {
     bool ok = dfile_scanf(file, "%f", &s.centre[0]) == 1 && dfile_scanf(file, "%f", &s.centre[1]) == 1 &&
               dfile_scanf(file, "%f", &s.centre[2]) == 1 &&
               dfile_scanf(file, "%f %f %f %f", &s.radius, &s.friction, &s.stiffness, &s.damping) == 4;
-    // Non-finite numbers or negative sizes would poison the contact solver.
-    if (ok && (!finite_all(s) || s.radius < 0 || s.stiffness < 0 || s.damping < 0)) {
-      hovl_log("%s: bad sphere %d\n", name, i);
+    if (!ok) hovl_log("Shape file %s: sphere %d of %d is incomplete\n", name, i + 1, count);
+    // Non-finite numbers, negative sizes or absurd distances would poison
+    // the contact solver.
+    if (ok && !sphere_sane(s)) {
+      hovl_log("Shape file %s: sphere %d has bad values\n", name, i + 1);
       ok = false;
     }
     if (!ok) {

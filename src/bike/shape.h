@@ -8,6 +8,9 @@
 #include <cstdint>
 
 constexpr int max_shape_spheres = 4096;
+// No sphere centre or radius of a shape reaches this far (feet); larger values
+// are taken as a corrupt file.
+constexpr float max_shape_extent = 4096;
 
 struct ShapeSphere {
   float centre[3];

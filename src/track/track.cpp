@@ -11,6 +11,7 @@
 
 #include "app/alloc.h"
 #include "app/ripemd160.h"
+#include "bike/collide.h"
 #include "assets/file.h"
 #include "platform/log.h"
 #include "track/gates.h"
@@ -319,6 +320,8 @@ int load_track(const char *dir) {
 
   track_path(path, dir, "cameras");
   load_cameras(path);
+  // The statues and start gates, indexed for the bikes' contact tests.
+  object_grid_build(terrain);
   return 1;
 }
 
@@ -332,6 +335,7 @@ void free_track() {
   if (!current_dir && !current_terrain) return;
   hovl_log("Deallocating track\n");
   free_robot_lines_pending();
+  object_grid_free();
   free_track_objects();
   timing_gates_reset();
   terrain_free(current_terrain);

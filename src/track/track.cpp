@@ -14,8 +14,10 @@
 #include "bike/collide.h"
 #include "assets/file.h"
 #include "platform/log.h"
+#include "track/deform.h"
 #include "track/gates.h"
 #include "track/objects.h"
+#include "track/roost.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
 
@@ -338,6 +340,11 @@ void free_track() {
   object_grid_free();
   free_track_objects();
   timing_gates_reset();
+  // Queued erodes and pending wheel marks belong to this ground; particles to
+  // its billboards.
+  erode_queue_clear();
+  erode_reset();
+  roost_reset();
   terrain_free(current_terrain);
   current_terrain = nullptr;
   current_dir = nullptr;

@@ -10,6 +10,7 @@
 #include "assets/file.h"
 #include "bike/assembly.h"
 #include "bike/catalogue.h"
+#include "bike/crash.h"
 #include "race/race.h"
 #include "replay/history.h"
 #include "track/gates.h"
@@ -120,6 +121,7 @@ int runner_open_data(const char *home) {
   for (int i = 0; i < track_count() && count < max_track_names; i++) dirs[count++] = track_dir(i);
   set_track_names(dirs, count);
   physics_world_create();
+  install_crash_hooks();  // as the game's start-up does
   return 1;
 }
 

@@ -335,3 +335,22 @@ TEST_F(Crash, RealignAfterFallTurnsTowardTheTrack) {
   }
   EXPECT_LT(heading_error(bike()), 0.5);
 }
+
+// "Back up" walks the stopped bike backward with a foot down, one stroke a
+// second; steering turns it while it is walked.
+TEST_F(Crash, BackUpWalksTheBikeBackward) {
+  run(32);
+  double z0 = dBodyGetPosition(bike()->bodies[bike_frame])[2];
+  for (int i = 0; i < 3 * 128; i++) {
+    bike_set_back_up(bike(), 1);
+    bike_set_steer(bike(), 0);
+    scene_tic(&scene);
+  }
+  double z1 = dBodyGetPosition(bike()->bodies[bike_frame])[2];
+  EXPECT_GT(z1 - z0, 1.5);  // backward is +z for a bike facing -z
+  EXPECT_LT(std::fabs(lean_angle(bike())), 0.3);
+  // While crashed nothing is walked: the input reads 0.
+  crash_rider(bike(), scene.terrain);
+  bike_set_back_up(bike(), 1);
+  EXPECT_EQ(bike()->controls.back_up, 0);
+}

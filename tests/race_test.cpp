@@ -21,6 +21,7 @@
 #include "race/results.h"
 #include "race/roster.h"
 #include "race/running_order.h"
+#include "robot/autopilot.h"
 #include "test_util.h"
 #include "track/gates.h"
 #include "track/objects.h"
@@ -508,6 +509,8 @@ std::vector<uint64_t> ridden_race(int riders) {
   // Until the auto pilot sets the robots' aids they ride with the player's
   // setup, as the test rider needs them.
   for (int i = 1; i < riders; i++) EXPECT_EQ(apply_setup(race_slot(i)->bike, setup_values(), 0), 1);
+  // The test rider rides the robots' bikes: their auto pilots stand aside.
+  for (int i = 1; i < riders; i++) autopilot_clear(i);
   std::vector<uint64_t> hashes;
   const RaceState &race = race_state();
   for (int k = 0; k < 128 * 90 && !race.results_final; k++) {

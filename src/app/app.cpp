@@ -27,6 +27,7 @@
 #include "race/race.h"
 #include "replay/demo.h"
 #include "replay/history.h"
+#include "robot/lines.h"
 #include "sound/engine_sound.h"
 #include "track/track.h"
 
@@ -300,6 +301,7 @@ int start_up(int argc, char **argv) {
 
   file_list();
   track_set_verbosity(app.settings.debug);
+  set_line_learning(app.settings.learn == 1);  // "--learn"; off unless asked
   if (scan_tracks() == 0) {
     fprintf(stderr, "No tracks found\n");
     return 1;
@@ -365,6 +367,7 @@ void stage(const char *text) { hovl_log("%s\n", text); }
 void shut_down() {
   if (net_connected()) net_disconnect();
   net_client_shutdown();
+  save_lines(race_state().skill);  // writes only while learning is on
   demo_close_read();
   demo_close_write();
   race_free_bikes();

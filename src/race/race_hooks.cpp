@@ -8,16 +8,28 @@
 #include "track/gates.h"
 #include "track/terrain.h"
 #include "track/track.h"
+#include "robot/autopilot.h"
+#include "robot/lines.h"
 
 void hook_finish_series_event() {}
 void hook_loading_screen(const char *) {}
-void hook_save_lines() {}
-void hook_clear_lines() {}
-void hook_load_lines(int) {}
-void hook_analyse_lines() {}
-void hook_set_personality(BikeState *, const char *) {}
-void hook_autopilot(int) {}
-void hook_record_lines(int) {}
+void hook_save_lines() { save_lines(race_state().skill); }
+void hook_clear_lines() { clear_lines(); }
+void hook_load_lines(int skill) {
+  // The table is sized by the gates of the track just loaded.
+  clear_lines();
+  for (int i = 0; i < max_slots; i++) {
+    reset_line_recorder(i);
+    autopilot_clear(i);
+  }
+  load_lines(skill);
+}
+void hook_analyse_lines() { analyse_lines(); }
+void hook_set_personality(BikeState *bike, const char *name) { set_personality(bike, name); }
+void hook_autopilot(int slot) {
+  if (Slot *s = race_slot(slot)) auto_pilot(s->bike);
+}
+void hook_record_lines(int slot) { record_lines(slot); }
 void hook_erode_sample(BikeState *) {}
 void hook_erode_apply(int) {}
 void hook_roost_emit(int, BikeState *) {}

@@ -72,13 +72,15 @@ TEST(TicLoop, OneSecondFrameRunsSixteenTics) {
   double sleep;
   frame_clock_advance(&clock, frame_advance_for(1.0, &plain, &sleep), 101.0);
   EXPECT_EQ(frame_run_tics(&clock, 101.0, &h), 16);
-  // A lock of 30 fps over 30 frames is one second: 128 tics in all.
-  FrameTiming locked = {30, 0, 0};
+  // A lock of 32 fps over 32 frames is one second: 128 tics in all; the
+  // simulation never runs ahead of the target.
+  FrameTiming locked = {32, 0, 0};
   frame_clock_start(&clock, 0);
   int tics = 0;
-  for (int i = 0; i < 30; i++) {
+  for (int i = 0; i < 32; i++) {
     frame_clock_advance(&clock, frame_advance_for(0.001, &locked, &sleep), i);
     tics += frame_run_tics(&clock, i, &h);
+    EXPECT_LE(clock.sim_clock, clock.target_clock);
   }
   EXPECT_EQ(tics, 128);
 }
@@ -93,13 +95,38 @@ TEST(TicLoop, EventsReachTheTicTheyFallIn) {
   input_push_event(event_key_base + 30, 1, time_from_seconds(50.0 + 1.5 * seconds_per_tic));  // tic 2
   input_push_event(event_key_base + 30, 0, time_from_seconds(50.0 + 5.2 * seconds_per_tic));  // tic 6
   input_push_event(event_key_base + 31, 1, time_from_seconds(50.0 + 0.5 * seconds_per_tic));  // tic 1
-  input_push_event(event_key_base + 32, 1, time_from_seconds(80.0));  // future: the last tic takes it
+  input_push_event(event_key_base + 32, 1, time_from_seconds(frame_time + 0.5 * seconds_per_tic));  // next frame
   Recorder r;
   TicHandlers h = {begin, event, nullptr, &r};
   EXPECT_EQ(frame_run_tics(&clock, frame_time, &h), 8);
-  ASSERT_EQ(r.events.size(), 4u);
+  ASSERT_EQ(r.events.size(), 3u);
   EXPECT_EQ(r.events[0], std::make_pair(1, event_key_base + 31));
   EXPECT_EQ(r.events[1], std::make_pair(2, event_key_base + 30));
   EXPECT_EQ(r.events[2], std::make_pair(6, event_key_base + 30));
-  EXPECT_EQ(r.events[3], std::make_pair(8, event_key_base + 32));
+  // The stamp after the frame's last tic waits for the tic it falls in.
+  EXPECT_EQ(input_queued_count(), 1);
+  frame_clock_advance(&clock, 2 * seconds_per_tic, frame_time + 2 * seconds_per_tic);
+  EXPECT_EQ(frame_run_tics(&clock, frame_time + 2 * seconds_per_tic, &h), 2);
+  ASSERT_EQ(r.events.size(), 4u);
+  EXPECT_EQ(r.events[3], std::make_pair(9, event_key_base + 32));
+}
+
+// A frame that ends inside a tic leaves that tic to the next frame, so an
+// event stamped between the frame's end and the tic's end still reaches
+// that tic.
+TEST(TicLoop, ATicNeverRunsAheadOfItsEvents) {
+  input_clear_events();
+  FrameClock clock;
+  frame_clock_start(&clock, 0);
+  Recorder r;
+  TicHandlers h = {begin, event, nullptr, &r};
+  double first = 2.5 * seconds_per_tic;
+  frame_clock_advance(&clock, first, first);
+  EXPECT_EQ(frame_run_tics(&clock, first, &h), 2);
+  input_push_event(event_key_base + 40, 1, time_from_seconds(2.7 * seconds_per_tic));  // inside tic 3
+  double second = 4 * seconds_per_tic;
+  frame_clock_advance(&clock, second - first, second);
+  EXPECT_EQ(frame_run_tics(&clock, second, &h), 2);
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0], std::make_pair(3, event_key_base + 40));
 }

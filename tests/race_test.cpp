@@ -399,9 +399,12 @@ TEST(TimeTrial, FlyingStartLapTimesAndFastestLapFile) {
   float lap_seconds = 2 * pi * ring / 50;
   EXPECT_NEAR(race.last_lap * seconds_per_tic, lap_seconds, 0.05f);
   EXPECT_EQ(race.best_lap, race.last_lap);
-  // The first complete lap replaced the flying start's recording.
+  // The lap just ridden was recorded over "lastlap.qxdemo" and kept as the
+  // fastest: a demo of this track.
   EXPECT_NE(read_text_file(lap_dir + "fastlap.qxdemo"), first_fastest);
   EXPECT_EQ(demo_read_header((lap_dir + "fastlap.qxdemo").c_str(), &header, &error), 1) << (error ? error : "");
+  EXPECT_EQ(read_text_file(lap_dir + "fastlap.qxdemo").rfind("QX06 1 0 1000 ", 0), 0u);
+  EXPECT_NE(read_text_file(lap_dir + "fastlap.qxdemo").find("\ntracks/ring\n"), std::string::npos);
   EXPECT_FALSE(file_exists(lap_dir + "fastlap.qxdemo.tmp"));
 
   // Back up aborts the attempt: the rider is put back for a flying start.

@@ -50,13 +50,19 @@ void frame_clock_advance(FrameClock *clock, double advance, double now) {
 
 int frame_run_tics(FrameClock *clock, double frame_real_time, const TicHandlers *h) {
   int tics = 0;
-  while (clock->sim_clock < clock->target_clock) {
+  // A tic runs once the real time it stands for has passed, never ahead of
+  // it: all the events stamped inside it have then arrived, so each event
+  // reaches the tic it fell in whatever the frame rate. (Running while the
+  // clock is merely behind the target would run the frame's last tic up to
+  // one tic early, and an event arriving in that gap would slip into the
+  // next tic at some frame rates and not at others.) Events stamped after
+  // the last tic wait in the queue for the next frame.
+  while (clock->sim_clock + seconds_per_tic <= clock->target_clock) {
     clock->sim_clock += seconds_per_tic;
-    bool last = clock->sim_clock >= clock->target_clock;
     HovlTime tic_time = time_from_seconds(frame_real_time - (clock->target_clock - clock->sim_clock));
     if (h->begin_tic) h->begin_tic(h->context);
     InputEvent e;
-    while (last ? input_next_event(&e) : input_wait_event(tic_time, &e))
+    while (input_wait_event(tic_time, &e))
       if (h->event) h->event(h->context, &e);
     if (h->tic) h->tic(h->context);
     tics++;

@@ -42,10 +42,10 @@ double scale_advance_for_server(double advance, double gap, int past_gate_drop);
 // Adds the advance to the target and program clocks.
 void frame_clock_advance(FrameClock *clock, double advance, double now);
 
-// The tic loop of one frame: while the simulation clock is behind the target,
-// advance it by one tic and call `tic` with the tic's real time. Input events
-// stamped up to that time (every pending event for the last tic) go to
-// `event` first. Returns the number of tics run.
+// The tic loop of one frame: while a whole tic fits between the simulation
+// clock and the target, advance the clock by one tic and call `tic`. Input
+// events stamped up to the tic's real time go to `event` first; later ones
+// stay queued. Returns the number of tics run.
 struct TicHandlers {
   void (*begin_tic)(void *context);
   void (*event)(void *context, const InputEvent *event);

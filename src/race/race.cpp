@@ -44,7 +44,7 @@ RobotOrder robots;
 
 // Loading-screen timing of the current reset (reporting only).
 double loading_last, loading_max;
-const char *loading_max_what = "";
+char loading_max_what[96];  // a copy: the texts may be stack buffers
 int loading_dots;
 double dots_changed;
 
@@ -52,7 +52,7 @@ void loading(const char *text) {
   double now = time_seconds(time_now());
   if (loading_last > 0 && now - loading_last > loading_max) {
     loading_max = now - loading_last;
-    loading_max_what = text;
+    snprintf(loading_max_what, sizeof loading_max_what, "%s", text);
   }
   loading_last = now;
   hook_loading_screen(text);
@@ -508,7 +508,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   }
   loading_last = 0;
   loading_max = 0;
-  loading_max_what = "";
+  loading_max_what[0] = 0;
   hook_finish_series_event();
   loading("Resetting...");
   hovl_log("Resetting\n");

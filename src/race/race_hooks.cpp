@@ -6,13 +6,16 @@
 #include "bike/assembly.h"
 #include "bike/collide.h"
 #include "race/race.h"
+#include "race/running_order.h"
 #include "replay/demo.h"
+#include "replay/history.h"
 #include "robot/autopilot.h"
 #include "robot/lines.h"
 #include "track/deform.h"
+#include "track/gates.h"
 #include "track/roost.h"
+#include "track/terrain.h"
 #include "track/track.h"
-#include "replay/history.h"
 
 void hook_finish_series_event() {}
 void hook_loading_screen(const char *) {}

@@ -91,8 +91,14 @@ HovlTime server_event_time(Uint32 server_ms) {
 // Keys, typed text and mouse buttons take the server time of the X event
 // they came from; everything else SDL's stamp.
 HovlTime event_time(Uint32 timestamp) {
-  if (pending_server_time) return server_event_time(server_time_ms);
-  return sdl_event_time(timestamp);
+  // Events are read in the order they happened: whichever clock stamps one,
+  // it never goes before the one read earlier (a click's release must not
+  // sort before its press when the two clocks disagree by a millisecond).
+  static HovlTime last_event = {0, 0};
+  HovlTime when = pending_server_time ? server_event_time(server_time_ms) : sdl_event_time(timestamp);
+  if (time_compare(when, last_event) < 0) when = last_event;
+  last_event = when;
+  return when;
 }
 
 void system_event(const SDL_SysWMmsg *message) {

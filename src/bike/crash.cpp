@@ -10,6 +10,7 @@
 #include "bike/collide.h"
 #include "bike/contact.h"
 #include "bike/posture.h"
+#include "bike/vec_local.h"
 #include "track/gates.h"
 #include "track/terrain.h"
 
@@ -23,22 +24,7 @@ int extra_crash_times[extra_crash_time_slots];
 // Installed by the race; lives for the process.
 CrashRaceQueries race_queries{};
 
-struct V {
-  double x, y, z;
-};
-inline V operator+(V a, V b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline V operator-(V a, V b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline V operator*(V a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline double length(V a) { return std::sqrt(dot(a, a)); }
-inline V vr(const dReal *p) { return {p[0], p[1], p[2]}; }
-inline V vf(const float *p) { return {p[0], p[1], p[2]}; }
-inline void store(V v, float out[3]) {
-  out[0] = static_cast<float>(v.x);
-  out[1] = static_cast<float>(v.y);
-  out[2] = static_cast<float>(v.z);
-}
-inline double clampd(double v, double lo, double hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }
+using namespace bike_vec;
 
 V rel_point(dBodyID body, V p) {
   dVector3 out;

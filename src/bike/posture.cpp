@@ -5,6 +5,7 @@
 
 #include "app/types.h"
 #include "bike/assembly.h"
+#include "bike/vec_local.h"
 #include "bike/contact.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
@@ -14,20 +15,7 @@ namespace {
 constexpr double pi = 3.14159265358979323846;
 constexpr float quarter_pi = static_cast<float>(pi / 4);
 
-struct V {
-  double x, y, z;
-};
-inline V operator+(V a, V b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline V operator-(V a, V b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline V operator*(V a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline V cross(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-inline V vr(const dReal *p) { return {p[0], p[1], p[2]}; }
-inline V unit(V a) {
-  double l = std::sqrt(dot(a, a));
-  return l > 0 ? a * (1 / l) : V{0, 0, 0};
-}
-inline double clampd(double v, double lo, double hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }
+using namespace bike_vec;
 
 V to_world(dBodyID body, double x, double y, double z) {
   dVector3 out;

@@ -1,0 +1,33 @@
+// Small double-precision vector helpers shared by the bike modules that work
+// on ODE bodies directly. Private to src/bike/.
+#pragma once
+#include <ode/ode.h>
+
+#include <cmath>
+
+namespace bike_vec {
+
+struct V {
+  double x, y, z;
+};
+inline V operator+(V a, V b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline V operator-(V a, V b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline V operator*(V a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+inline double dot(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline double length(V a) { return std::sqrt(dot(a, a)); }
+inline V cross(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+inline V unit(V a) {
+  double l = length(a);
+  return l > 0 ? a * (1 / l) : V{0, 0, 0};
+}
+inline V vr(const dReal *p) { return {p[0], p[1], p[2]}; }
+inline V vf(const float *p) { return {p[0], p[1], p[2]}; }
+inline void store(V v, float out[3]) {
+  out[0] = static_cast<float>(v.x);
+  out[1] = static_cast<float>(v.y);
+  out[2] = static_cast<float>(v.z);
+}
+// NaN goes to the low end.
+inline double clampd(double v, double lo, double hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }
+
+}  // namespace bike_vec

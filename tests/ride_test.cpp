@@ -427,6 +427,10 @@ TEST(Ride, SteadySteeringTurnsACircle) {
     // Opposite inputs turn opposite ways, equally. Heading grows toward +x,
     // the rider's right, and a bike turning right leans right (lean < 0).
     EXPECT_LT(a.heading_change * b.heading_change, 0);
+    // The physics turns right for a positive steer value; the "Left" binding
+    // gives +1 and the default "Reversed Steering" setting negates it, so
+    // the player's Left key (steer -0.6 here) turns the bike left.
+    EXPECT_LT(b.heading_change, 0);
     EXPECT_NEAR(a.radius, b.radius, 0.15 * a.radius);
     EXPECT_LT(a.lean * a.heading_change, 0);
     EXPECT_LT(b.lean * b.heading_change, 0);

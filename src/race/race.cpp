@@ -14,6 +14,7 @@
 #include "bike/assembly.h"
 #include "bike/bike.h"
 #include "bike/bike_step.h"
+#include "bike/collide.h"
 #include "bike/contact.h"
 #include "platform/input.h"
 #include "platform/log.h"
@@ -33,6 +34,9 @@ constexpr int false_start_penalty_tics = 15 * tics_per_second;
 constexpr float false_start_distance_squared = 9;
 constexpr float gate_gravity = 32;
 constexpr float gate_max_speed = 8;
+// A raised gate stands turned this far about its own x axis; a dropped one
+// lies as its model is drawn.
+constexpr float gate_raised_tilt = 0.5890486f;
 constexpr int path_size = 1024;
 
 // The slot table and the race state; live for the process.
@@ -221,9 +225,15 @@ void place_slot(int i) {
   if (s->drive_mode == drive_robot) hook_set_personality(s->bike, s->personality);
 }
 
+// The gate objects collide where they are drawn.
+void tilt_start_gate(int k) {
+  object_set_tilt(timing_gates()->grid[k].statue, race.start_gates[k].angle * gate_raised_tilt);
+}
+
 void raise_start_gates() {
   race.start_gate_count = timing_gates()->grid_count;
   for (int g = 0; g < max_start_gates; g++) race.start_gates[g] = StartGate{1, 0};
+  for (int g = 0; g < race.start_gate_count; g++) tilt_start_gate(g);
 }
 
 void reset_trackside() {
@@ -329,6 +339,7 @@ void step_start_gates() {
     StartGate *gate = &race.start_gates[k];
     if (race.tic < race.gate_drop_tic) {
       *gate = StartGate{1, 0};
+      tilt_start_gate(k);
       continue;
     }
     if (gate->angle <= 0) continue;
@@ -341,6 +352,7 @@ void step_start_gates() {
     gate->angle -= static_cast<float>(seconds_per_tic) * gate->speed;
     if (gate->angle < 0) gate->angle = 0;
     if (gate->speed > gate_max_speed) gate->speed = gate_max_speed;
+    tilt_start_gate(k);
   }
 }
 

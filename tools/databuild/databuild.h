@@ -76,6 +76,8 @@ constexpr int track_size_exp = 9;  // 512 tiles, 1025 vertices per side
 constexpr float track_spacing = 1.0f;
 constexpr int track_verts = (2 << track_size_exp) + 1;
 constexpr int track_tiles = 1 << track_size_exp;
+// How far under the ground a start gate pivots (its shape swings about it).
+constexpr float gate_pivot_depth = 8.0f;
 static_assert(track_verts == 1025 && track_tiles == 512, "grid size");
 
 // One foot of centreline.

@@ -69,8 +69,9 @@ void build_gates(Track *track) {
 void write_gate_file(const Track *track, Archive *archive) {
   Bytes out;
   bytes_printf(&out, "startinggate:\n");
-  // y is relative to the ground, where the gates stand.
-  for (const GridPosition &g : track->grid) bytes_printf(&out, "[%f %f %f] %f\n", g.x, 0.0f, g.z, g.angle);
+  // y is relative to the ground: the gate's pivot lies under it.
+  for (const GridPosition &g : track->grid)
+    bytes_printf(&out, "[%f %f %f] %f\n", g.x, -gate_pivot_depth, g.z, g.angle);
   bytes_printf(&out, "checkpoints:\n");
   for (const Checkpoint &c : track->checkpoints)
     bytes_printf(&out, "%f [%f %f %f] [%f %f %f]\n", c.radius, c.x, c.y, c.z, c.dx, 0.0f, c.dz);

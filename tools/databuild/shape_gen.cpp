@@ -98,14 +98,22 @@ void write_shape_files(Archive *archive) {
     add_shape(archive, wheel == 0 ? "front_wheel.shp" : "rear_wheel.shp", spheres, 9);
   }
 
-  // The start gate, three feet ahead of the bike: a bar across the lane at
-  // the height of the front tyre, so a rider leaning on it holds it.
+  // The start gate: a bar across the lane on a long arm whose pivot lies deep
+  // under the ground (the grid places the gate's origin gate_pivot_depth
+  // below it). The shape is the dropped gate: the bar lies under the ground
+  // ahead of the lane. The race raises a gate by turning it 0.5890486 rad
+  // about its x axis, which swings the bar up to stand three feet ahead of
+  // the bike at the height of the front tyre, so a rider leaning on it holds
+  // it; dropping, it swings forward and down, away from the riders.
+  constexpr float raised = 0.5890486f, bar_height = 0.95f;
+  const float arm = gate_pivot_depth + bar_height;
+  const float bar_y = arm * std::cos(raised), bar_z = -arm * std::sin(raised);
   const Sphere gate[] = {
-      {-1.2f, 0.95f, 0.0f, 0.35f, 0.6f, 8000.0f, 300.0f},
-      {-0.6f, 0.95f, 0.0f, 0.35f, 0.6f, 8000.0f, 300.0f},
-      {0.0f, 0.95f, 0.0f, 0.35f, 0.6f, 8000.0f, 300.0f},
-      {0.6f, 0.95f, 0.0f, 0.35f, 0.6f, 8000.0f, 300.0f},
-      {1.2f, 0.95f, 0.0f, 0.35f, 0.6f, 8000.0f, 300.0f},
+      {-1.2f, bar_y, bar_z, 0.35f, 0.6f, 8000.0f, 300.0f},
+      {-0.6f, bar_y, bar_z, 0.35f, 0.6f, 8000.0f, 300.0f},
+      {0.0f, bar_y, bar_z, 0.35f, 0.6f, 8000.0f, 300.0f},
+      {0.6f, bar_y, bar_z, 0.35f, 0.6f, 8000.0f, 300.0f},
+      {1.2f, bar_y, bar_z, 0.35f, 0.6f, 8000.0f, 300.0f},
   };
   add_shape(archive, "startgate.shp", gate, 5);
 

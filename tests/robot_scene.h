@@ -9,6 +9,7 @@
 #include "app/config.h"
 #include "assets/file.h"
 #include "bike/assembly.h"
+#include "bike/crash.h"
 #include "race/race.h"
 #include "race/results.h"
 #include "robot/autopilot.h"
@@ -29,6 +30,7 @@ struct RobotScene {
     set_track_names(names, 1);
     select_choice(&game_settings().track, track);
     physics_world_create();
+    install_crash_hooks();  // as the game's start-up does
     set_results_path((home + "/results.txt").c_str());
     race_state().tic = 0;
   }

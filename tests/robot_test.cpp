@@ -179,6 +179,28 @@ TEST(AutoPilot, PersonalitiesAndATrackWithoutLines) {
   EXPECT_EQ(bike->controls.dab, 1);
 }
 
+// The raised gates hold the staged robots on the grid; dropped, they let them
+// ride away down the start straight.
+TEST(AutoPilot, GatesHoldTheGridUntilTheyDrop) {
+  RobotScene scene("rabbithill");
+  ASSERT_EQ(scene.reset(4, 1, 2), 1);
+  const RaceState &race = race_state();
+  ASSERT_GT(race.start_gate_count, 0);
+  while (race.tic < race.gate_drop_tic) race_step();
+  for (int i = 0; i < 4; i++) {
+    const Slot *s = race_slot(i);
+    const dReal *p = dBodyGetPosition(s->bike->bodies[bike_frame]);
+    double dx = p[0] - s->start_position[0], dz = p[2] - s->start_position[2];
+    EXPECT_LT(dx * dx + dz * dz, 1.0) << "slot " << i;
+    EXPECT_EQ(race.start_gates[i].angle, 1.0f);
+  }
+  while (race.tic < race.gate_drop_tic + 12 * tics_per_second) race_step();
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(race.start_gates[i].angle, 0.0f) << "gate " << i;
+    EXPECT_GE(race_slot(i)->timing.next_gate, 3) << "slot " << i;
+  }
+}
+
 // Robots ride a while on the shipped track with the expert lines; the race
 // reset that follows saves the lines only when learning is on.
 std::string learnt_after_riding(int learn) {

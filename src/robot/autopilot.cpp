@@ -769,6 +769,7 @@ int autopilot_approach_point(int slot, float out[3]) {
   const Robot &r = robots[slot];
   if (r.personality == 0 || r.approach >= r.n) return 0;
   out[0] = r.path[r.approach].x, out[1] = r.path[r.approach].y, out[2] = r.path[r.approach].z;
+  out[3] = r.path[r.approach].speed;
   return 1;
 }
 

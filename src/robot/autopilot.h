@@ -31,6 +31,7 @@ void auto_pilot(BikeState *bike);
 
 // For the line rating and the realignment of fallen riders.
 int autopilot_on_line(int slot);  // within 4 ft of the path at no more than its speed
-int autopilot_approach_point(int slot, float out[3]);  // 0 when the path is empty
+// Position and recorded speed (negative in the air); 0 when the path is empty.
+int autopilot_approach_point(int slot, float out[4]);
 int autopilot_path_length(int slot);
 int autopilot_recovering(int slot);  // the recovery countdown

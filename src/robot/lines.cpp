@@ -453,7 +453,11 @@ void record_lines(int slot) {
 void line_target(int slot, float out[3]) {
   const Slot *s = race_slot(slot);
   if (!s || !s->bike) return;
-  if (s->drive_mode == drive_robot && autopilot_approach_point(slot, out)) return;
+  float point[4];
+  if (s->drive_mode == drive_robot && autopilot_approach_point(slot, point)) {
+    for (int k = 0; k < 3; k++) out[k] = point[k];
+    return;
+  }
   const dReal *fp = dBodyGetPosition(s->bike->bodies[bike_frame]);
   if (rows > 0) {
     int base = slot_count_at(s->timing.next_gate);

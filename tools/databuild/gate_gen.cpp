@@ -39,7 +39,7 @@ void build_gates(Track *track) {
     c.x = q->x;
     c.z = q->z;
     c.y = track_height(track, q->x, q->z);
-    c.radius = q->half_width + 5.0f;
+    c.radius = q->half_width + 12.0f;  // a rider run wide still counts
     c.dx = q->tx;
     c.dz = q->tz;
     track->checkpoints.push_back(c);

@@ -23,8 +23,12 @@ namespace {
 constexpr float g = 32.0f;
 constexpr float frame_height = 1.85f;  // frame body above the ground, riding
 constexpr float top_speed = 78.0f;     // ft/s, a 250 flat out
-constexpr float whoop_speed = 44.0f;   // skimming the whoops
-constexpr float rhythm_speed = 40.0f;
+constexpr float whoop_speed = 36.0f;   // over the whoops
+constexpr float rhythm_speed = 34.0f;
+constexpr float approach_seconds = 3.5f;  // steady speed before a take-off
+// Share of the surface grip a line leans on in a turn: the rest is the
+// margin a rider needs to hold the line without braking in the turn.
+constexpr float corner_grip_share = 0.75f;
 constexpr int lanes = 5;
 constexpr float lane_fraction[lanes] = {-0.6f, -0.3f, 0.0f, 0.3f, 0.6f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
@@ -115,7 +119,7 @@ void build_path(const Track *track, const GridPosition &grid, int lane, float en
       // Banked turn: the berm carries part of the load; robots lean on the
       // first friction point of the surface, so that sets the grip.
       const TrackSample *c = sample_at(track, q.progress);
-      float mu = 0.9f * tile_grip(tile_under(track, q.x, q.z));
+      float mu = corner_grip_share * tile_grip(tile_under(track, q.x, q.z));
       float rx = -c->tz, rz = c->tx;
       float h_right = track_height(track, q.x + rx, q.z + rz), h_left = track_height(track, q.x - rx, q.z - rz);
       float bank = std::clamp((q.curvature > 0.0f ? h_left - h_right : h_right - h_left) * 0.5f, -0.2f, 0.4f);
@@ -184,7 +188,14 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
       }
       float speed = 0.5f * (lo + hi) * (jump.is_double ? 1.0f : skill.table);
       flights.push_back({lip, speed});
-      p[lip].cap = std::min(p[lip].cap, speed);
+      // A rider settles on the take-off speed well before the face (the
+      // auto pilot holds its speed over the last seconds of an approach),
+      // so the line does too: no braking late into a jump.
+      float run = 0.0f;
+      for (size_t i = lip + 1; i-- > 1 && run < approach_seconds * speed;) {
+        p[i].cap = std::min(p[i].cap, speed);
+        run += p[i].step;
+      }
     }
   for (int pass = 0; pass < 2; pass++) {
     for (PathPoint &q : p) q.air = 0;

@@ -24,12 +24,12 @@ const ControlPoint rabbithill_points[] = {
     {148, 760, 34}, {185, 872, 36},
 };
 const Feature rabbithill_features[] = {
-    {feature_tabletop, 7, 20.0f, 5.0f, 45.0f, 0},
-    {feature_double, 11, 90.0f, 5.5f, 34.0f, 0},
-    {feature_tabletop, 14, 40.0f, 4.0f, 30.0f, 0},
-    {feature_rhythm, 18, 0.0f, 2.8f, 26.0f, 5},
-    {feature_whoops, 22, 40.0f, 1.7f, 13.0f, 10},
-    {feature_double, 23, 80.0f, 5.0f, 30.0f, 0},
+    {feature_tabletop, 7, 20.0f, 3.5f, 45.0f, 0},
+    {feature_double, 11, 12.0f, 3.5f, 34.0f, 0},
+    {feature_tabletop, 14, 40.0f, 3.0f, 30.0f, 0},
+    {feature_rhythm, 18, 0.0f, 1.2f, 26.0f, 5},
+    {feature_whoops, 22, 40.0f, 0.5f, 13.0f, 10},
+    {feature_double, 23, 12.0f, 3.5f, 30.0f, 0},
 };
 
 // Quarry Bend: an old quarry floor with a pit in the middle and rough
@@ -44,12 +44,12 @@ const ControlPoint quarrybend_points[] = {
     {130, 700, 34}, {185, 840, 36},
 };
 const Feature quarrybend_features[] = {
-    {feature_whoops, 6, 30.0f, 1.8f, 12.0f, 9},
-    {feature_stepup, 12, 40.0f, 4.0f, 20.0f, 40},
-    {feature_tabletop, 14, 10.0f, 4.5f, 40.0f, 0},
-    {feature_double, 18, 40.0f, 6.0f, 38.0f, 0},
-    {feature_rhythm, 19, 60.0f, 2.6f, 24.0f, 5},
-    {feature_tabletop, 23, 20.0f, 5.0f, 50.0f, 0},
+    {feature_whoops, 6, 30.0f, 0.5f, 12.0f, 9},
+    {feature_stepup, 12, 40.0f, 3.0f, 20.0f, 40},
+    {feature_tabletop, 14, 10.0f, 3.5f, 40.0f, 0},
+    {feature_double, 18, 12.0f, 3.5f, 38.0f, 0},
+    {feature_rhythm, 19, 60.0f, 1.2f, 24.0f, 5},
+    {feature_tabletop, 23, 20.0f, 3.5f, 50.0f, 0},
 };
 
 const TrackDesign designs[] = {

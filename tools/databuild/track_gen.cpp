@@ -116,6 +116,25 @@ void smooth_loop(std::vector<float> *v, int radius) {
   }
 }
 
+// Take-off faces: a transition curving up with a radius of face_radius,
+// then a straight ramp of face_straight up to the lip. With both wheels on
+// the straight part when the front leaves, a bike takes off without being
+// kicked nose down. The lip angle is what reaches height H that way.
+constexpr float face_radius = 60.0f, face_straight = 10.0f;
+
+float lip_slope(float H) {
+  // H = m^2 R / 2 + m L
+  return (-face_straight + std::sqrt(face_straight * face_straight + 2.0f * face_radius * H)) / face_radius;
+}
+
+float face_length(float H) { return lip_slope(H) * face_radius + face_straight; }
+
+float face_height(float x, float H) {
+  float m = lip_slope(H), curve = m * face_radius;
+  if (x < curve) return 0.5f * x * x / face_radius;
+  return 0.5f * m * curve + m * (x - curve);
+}
+
 // Height of the features at loop distance s (0 outside them), and the jumps.
 float feature_height(const TrackDesign *d, const Track *track, float s, std::vector<Jump> *jumps) {
   float h = 0.0f;
@@ -126,15 +145,14 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
     if (x < -track->length * 0.5f) x += track->length;
     if (x > track->length * 0.5f) x -= track->length;
     float H = f.height;
-    // Take-off faces are concave, steepening to about 30 degrees at the lip;
-    // landings fall at most about 18 degrees.
-    float face = 2.6f * H, back = 1.6f * H, landing = 4.5f * H;
+    // Landings fall at most about 18 degrees.
+    float face = face_length(H), back = 1.6f * H, landing = 4.5f * H;
     switch (f.kind) {
       case feature_tabletop: {
         float top = f.length;
         if (jumps) jumps->push_back({fs + face, fs + face + top + 0.25f * landing, 0, fs, fs + face + top + landing});
         if (x < 0.0f || x > face + top + landing) break;
-        if (x < face) h += H * std::pow(x / face, 1.5f);
+        if (x < face) h += face_height(x, H);
         else if (x < face + top) h += H;
         else h += H * (1.0f - smoothstep((x - face - top) / landing));
         break;
@@ -144,7 +162,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
         float peak = face + back + gap + back;
         if (jumps) jumps->push_back({fs + face, fs + peak + 0.25f * landing, 1, fs, fs + peak + landing});
         if (x < 0.0f || x > peak + landing) break;
-        if (x < face) h += H * std::pow(x / face, 1.5f);
+        if (x < face) h += face_height(x, H);
         else if (x < face + back) h += H * (1.0f - smoothstep((x - face) / back));
         else if (x < face + back + gap) h += 0.0f;
         else if (x < peak) h += H * smoothstep((x - face - back - gap) / back);
@@ -158,7 +176,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
         if (jumps) jumps->push_back({fs + face, fs + land_at + 6.0f, 1, fs, fs + land_at + plateau});
         float total = land_at + plateau + 4.5f * high;
         if (x < 0.0f || x > total) break;
-        if (x < face) h += H * std::pow(x / face, 1.5f);
+        if (x < face) h += face_height(x, H);
         else if (x < face + back) h += H * (1.0f - 0.6f * smoothstep((x - face) / back));
         else if (x < face + back + f.length) h += 0.4f * H;
         else if (x < land_at) h += 0.4f * H + (high - 0.4f * H) * smoothstep((x - face - back - f.length) / up);

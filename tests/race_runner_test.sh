@@ -40,9 +40,19 @@ cat "$dir/play.txt"
 "${race[@]}" --play "$dir/race.qxdemo" --expect-hash 0123456789abcdef < /dev/null > /dev/null 2>&1 \
   && { echo "a wrong hash passed"; exit 1; }
 
+# Ruts: a race with erosion leaves other ground than one without, and its
+# demo, played without erosion of its own, wears the same ruts into the
+# ground (the state hash covers every height).
+"${race[@]}" "${common[@]}" --erode 10 --record "$dir/ruts.qxdemo" < /dev/null > "$dir/ruts.txt" \
+  || { echo "recording with ruts failed"; exit 1; }
+ruts=$(value "state hash" "$dir/ruts.txt")
+[ "$ruts" != "$hash" ] || { echo "erosion left no ruts"; exit 1; }
+"${race[@]}" --play "$dir/ruts.qxdemo" --expect-hash "$ruts" < /dev/null > "$dir/ruts_play.txt" \
+  || { echo "the ruts did not replay"; cat "$dir/ruts_play.txt"; exit 1; }
+
 # Bad input: a message and status 1, never a crash.
 printf 'QX06 1 0 1\nnothing\n' > "$dir/bad.qxdemo"
-for args in "--robots 0" "--robots 161" "--laps x" "--bogus" "--track nowhere" "--play $dir/missing.qxdemo" \
+for args in "--robots 0" "--robots 161" "--erode 101" "--erode x" "--laps x" "--bogus" "--track nowhere" "--play $dir/missing.qxdemo" \
             "--play $dir/bad.qxdemo" "--laps 0" "--record $dir/a --play $dir/b" "--robots"; do
   # shellcheck disable=SC2086
   "${race[@]}" $args < /dev/null > /dev/null 2> "$dir/err.txt"

@@ -84,7 +84,7 @@ inline void scene_install() {
     return scene().cut_result;
   };
   r.roost_density = &s.roost;
-  r.erode_receive = [](const uint8_t *p, int n) { scene().erodes.emplace_back(p, p + n); };
+  r.erode_receive = [](const uint8_t *p, int n, int) { scene().erodes.emplace_back(p, p + n); };
   replay_set_race(r);
 }
 

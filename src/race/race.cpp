@@ -627,6 +627,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
 
   hook_clear_history();
   erode_reset();  // no stale wheel marks or particles from the last race
+  race_replay_clear_erodes();
   roost_reset();
   if (record) hook_demo_open_write();
 
@@ -700,6 +701,7 @@ void race_step() {
   emit_roost();
   physics_world_step();
 
+  race_replay_erodes_due(race.tic);
   if (race.erosion_rate > 0) {
     for (const Slot &s : slots)
       if (s.bike && s.drive_mode != drive_history) hook_erode_sample(s.bike);

@@ -2,6 +2,8 @@
 // for modules that are not built yet (see race_hooks.h).
 #include "race/race_hooks.h"
 
+#include <cstdio>
+
 #include "app/config.h"
 #include "bike/assembly.h"
 #include "bike/collide.h"
@@ -41,7 +43,24 @@ void hook_history_pose(int slot, int tic) { pose_from_history(slot, tic); }
 int hook_history_newest_tic(int slot) { return history_newest_tic(slot); }
 void hook_demo_close_read() { demo_close_read(); }
 void hook_demo_close_write() { demo_close_write(); }
-void hook_demo_open_write() { demo_open_write(); }
+// Offline the ruts are made here, not by a server: the demo keeps the
+// erosion rate and every erode packet so that playback wears the same ruts.
+// (Online the network client records what the server sends.)
+static void record_erode_packet(const uint8_t *packet, int length) { demo_write_event(chunk_erode, packet, length); }
+void hook_demo_open_write() {
+  demo_open_write();
+  const RaceState &race = race_state();
+  if (race_network().connected || race.time_trial) {
+    set_erode_recorder(nullptr);
+    return;
+  }
+  if (race.erosion_rate > 0) {
+    char command[32];
+    int n = snprintf(command, sizeof command, "erode %d", race.erosion_rate);
+    demo_write_event(chunk_command, command, n);
+  }
+  set_erode_recorder(record_erode_packet);
+}
 int hook_demo_open_read(const char *path) { return demo_open_read(path); }
 int hook_demo_rider_count() { return demo_rider_count(); }
 int hook_demo_rider(int i, const char **number, const char **bike, const char *textures[4], const char **name) {

@@ -2,6 +2,8 @@
 // know of the race, read through the race's own records.
 #include "race/race_replay.h"
 
+#include <cstring>
+
 #include "app/config.h"
 #include "race/race.h"
 #include "race/running_order.h"
@@ -61,11 +63,45 @@ int cut_timing(int slot, int tic) {
 
 float roost_density_value;
 
-void demo_erode(const uint8_t *packet, int length) {
-  if (const Terrain *t = track_terrain()) erode_receive(t, packet, length);
+// Erode packets read from a demo wait here until the tic they were made in,
+// so the queue drains them exactly as it did while recording. Bounded: a
+// demo reads at most a few seconds ahead, and a packet beyond the bound is
+// applied at once rather than lost.
+constexpr int max_pending_erodes = 512;
+struct PendingErode {
+  int tic, length;
+  uint8_t packet[erode_packet_max];
+};
+PendingErode pending[max_pending_erodes];  // a ring; lives for the process
+int pending_start, pending_count;
+
+void demo_erode(const uint8_t *packet, int length, int tic) {
+  const Terrain *t = track_terrain();
+  if (!t || length <= 0) return;
+  if (length > erode_packet_max || pending_count == max_pending_erodes || tic <= race_state().tic) {
+    erode_receive(t, packet, length);
+    return;
+  }
+  PendingErode &p = pending[(pending_start + pending_count) % max_pending_erodes];
+  p.tic = tic;
+  p.length = length;
+  memcpy(p.packet, packet, static_cast<size_t>(length));
+  pending_count++;
 }
 
 }  // namespace
+
+void race_replay_erodes_due(int tic) {
+  const Terrain *t = track_terrain();
+  while (pending_count > 0 && pending[pending_start].tic <= tic) {
+    const PendingErode &p = pending[pending_start];
+    if (t) erode_receive(t, p.packet, p.length);
+    pending_start = (pending_start + 1) % max_pending_erodes;
+    pending_count--;
+  }
+}
+
+void race_replay_clear_erodes() { pending_start = pending_count = 0; }
 
 PackTerrain race_pack_terrain() {
   const Terrain *t = track_terrain();

@@ -286,7 +286,10 @@ void play_chunk(const Chunk &c, int offset) {
       // Once per file position: a rewind replays the chunk but must not dig twice.
       if (c.length > demo_text_limit || offset <= reader.last_erode_offset) return;
       reader.last_erode_offset = offset;
-      if (race.erode_receive) race.erode_receive(payload, c.length);
+      if (race.erode_receive) {
+        long long tic = static_cast<long long>(c.tic) + reader.tic_offset;
+        race.erode_receive(payload, c.length, tic < 0 ? 0 : tic > INT32_MAX ? INT32_MAX : static_cast<int>(tic));
+      }
       return;
     default:
       return;

@@ -57,8 +57,9 @@ struct ReplayRace {
   int (*cut_timing)(int slot, int tic);
   void (*update_running_order)();
   float *roost_density;
-  // Applies one terrain deformation (erode) packet read from a demo.
-  void (*erode_receive)(const uint8_t *packet, int length);
+  // One terrain deformation (erode) packet read from a demo, with the race
+  // tic at which it was made (the demo is read ahead of the clock).
+  void (*erode_receive)(const uint8_t *packet, int length, int tic);
 };
 
 // Installs the race interface (copied). Lives for the process.

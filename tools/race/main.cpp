@@ -34,6 +34,7 @@ struct Options {
   double minutes = 0;       // race length in time; 0 = laps only
   double limit_minutes = 30;  // simulated time after which the run stops regardless
   long seed = 0;
+  double erode = 0;  // as the game's --erode: ruts when above 0
   const char *record = nullptr;
   const char *play = nullptr;
   const char *expect_hash = nullptr;
@@ -45,13 +46,14 @@ struct Options {
 void usage(FILE *out) {
   fprintf(out,
           "Usage: torvane-race [--track DIR] [--robots N] [--skill novice|amateur|expert|0..2]\n"
-          "                    [--laps N] [--minutes M] [--limit-minutes M] [--seed N]\n"
+          "                    [--laps N] [--minutes M] [--limit-minutes M] [--seed N] [--erode R]\n"
           "                    [--simple-driver] [--record FILE] [--play FILE] [--expect-hash HEX]\n"
           "                    [--home DIR] [--progress|--no-progress]\n"
           "Runs a race with robot riders and no window, as fast as possible, and prints\n"
           "the results and a summary (riders finished, simulated and wall seconds, the\n"
           "real-time ratio and the hash of the final state). --play replays a demo and\n"
-          "with --expect-hash checks its final state.\n");
+          "with --expect-hash checks its final state. --erode sets the erosion rate as\n"
+          "the game's option does (0 to 100; 0, the default, leaves no ruts).\n");
 }
 
 double monotonic_seconds() {
@@ -124,6 +126,8 @@ int parse_options(int argc, char **argv, Options *o) {
       ok = parse_double(value, 0.001, 6000, &o->limit_minutes);
     } else if (!strcmp(a, "--seed")) {
       ok = parse_long(value, 0, 0x7fffffff, &o->seed);
+    } else if (!strcmp(a, "--erode")) {
+      ok = parse_double(value, 0, 100, &o->erode);
     } else if (!strcmp(a, "--record")) {
       ok = value && *value;
       o->record = value;
@@ -246,6 +250,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "torvane-race: no track '%s'\n", o.track);
     return 1;
   }
+  race_options().erode_rate = static_cast<int>(std::floor(o.erode * 1024.0));
   // The race seeds the shared generator with the tic counter at its reset.
   race_state().tic = static_cast<int>(o.seed);
   int ok;
@@ -281,9 +286,18 @@ int main(int argc, char **argv) {
   double wall_start = monotonic_seconds(), cpu_start = cpu_seconds(), shown = wall_start;
   // A recording runs on to a tic whose states chunk is written, so the
   // demo ends exactly where the run does.
+  // Played back, the final state is taken before the step that poses the
+  // last recorded tic: the ground is then as the recording left it (that
+  // step would drain the erode queue once more).
+  uint64_t final_hash = 0;
+  bool have_final = false;
   for (;;) {
     if (o.play) {
       if (tics >= limit) break;
+      if (!have_final && playback_done(race.tic)) {
+        final_hash = race_state_hash(race.tic);
+        have_final = true;
+      }
     } else {
       bool over = race.results_final || tics >= limit;
       if (over && race.tic % 16 == 0) break;
@@ -313,7 +327,7 @@ int main(int argc, char **argv) {
   }
   double wall = monotonic_seconds() - wall_start, cpu = cpu_seconds() - cpu_start;
   if (o.progress) fprintf(stderr, "\n");
-  uint64_t hash = race_state_hash(o.play ? race.tic - 1 : -1);
+  uint64_t hash = have_final ? final_hash : race_state_hash(o.play ? race.tic - 1 : -1);
 
   if (o.record) {
     demo_close_write();

@@ -407,7 +407,7 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
             best = &line;
           }
         }
-        EXPECT_LT(best_d, 21.0f);  // a quarter second's ride apart
+        EXPECT_LT(best_d, 22.0f);  // a quarter second's ride apart, at up to 88 ft/s
         ride.insert(ride.end(), best->points.begin(), best->points.end());
       }
       GateProgress progress{};

@@ -30,6 +30,7 @@
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "robot/lines.h"
+#include "race/race_sound.h"
 #include "sound/engine_sound.h"
 #include "track/track.h"
 
@@ -281,6 +282,11 @@ void run_frame() {
 
   TicHandlers handlers = {tic_begin, tic_event, tic_run, nullptr};
   frame_run_tics(&app.clock, now, &handlers);
+  if (audio_is_open()) {
+    const GameSettings &g = game_settings();
+    float master = engine_sound_master_factor(app.paused, app.view == view_editor, app.menu_open, local_rider_drives());
+    race_sound_frame(master, static_cast<float>(g.volume.value), static_cast<float>(g.comp_volume.value));
+  }
   if (app.settings.warp && app.view != view_title) race_warp_check();
   message_expire(app.clock.program_clock);
 }

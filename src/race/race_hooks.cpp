@@ -8,6 +8,7 @@
 #include "bike/assembly.h"
 #include "bike/collide.h"
 #include "race/race.h"
+#include "race/race_sound.h"
 #include "race/running_order.h"
 #include "replay/demo.h"
 #include "replay/history.h"
@@ -114,8 +115,10 @@ void hook_start_gate_touch(BikeState *bike, int tic) { start_gate_touches(bike, 
 void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote) {
   if (bike_bike_contacts(a, b, remote, race_state().tic) && remote) bike_touch(b);
 }
-void hook_sound_attach(int, BikeState *, const char *) {}
-void hook_sound_free(int) {}
+void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {
+  race_sound_attach(slot, bike, bike_texture);
+}
+void hook_sound_free(int slot) { race_sound_free(slot); }
 void hook_frills_load(const char *) {}
 void hook_frills_tic(int) {}
 int hook_texture_megabytes() { return 0; }

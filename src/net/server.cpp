@@ -861,8 +861,8 @@ const char *server_config_default_text() {
          "# Tracks, raced in this order and then again from the top:\n"
          "#   track = <directory> [laps [minutes [hash]]]\n"
          "# The hash (40 hex digits) and the lap lengths are read from\n"
-         "# \"<tracks_dir>/<directory>.trackinfo\" (written by the game) when not given;\n"
-         "# riders whose copy of a track differs are refused.\n"
+         "# \"<tracks_dir>/<directory>.trackinfo\" (written by the game) when not given,\n"
+         "# or else from the game data; riders whose copy of a track differs are refused.\n"
          "# tracks_dir = .\n"
          "# track = rabbithill\n";
 }

@@ -95,11 +95,15 @@ void server_data_track_info(ServerConfig *config, void (*warn)(const char *line)
 
 void server_robots_begin(RaceServer *s) {
   clear_robots(s);
-  if (!data_open) return;
+  // Without robots the race module is left alone: it may be a client's, in
+  // the same process.
+  if (!data_open || s->config.robots <= 0) {
+    server_robots_stop(s);
+    return;
+  }
   simulating = nullptr;
   set_erode_server_sink(nullptr);
   race_free_bikes();
-  if (s->config.robots <= 0) return;
 
   const ServerTrack &track = s->config.tracks[s->track_index];
   if (!select_choice(&game_settings().track, track.dir)) {

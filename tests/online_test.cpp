@@ -287,6 +287,14 @@ TEST_F(Online, AWatcherRidesTheWarmUpAndJoinsTheNextRace) {
     for (int k = 0; m.type == msg_states && state_record_at(&m, k, &r); k++) states += r.slot == net_my_slot();
   });
   EXPECT_EQ(states, 0);
+  // Nor do its ruts wear the racers' track.
+  uint8_t packet[erode_packet_max];
+  const Slot *mine = race_slot(net_my_slot());
+  erode_send(track_terrain(), packet, dig_packet(mine->start_position[0] + 50, mine->start_position[2], packet));
+  run(1);
+  EXPECT_EQ(race_net_stats().erodes_sent, 1);
+  EXPECT_EQ(race_net_stats().erodes_received, 0);
+  EXPECT_TRUE(other->reliable_texts(kind_deformation).empty());
   // The scripted rider leaves; the watcher is then the only rider and the
   // server starts a race for it at once.
   other->send_type(msg_disconnect);

@@ -432,8 +432,9 @@ void handle_client_reliable(RaceServer *s, ServerClient *c, const uint8_t *bytes
       break;
     case kind_deformation:
       // Back to every racing rider, the sender too: a client digs its ruts
-      // when they come back, in the order every client sees them.
-      if (m.data_length < 4 || wire_get_i32(m.data) != s->race_id || !racing_now(s, c)) break;
+      // when they come back, in the order every client sees them. A rider
+      // who only watches this race warms up without wearing its track.
+      if (m.data_length < 4 || wire_get_i32(m.data) != s->race_id || !racing_now(s, c) || !c->in_race) break;
       server_robots_erode(m.data + 4, m.data_length - 4);
       server_relay_erode(s, m.data + 4, m.data_length - 4);
       break;

@@ -72,7 +72,7 @@ void usage(FILE *out) {
           "                    [--home DIR] [--progress|--no-progress]\n"
           "       torvane-race --connect HOST[:PORT] [--password TEXT] [--name NAME] [--number N]\n"
           "                    [--chat TEXT] [--personality NAME] [--fake-lag MS] [--fake-loss PERCENT]\n"
-          "                    [--join-timeout S] [--limit-minutes M] [--home DIR]\n"
+          "                    [--join-timeout S] [--limit-minutes M] [--simple-driver] [--home DIR]\n"
           "Runs a race with robot riders and no window, as fast as possible, and prints\n"
           "the results and a summary (riders finished, simulated and wall seconds, the\n"
           "real-time ratio and the hash of the final state). --play replays a demo and\n"
@@ -337,7 +337,8 @@ void print_network(const Ridden &r) {
 }
 
 // Joins the server and rides its race in real time. The exit status is 0
-// when this client rode a race and left it; 1 when it never got into one.
+// when this client rode a race and left it when it was over; 1 when it never
+// got into one or the connection ended under it.
 int run_connected(const Options &o) {
   SetupSettings &setup = setup_settings();
   if (o.name) set_text(&setup.name, o.name);
@@ -437,7 +438,8 @@ int run_connected(const Options &o) {
   print_summary(trace, cpu, finished, riders, tics * seconds_per_tic, wall, hash);
   race_free_bikes();
   net_client_shutdown();
-  return rode ? 0 : 1;
+  if (rode && !leaving) fprintf(stderr, "torvane-race: the server ended the connection\n");
+  return rode && leaving ? 0 : 1;
 }
 
 }  // namespace

@@ -343,6 +343,10 @@ int run_connected(const Options &o) {
   SetupSettings &setup = setup_settings();
   if (o.name) set_text(&setup.name, o.name);
   if (o.number) set_text(&setup.number, o.number);
+  // The rider rides as the robots do: standard physics, and no automatic dab,
+  // which would keep a foot down when the auto pilot lets the clutch out.
+  select_choice(&setup.arcade, "No");
+  select_choice(&setup.auto_dab, "No");
   race_connect_net();
   race_net_set_chat_observer(print_chat);
   net_set_password(o.password);

@@ -12,6 +12,10 @@
 // loaded; from then on it gets time or states messages every 4 tics. A new
 // race sends the restart message, and after its acknowledgment the handshake
 // begins again at the track message.
+//
+// With `robots` set and the game data at hand, robot riders simulated here
+// (server_robots.h) take the top free slots and the gate positions after the
+// riders', and reach the clients as riders like any other.
 #pragma once
 #include <cstdint>
 

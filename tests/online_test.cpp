@@ -14,6 +14,7 @@
 
 #include "app/config.h"
 #include "bike/bike.h"
+#include "bike/crash.h"
 #include "net/client.h"
 #include "net/server.h"
 #include "net/server_robots.h"
@@ -79,6 +80,9 @@ class Online : public ::testing::Test {
     config.laps = 1;
     config.erode = 300;
     config.results_wait = 1;
+    snprintf(config.knockout, sizeof config.knockout, "128 256");
+    config.off_course_bias = 7;
+    config.no_arcade = 1;
     config.track_count = 1;
     config.tracks[0] = ServerTrack{};
     snprintf(config.tracks[0].dir, sizeof config.tracks[0].dir, "rabbithill");
@@ -213,6 +217,13 @@ TEST_F(Online, TheRaceFollowsTheServerAndRidersSeeEachOther) {
   EXPECT_TRUE(chats[0] == "Scripted: hi back" || chats[1] == "Scripted: hi back");
   EXPECT_EQ(race_net_stats().chat_received, 2);
 
+  // The race's rules came with it: knockout times, the off-course rule, no
+  // arcade physics.
+  EXPECT_EQ(extra_crash_time(0), 128);
+  EXPECT_EQ(extra_crash_time(15), 256);
+  EXPECT_FLOAT_EQ(network.off_course_bias, 7);
+  EXPECT_EQ(mine->bike->arcade, 0);
+
   // Erodes: the server's erosion amount switched deformation on; our own
   // packet goes to the server (not onto our ground), comes back to us and
   // reaches the other rider; the other's packet digs our ground.
@@ -267,6 +278,7 @@ TEST_F(Online, TheRaceFollowsTheServerAndRidersSeeEachOther) {
   ASSERT_TRUE(run_until([] { return !net_connected(); }, 3));
   EXPECT_TRUE(logged("Rider " + std::to_string(me) + " (Real) left"));
   EXPECT_FALSE(network.connected);
+  EXPECT_FLOAT_EQ(network.off_course_bias, 10);
   queued = erode_queue_length();
   erode_send(track_terrain(), packet, dig_packet(dig_x, dig_z, packet));
   EXPECT_GT(erode_queue_length(), queued);

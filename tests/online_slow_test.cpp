@@ -2,7 +2,7 @@
 // torvane-race clients riding on the auto pilot, each a process of its own
 // with standard input closed. Once on a clean line, once with 10% of the
 // datagrams each client receives lost and the rest 100 ms late, with two
-// robots on the server's grid. Each run is a race on rabbithill that the
+// robots on the server's grid and a password. Each run is a race on rabbithill that the
 // server's clock ends (a short race limit), so it does not depend on anyone
 // finishing a lap.
 //
@@ -195,7 +195,8 @@ TEST(OnlineEndToEnd, TwoClientsRaceOnACleanLine) {
 
 TEST(OnlineEndToEnd, TwoClientsRaceThroughLossAndLagWithRobots) {
   RaceRun run;
-  race("online_lossy", {"--robots", "2"}, {"--fake-loss", "10", "--fake-lag", "100"}, &run);
+  race("online_lossy", {"--robots", "2", "--password", "sesame"},
+       {"--fake-loss", "10", "--fake-lag", "100", "--password", "sesame"}, &run);
   check(run, 100, 2);
 }
 

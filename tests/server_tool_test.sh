@@ -9,7 +9,7 @@ trap 'rm -rf "$dir"' EXIT
 grep -q "^# port = 19800" "$dir/torvane-server.cfg" || { echo "defaults missing"; exit 1; }
 printf 'track = first 2\ntrack = second\nmotd = hi\nbogus = 1\n' >> "$dir/torvane-server.cfg"
 cd "$dir"
-"$bin/torvane-server" --bind 127.0.0.1 --port 0 --quit-after 2 < /dev/null > log.txt 2>&1 &
+"$bin/torvane-server" --bind 127.0.0.1 --port 0 --quit-after 2 --home "$dir/home" < /dev/null > log.txt 2>&1 &
 pid=$!
 port=""
 for _ in $(seq 50); do

@@ -27,6 +27,7 @@
 #include "platform/log.h"
 #include "platform/window.h"
 #include "race/race.h"
+#include "race/race_net.h"
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "robot/lines.h"
@@ -211,8 +212,10 @@ void apply_channels() {
 void tic_run(void *) {
   bindings_tic(app.clock.program_clock, app.channels);
   apply_channels();
+  // The client runs every tic: with a server set by --connect its first run
+  // opens the connection.
+  race_net_tic(app.clock.program_clock);
   bool connected = net_connected();
-  if (connected) net_client_run(app.clock.program_clock);
   if (connected) app.paused = 0;  // never paused online
   if (!app.paused && app.view != view_title && !(connected && net_waiting_for_server())) race_step();
   if (app.settings.record_audio) audio_record_tic();
@@ -410,6 +413,9 @@ int start_up(int argc, char **argv) {
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);
   app.menu_open = app.settings.connect ? 0 : 1;
+  race_connect_net();
+  net_set_gl_strings(reinterpret_cast<const char *>(glGetString(GL_RENDERER)),
+                     reinterpret_cast<const char *>(glGetString(GL_VERSION)));
   net_set_password(app.settings.password);
   net_set_fake_conditions(app.settings.fake_lag, app.settings.fake_loss, 1);
   if (app.settings.connect) net_connect(app.settings.connect);

@@ -12,6 +12,10 @@
 // loaded; from then on it gets time or states messages every 4 tics. A new
 // race sends the restart message, and after its acknowledgment the handshake
 // begins again at the track message.
+//
+// With `robots` set and the game data at hand, robot riders simulated here
+// (server_robots.h) take the top free slots and the gate positions after the
+// riders', and reach the clients as riders like any other.
 #pragma once
 #include <cstdint>
 
@@ -52,6 +56,9 @@ struct ServerConfig {
   char tracks_dir[server_text_size];  // where "<dir>.trackinfo" files are read
   char motd[server_text_size];      // chat line for every new rider
   double quit_after;                // seconds; 0 = run until stopped
+  int robots;                       // robot riders simulated here in every race (0: none)
+  int robot_skill;                  // their lines: 0 novice, 1 amateur, 2 expert
+  char home[server_text_size];      // where the game data's user files go; empty = the user's home
   ServerTrack tracks[server_max_tracks];
   int track_count;
 };
@@ -107,6 +114,20 @@ struct ServerClient {
   ReliableChannel reliable;
 };
 
+// A robot rider of the current race: simulated here (see server_robots.h)
+// and sent to the clients as a rider like any other.
+constexpr int server_robot_text_size = 256;
+struct ServerRobot {
+  int slot;           // on the wire; taken from the top of the free slots
+  int gate_position;  // also its slot in the simulated race
+  RiderInfo rider;
+  char rider_text[server_robot_text_size];
+  int rider_text_length;
+  int timing_count;   // timing entries so far (all relayed)
+  int32_t timing_last;
+  int finished;
+};
+
 struct RaceServer {
   ServerConfig config;
   int socket;
@@ -123,6 +144,9 @@ struct RaceServer {
   double started_at;
   uint32_t random_state;  // connection ids
   int64_t garbage;        // datagrams that did not decode or fit
+  ServerRobot robots[max_slots];
+  int robot_count;
+  int robot_index[max_slots];  // per wire slot its robot, -1 none
   void (*log)(const char *line);  // one line, no newline; stdout when null
 };
 
@@ -137,3 +161,11 @@ void server_handle_datagram(RaceServer *server, const uint8_t *bytes, int length
 void server_stop(RaceServer *server);
 // Riders connected (any state but free).
 int server_client_count(const RaceServer *server);
+
+// --- For the robots ----------------------------------------------------------------
+// One line in the server's log (printf-style).
+void server_say(const RaceServer *server, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// A rider passed timing index `index` at `tic`: every racing client hears it.
+void server_relay_timing(RaceServer *server, int slot, int32_t index, int32_t tic);
+// A terrain deformation packet for every racing client.
+void server_relay_erode(RaceServer *server, const uint8_t *packet, int length);

@@ -8,6 +8,7 @@
 #include "bike/assembly.h"
 #include "bike/collide.h"
 #include "race/race.h"
+#include "race/race_net.h"
 #include "race/race_sound.h"
 #include "race/running_order.h"
 #include "replay/demo.h"
@@ -125,5 +126,5 @@ int hook_texture_megabytes() { return 0; }
 void hook_release_unused_assets() {}
 void hook_place_free_camera(BikeState *) {}
 void hook_suspension_graph(BikeState *) {}
-void hook_net_clear_slots() {}
-void hook_net_remote_update(int) {}
+void hook_net_clear_slots() { race_net_clear_slots(); }
+void hook_net_remote_update(int slot) { race_net_remote_update(slot); }

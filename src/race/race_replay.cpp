@@ -6,6 +6,7 @@
 
 #include "app/config.h"
 #include "race/race.h"
+#include "race/race_net.h"
 #include "race/running_order.h"
 #include "replay/history.h"
 #include "track/deform.h"
@@ -127,7 +128,7 @@ void race_connect_replay() {
   link.track_name = track_name;
   link.pack_terrain = pack_terrain;
   link.network_phase = network_phase;
-  link.network_hidden = nullptr;
+  link.network_hidden = race_net_hidden;
   link.race_step = race_step;
   link.cut_timing = cut_timing;
   link.update_running_order = update_running_order;

@@ -13,6 +13,7 @@
 #include "bike/crash.h"
 #include "race/race.h"
 #include "replay/history.h"
+#include "robot/autopilot.h"
 #include "track/gates.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -184,4 +185,13 @@ void simple_driver_tic(int slot) {
   float brake = std::clamp((speed - wanted - 4) * 0.25f, 0.0f, 1.0f);
   bike_set_front_brake(bike, brake);
   bike_set_rear_brake(bike, brake);
+}
+
+void runner_robot_rider_tic(const char *personality) {
+  const RaceNetwork &n = race_network();
+  Slot *s = race_slot(n.connected ? n.local_slot : race_state().viewed_slot);
+  if (!s || !s->bike || s->drive_mode != drive_local) return;
+  // Every race reset clears the auto pilots: the rider takes its seat again.
+  if (personality_of(s->bike->slot) == 0) set_personality(s->bike, personality);
+  auto_pilot(s->bike);
 }

@@ -37,3 +37,8 @@ int runner_open_data(const char *home);
 // next timing gate. Writes the controls of the slot's bike through the
 // setters; nothing for an empty slot.
 void simple_driver_tic(int slot);
+
+// A connected runner's own rider rides on the auto pilot with the given
+// personality (taken again after every race reset). Call before each race
+// step; nothing while the race has no local bike.
+void runner_robot_rider_tic(const char *personality);

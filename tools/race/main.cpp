@@ -4,9 +4,16 @@
 // or plays one back and checks the hash, so any demo can serve as a
 // regression test. The last lines are a summary for scripts, one item a
 // line.
+//
+// With --connect it joins a race server instead, as a client whose rider
+// rides on the auto pilot: the race follows the server's clock in real time,
+// and the run ends when the server's race is over (or at --limit-minutes of
+// race time), after a clean disconnect. Then it also prints what went over
+// the network, and the chat lines as they arrive.
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -14,9 +21,14 @@
 #include <cstring>
 
 #include "app/config.h"
+#include "app/frame_clock.h"
 #include "app/types.h"
 #include "assets/file.h"
+#include "net/client.h"
+#include "platform/input.h"
+#include "platform/log.h"
 #include "race/race.h"
+#include "race/race_net.h"
 #include "race/running_order.h"
 #include "replay/demo.h"
 #include "replay/history.h"
@@ -41,6 +53,16 @@ struct Options {
   const char *home = nullptr;
   int simple_driver = 0;
   int progress = -1;  // -1: when standard error is a terminal
+  // Online.
+  const char *connect = nullptr;
+  const char *password = nullptr;
+  const char *name = nullptr;
+  const char *number = nullptr;
+  const char *chat = nullptr;
+  const char *personality = "ardo";
+  double fake_lag = 0;  // seconds
+  long fake_loss = 0;   // percent
+  double join_timeout = 60;  // wall seconds to get into a race
 };
 
 void usage(FILE *out) {
@@ -49,11 +71,16 @@ void usage(FILE *out) {
           "                    [--laps N] [--minutes M] [--limit-minutes M] [--seed N] [--erode R]\n"
           "                    [--simple-driver] [--record FILE] [--play FILE] [--expect-hash HEX]\n"
           "                    [--home DIR] [--progress|--no-progress]\n"
+          "       torvane-race --connect HOST[:PORT] [--password TEXT] [--name NAME] [--number N]\n"
+          "                    [--chat TEXT] [--personality NAME] [--fake-lag MS] [--fake-loss PERCENT]\n"
+          "                    [--join-timeout S] [--limit-minutes M] [--simple-driver] [--home DIR]\n"
           "Runs a race with robot riders and no window, as fast as possible, and prints\n"
           "the results and a summary (riders finished, simulated and wall seconds, the\n"
           "real-time ratio and the hash of the final state). --play replays a demo and\n"
           "with --expect-hash checks its final state. --erode sets the erosion rate as\n"
-          "the game's option does (0 to 100; 0, the default, leaves no ruts).\n");
+          "the game's option does (0 to 100; 0, the default, leaves no ruts). --connect\n"
+          "joins a race server and rides its race on the auto pilot in real time, sending\n"
+          "--chat after the gate drop.\n");
 }
 
 double monotonic_seconds() {
@@ -140,6 +167,31 @@ int parse_options(int argc, char **argv, Options *o) {
     } else if (!strcmp(a, "--home")) {
       ok = value && *value;
       o->home = value;
+    } else if (!strcmp(a, "--connect")) {
+      ok = value && *value;
+      o->connect = value;
+    } else if (!strcmp(a, "--password")) {
+      ok = value != nullptr;
+      o->password = value;
+    } else if (!strcmp(a, "--name")) {
+      ok = value && *value;
+      o->name = value;
+    } else if (!strcmp(a, "--number")) {
+      ok = value && *value && strlen(value) <= 3;
+      o->number = value;
+    } else if (!strcmp(a, "--chat")) {
+      ok = value && *value;
+      o->chat = value;
+    } else if (!strcmp(a, "--personality")) {
+      ok = value && *value;
+      o->personality = value;
+    } else if (!strcmp(a, "--fake-lag")) {
+      ok = parse_double(value, 0, 1000, &o->fake_lag);
+      o->fake_lag *= 0.001;
+    } else if (!strcmp(a, "--fake-loss")) {
+      ok = parse_long(value, 0, 100, &o->fake_loss);
+    } else if (!strcmp(a, "--join-timeout")) {
+      ok = parse_double(value, 1, 3600, &o->join_timeout);
     } else {
       takes_value = false;
       if (!strcmp(a, "--simple-driver")) o->simple_driver = 1;
@@ -156,6 +208,10 @@ int parse_options(int argc, char **argv, Options *o) {
       return 1;
     }
     if (takes_value) i++;
+  }
+  if (o->connect && (o->record || o->play)) {
+    fprintf(stderr, "torvane-race: --connect rides a server's race: no --record or --play\n");
+    return 1;
   }
   if (o->record && o->play) {
     fprintf(stderr, "torvane-race: --record and --play exclude each other\n");
@@ -237,6 +293,164 @@ void print_results() {
   }
 }
 
+// The summary for scripts: the last lines of every run, in this order.
+void print_summary(uint64_t trace, double cpu, int finished, int riders, double simulated, double wall,
+                   uint64_t hash) {
+  printf("trace hash: %016" PRIx64 "\n", trace);
+  printf("cpu seconds: %.3f\n", cpu);
+  printf("cpu real-time ratio: %.2f\n", cpu > 0 ? simulated / cpu : 0.0);
+  printf("riders finished: %d of %d\n", finished, riders);
+  printf("simulated seconds: %.3f\n", simulated);
+  printf("wall seconds: %.3f\n", wall);
+  printf("real-time ratio: %.2f\n", wall > 0 ? simulated / wall : 0.0);
+  printf("state hash: %016" PRIx64 "\n", hash);
+  fflush(stdout);
+}
+
+// --- Online ----------------------------------------------------------------------
+
+void print_chat(const char *text) {
+  printf("chat: %s\n", text);
+  fflush(stdout);
+}
+
+void sleep_seconds(double seconds) {
+  if (seconds <= 0) return;
+  timespec t = {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
+  nanosleep(&t, nullptr);
+}
+
+// What the client knew of its race while it rode it.
+struct Ridden {
+  int slot = slot_none, gate_position = slot_none;
+  int32_t race_id = 0;
+  double travelled = 0;  // ft, the farthest the rider got from its start
+};
+
+void print_network(const Ridden &r) {
+  const RaceNetStats &st = race_net_stats();
+  printf("net: slot %d, gate position %d, race id %d, races %d\n", r.slot, r.gate_position,
+         static_cast<int>(r.race_id), st.races);
+  printf("net: travelled feet: %.1f\n", r.travelled);
+  for (int i = 0; i < max_slots; i++)
+    if (st.remote_states[i] > 0) printf("net: states from slot %d: %d\n", i, st.remote_states[i]);
+  printf("net: chat received: %d\n", st.chat_received);
+  printf("net: timing entries received: %d\n", st.timing_received);
+  printf("net: erodes sent: %d\n", st.erodes_sent);
+  printf("net: erodes received: %d\n", st.erodes_received);
+  printf("net: erodes from others: %d\n", st.erodes_foreign);
+}
+
+// Joins the server and rides its race in real time. The exit status is 0
+// when this client rode a race and left it when it was over; 1 when it never
+// got into one or the connection ended under it.
+int run_connected(const Options &o) {
+  SetupSettings &setup = setup_settings();
+  if (o.name) set_text(&setup.name, o.name);
+  if (o.number) set_text(&setup.number, o.number);
+  // The rider rides as the robots do: standard physics, and no automatic dab,
+  // which would keep a foot down when the auto pilot lets the clutch out.
+  select_choice(&setup.arcade, "No");
+  select_choice(&setup.auto_dab, "No");
+  race_connect_net();
+  race_net_set_chat_observer(print_chat);
+  net_set_password(o.password);
+  net_set_fake_conditions(o.fake_lag, static_cast<int>(o.fake_loss), static_cast<uint32_t>(o.seed) + 1);
+  net_connect(o.connect);
+  fprintf(stderr, "torvane-race: connecting to %s as %s\n", o.connect, setup.name.text);
+
+  RaceState &race = race_state();
+  long limit = static_cast<long>(o.limit_minutes * 60 * tics_per_second);
+  long tics = 0;
+  uint64_t trace = state_hash_start;
+  bool rode = false;       // in a race with a start position
+  bool leaving = false;    // our disconnect is under way
+  bool chat_sent = false;
+  bool opened = false;     // the client has had a socket
+  Ridden ridden;
+  double wall_start = monotonic_seconds(), cpu_start = cpu_seconds(), shown = wall_start;
+  FrameClock clock;
+  frame_clock_start(&clock, wall_start);
+  FrameTiming timing = {0, 0, 1};
+  for (;;) {
+    double now = monotonic_seconds(), sleep_for;
+    double advance = frame_advance_for(now - clock.last_stamp, &timing, &sleep_for);
+    if (sleep_for > 0) {
+      // Sleep rather than spin: several clients may share a machine.
+      sleep_seconds(sleep_for);
+      continue;
+    }
+    advance = net_scale_advance(advance, race.tic);
+    frame_clock_advance(&clock, advance, now);
+    message_set_clock(clock.program_clock);
+    while (clock.sim_clock + seconds_per_tic <= clock.target_clock) {
+      clock.sim_clock += seconds_per_tic;
+      race_net_tic(clock.program_clock);
+      opened |= net_connected() != 0;
+      if (!net_connected() || net_waiting_for_server() || !current_track_dir()) continue;
+      if (net_phase() == net_phase_racing && net_gate_position() != slot_none) rode = true;
+      if (o.chat && !chat_sent && rode && race.tic >= race.gate_drop_tic) {
+        net_send_chat(o.chat);
+        chat_sent = true;
+      }
+      if (o.simple_driver)
+        simple_driver_tic(net_my_slot());
+      else
+        runner_robot_rider_tic(o.personality);
+      race_step();
+      tics++;
+      if (rode && net_phase() == net_phase_racing) {
+        ridden.slot = net_my_slot();
+        ridden.gate_position = net_gate_position();
+        ridden.race_id = net_race_id();
+        const Slot *me = race_slot(ridden.slot);
+        if (me && me->bike) {
+          const dReal *p = dBodyGetPosition(me->bike->bodies[bike_frame]);
+          double d2 = 0;
+          for (int k = 0; k < 3; k += 2) d2 += (p[k] - me->start_position[k]) * (p[k] - me->start_position[k]);
+          ridden.travelled = std::max(ridden.travelled, std::sqrt(d2));
+        }
+      }
+      if (race.tic > 0 && race.tic % 4 == 0) {
+        int stamp = race.tic;
+        trace = hash_bytes(trace, &stamp, sizeof stamp);
+        trace = bikes_position_hash(trace);
+      }
+    }
+    message_expire(clock.program_clock);
+    if (!net_connected()) break;
+    // The race is over for us when the server moves on (restart or a new
+    // track), when our own race has its results, or at the limit.
+    int phase = net_phase();
+    bool over = rode && ((phase != net_phase_racing && phase != net_phase_disconnecting) || race.results_final ||
+                         tics >= limit);
+    bool stuck = !rode && now - wall_start > o.join_timeout;
+    if ((over || stuck) && !leaving) {
+      if (stuck) fprintf(stderr, "torvane-race: no race joined within %.0f s\n", o.join_timeout);
+      leaving = true;
+      net_disconnect();
+    }
+    if (o.progress && now - shown >= 0.25) {
+      shown = now;
+      fprintf(stderr, "\rphase %d  tic %d  server tic %d  ping %d  ", phase, race.tic,
+              static_cast<int>(net_highest_server_tic()), net_ping());
+    }
+  }
+  double wall = monotonic_seconds() - wall_start, cpu = cpu_seconds() - cpu_start;
+  if (o.progress) fprintf(stderr, "\n");
+  if (!opened) fprintf(stderr, "torvane-race: could not reach %s\n", o.connect);
+  uint64_t hash = race_state_hash(-1);
+  print_results();
+  print_network(ridden);
+  int finished = 0;
+  int riders = count_bikes(&finished);
+  print_summary(trace, cpu, finished, riders, tics * seconds_per_tic, wall, hash);
+  race_free_bikes();
+  net_client_shutdown();
+  if (rode && !leaving) fprintf(stderr, "torvane-race: the server ended the connection\n");
+  return rode && leaving ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -244,6 +458,7 @@ int main(int argc, char **argv) {
   int status = parse_options(argc, argv, &o);
   if (status) return status < 0 ? 0 : status;
   if (!runner_open_data(o.home)) return 1;
+  if (o.connect) return run_connected(o);
 
   GameSettings &g = game_settings();
   if (!o.play && !select_choice(&g.track, o.track)) {
@@ -339,15 +554,7 @@ int main(int argc, char **argv) {
   print_results();
   riders = count_bikes(&finished);
   double simulated = tics * seconds_per_tic;
-  printf("trace hash: %016" PRIx64 "\n", trace);
-  printf("cpu seconds: %.3f\n", cpu);
-  printf("cpu real-time ratio: %.2f\n", cpu > 0 ? simulated / cpu : 0.0);
-  printf("riders finished: %d of %d\n", finished, riders);
-  printf("simulated seconds: %.3f\n", simulated);
-  printf("wall seconds: %.3f\n", wall);
-  printf("real-time ratio: %.2f\n", wall > 0 ? simulated / wall : 0.0);
-  printf("state hash: %016" PRIx64 "\n", hash);
-  fflush(stdout);
+  print_summary(trace, cpu, finished, riders, simulated, wall, hash);
   race_free_bikes();
   demo_close_read();
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "net/server.h"
+#include "net/server_robots.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void usage() {
       "       [--password TEXT] [--track DIR]... [--laps N] [--minutes M] [--max-riders N]\n"
       "       [--gate-delay S] [--results-wait S] [--race-limit M] [--client-timeout S]\n"
       "       [--erode N] [--knockout \"T1 T2 ...\"] [--tracks-dir DIR] [--motd TEXT]\n"
-      "       [--quit-after S]\n");
+      "       [--quit-after S] [--robots N] [--robot-skill 0..2] [--home DIR]\n");
 }
 
 RaceServer server;  // lives for the process
@@ -97,6 +98,16 @@ int main(int argc, char **argv) {
     return status;
   }
   server_config_track_info(&config, warn);
+  // The game data gives the robots their bikes and tracks, and the tracks
+  // their hashes when no .trackinfo file did.
+  bool need_data = config.robots > 0;
+  for (int i = 0; i < config.track_count; i++) need_data |= !config.tracks[i].have_hash;
+  if (need_data) {
+    if (server_open_data(config.home))
+      server_data_track_info(&config, warn);
+    else
+      warn("No game data found");
+  }
 
   struct sigaction action = {};
   action.sa_handler = on_signal;

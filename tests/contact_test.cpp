@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "bike/assembly.h"
 #include "bike/contact.h"
@@ -161,6 +164,110 @@ TEST(TyreContact, SoftnessAndNormalCleanup) {
   float slanted[3] = {0, 2, 2};
   clean_contact_normal(slanted);
   expect_vec(slanted, 0, std::sqrt(0.5f), std::sqrt(0.5f));
+}
+
+namespace {
+
+// A small grid of rolling, noisy ground with a step and a spike.
+Terrain *rough_terrain(float spacing, uint32_t *seed) {
+  auto next = [seed]() {
+    *seed = *seed * 1664525u + 1013904223u;
+    return static_cast<float>(*seed >> 8) / 16777216.0f;
+  };
+  Terrain *t = terrain_create(4, spacing, 0, 0);
+  int verts = t->verts_per_side;
+  for (int j = 0; j < verts; j++)
+    for (int i = 0; i < verts; i++) {
+      float y = 1.2f * std::sin(0.5f * i) + 0.8f * std::cos(0.4f * j) + 0.3f * next();
+      if (i > 20) y += 0.9f;
+      if (i == 12 && j == 14) y += 2.5f;
+      t->heights[i + j * verts] = y;
+    }
+  return t;
+}
+
+// Every triangle of the wheel's cells through torus_triangle, the deepest
+// kept (the earliest of equal ones); also every triangle's own result.
+struct WalkResult {
+  TorusHit best;
+  std::vector<TorusHit> each;
+};
+WalkResult walk_every_triangle(const Terrain *t, const float W[3], const float a[3], float R, float r, int edges) {
+  WalkResult out;
+  out.best = TorusHit{};
+  float n = t->spacing, reach = R + r;
+  int c0 = static_cast<int>(std::floor((W[0] - reach) / n)), c1 = static_cast<int>(std::ceil((W[0] + reach) / n));
+  int r0 = static_cast<int>(std::floor((W[2] - reach) / n)), r1 = static_cast<int>(std::ceil((W[2] + reach) / n));
+  for (int j = r0; j < r1; j++)
+    for (int i = c0; i < c1; i++) {
+      int p = (i & 1) == (j & 1) ? 1 : 0;
+      const int corners[2][3][2] = {{{i, j}, {i, j + 1}, {i + 1, j + p}}, {{i + 1, j + 1}, {i + 1, j}, {i, j + 1 - p}}};
+      for (const auto &half : corners) {
+        float tri[3][3];
+        for (int k = 0; k < 3; k++) {
+          tri[k][0] = static_cast<float>(half[k][0]) * n;
+          tri[k][1] = terrain_vertex_height(t, half[k][0], half[k][1]);
+          tri[k][2] = static_cast<float>(half[k][1]) * n;
+        }
+        TorusHit hit = torus_triangle(W, a, R, r, tri[0], tri[1], tri[2], edges);
+        out.each.push_back(hit);
+        if (hit.depth > out.best.depth) out.best = hit;
+      }
+    }
+  return out;
+}
+
+bool same_hit(const TorusHit &x, const TorusHit &y) {
+  return x.depth == y.depth && memcmp(x.point, y.point, sizeof x.point) == 0 &&
+         memcmp(x.normal, y.normal, sizeof x.normal) == 0;
+}
+
+}  // namespace
+
+// The wheel's search skips triangles that cannot touch and edge searches
+// that cannot beat the deepest contact; it must find the contact a walk over
+// every triangle finds, up to a tie within 1/4096 ft, which it may settle
+// for another triangle's equally deep result.
+TEST(TorusGroundContact, SameAsTestingEveryTriangle) {
+  uint32_t seed = 777;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  int hits = 0, exact = 0, trials = 0;
+  for (float spacing : {1.0f, 0.5f}) {
+    Terrain *t = rough_terrain(spacing, &seed);
+    float extent = t->extent;
+    for (int trial = 0; trial < 3000; trial++, trials++) {
+      float ringR = 0.7f + 0.2f * next(), tube = 0.25f + 0.15f * next();
+      // Mostly an upright wheel rolling in any direction, sometimes leaned
+      // far over or lying flat.
+      float heading = 6.2831853f * next();
+      float lean = trial % 7 == 0 ? 3.1415927f * (next() - 0.5f) : 0.6f * (next() - 0.5f);
+      float a[3] = {std::cos(heading) * std::cos(lean), std::sin(lean), std::sin(heading) * std::cos(lean)};
+      float W[3] = {-1 + (extent + 2) * next(), 0, -1 + (extent + 2) * next()};
+      float ground = terrain_height(t, W[0], W[2]);
+      W[1] = ground + ringR + tube + (trial % 11 == 0 ? -3 * next() : 0.4f - 1.0f * next());
+      WalkResult ref = walk_every_triangle(t, W, a, ringR, tube, 1);
+      TorusHit got = torus_ground_contact(t, W, a, ringR, tube);
+      ASSERT_EQ(got.depth > 0, ref.best.depth > 0) << "trial " << trial;
+      if (!(got.depth > 0)) continue;
+      hits++;
+      if (same_hit(got, ref.best)) {
+        exact++;
+        continue;
+      }
+      EXPECT_NEAR(got.depth, ref.best.depth, 1.0f / 4096) << "trial " << trial;
+      bool found = false;
+      for (const TorusHit &e : ref.each) found |= same_hit(got, e);
+      EXPECT_TRUE(found) << "trial " << trial << ": not any triangle's result";
+    }
+    terrain_free(t);
+  }
+  EXPECT_GT(hits, trials / 3);
+  EXPECT_LT(hits, trials);
+  // Ties are rare.
+  EXPECT_GT(exact, hits * 19 / 20);
 }
 
 class WheelContactTest : public ::testing::Test {

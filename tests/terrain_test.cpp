@@ -378,6 +378,43 @@ TEST(TerrainSphereContact, SameAsTestingEveryTriangle) {
   terrain_free(t);
 }
 
+// A ball reported clear of the ground holds no sphere that touches it; a
+// ball resting on the ground is never reported clear.
+TEST(TerrainSphereContact, ClearBallHoldsNoTouchingSphere) {
+  uint32_t seed = 99;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  Terrain *t = grid([&](int i, int j) { return 2 * std::sin(0.5f * i) * std::cos(0.3f * j) + 0.5f * next(); }, 0.5f, 4);
+  int clear = 0;
+  for (int trial = 0; trial < 2000; trial++) {
+    float radius = 0.3f + 2 * next();
+    float c[3] = {16 * next(), 0, 16 * next()};
+    c[1] = terrain_height(t, c[0], c[2]) + radius * (3 * next() - 0.5f);
+    if (!terrain_ball_clear(t, c, radius)) continue;
+    clear++;
+    TerrainContact contact;
+    ASSERT_FALSE(terrain_sphere_contact(t, c, radius, &contact)) << "trial " << trial;
+    for (int k = 0; k < 10; k++) {
+      // A smaller sphere anywhere inside the ball.
+      float inner = radius * next();
+      float dir[3] = {next() - 0.5f, next() - 0.5f, next() - 0.5f};
+      float l = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+      float off = (radius - inner) * next() / (l > 0 ? l : 1);
+      float p[3] = {c[0] + dir[0] * off, c[1] + dir[1] * off, c[2] + dir[2] * off};
+      ASSERT_FALSE(terrain_sphere_contact(t, p, inner, &contact)) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(clear, 150);
+  // Resting on the ground, or under it: never clear.
+  float on[3] = {5, terrain_height(t, 5, 5) + 0.5f, 5};
+  EXPECT_FALSE(terrain_ball_clear(t, on, 0.6f));
+  on[1] -= 3;
+  EXPECT_FALSE(terrain_ball_clear(t, on, 0.6f));
+  terrain_free(t);
+}
+
 TEST(TerrainFile, RawSamplesAndTheirRange) {
   std::string dir = make_temp_dir("terrain");
   const int verts = 129;

@@ -68,18 +68,62 @@ float speed_squared(dBodyID body) {
   return static_cast<float>(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
-// How far any shape of the bike reaches from its frame's centre.
-float bike_reach(const BikeState *bike) {
+// How far anything the bike collides with reaches from its frame's centre:
+// each part's shape, and each tyre's torus (its ring and tube radius round
+// the axle), which the shape tests use for the wheels.
+float bike_reach_now(const BikeState *bike) {
   const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
   float reach = 0;
   for (int part = 0; part < bike_body_count; part++) {
-    if (!bike->shapes[part]) continue;
+    float extent = bike->shapes[part] ? bike->shapes[part]->bounding_radius : -1;
+    if (part == bike_front_wheel || part == bike_rear_wheel) {
+      const WheelContact &w = bike->wheels[part == bike_front_wheel ? 0 : 1];
+      if (w.body) extent = std::max(extent, w.ring_radius + w.tube_radius);
+    }
+    if (extent < 0) continue;
     const dReal *p = dBodyGetPosition(bike->bodies[part]);
     double dx = p[0] - f[0], dy = p[1] - f[1], dz = p[2] - f[2];
-    float r = static_cast<float>(std::sqrt(dx * dx + dy * dy + dz * dz)) + bike->shapes[part]->bounding_radius;
+    float r = static_cast<float>(std::sqrt(dx * dx + dy * dy + dz * dz)) + extent;
     if (r > reach) reach = r;
   }
   return reach;
+}
+
+// The reach of every slot's bike in the tic it was measured in: the race
+// tests every pair of bikes each tic, which would otherwise measure each bike
+// once per pair. Within one tic a bike's bodies move only when it is placed
+// or posed, which moves its frame too; the rider, the one body set apart
+// from the frame, is checked as well. An entry is trusted while the bike, its
+// model, the tic and the frame's and rider's positions are all exactly the
+// same. Lives for the process.
+struct ReachMemo {
+  const BikeState *bike;
+  int model;
+  int tic;
+  dReal frame[3];
+  dReal rider[3];
+  float reach;
+};
+ReachMemo reach_memo[max_slots];
+
+inline bool same_point(const dReal *p, const dReal q[3]) { return p[0] == q[0] && p[1] == q[1] && p[2] == q[2]; }
+
+float bike_reach(const BikeState *bike, int tic) {
+  if (bike->slot < 0 || bike->slot >= max_slots) return bike_reach_now(bike);
+  ReachMemo &m = reach_memo[bike->slot];
+  const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
+  const dReal *r = dBodyGetPosition(bike->bodies[bike_rider]);
+  if (m.bike == bike && m.model == bike->model && m.tic == tic && same_point(f, m.frame) && same_point(r, m.rider))
+    return m.reach;
+  m.bike = bike;
+  m.model = bike->model;
+  m.tic = tic;
+  for (int k = 0; k < 3; k++) {
+    m.frame[k] = f[k];
+    m.rider[k] = r[k];
+  }
+  m.reach = bike_reach_now(bike);
+  return m.reach;
 }
 
 }  // namespace
@@ -223,7 +267,15 @@ int shape_bike_contacts(BikeState *bike, const PlacedShape &s, int mode, int fro
   if (shape_wheel_contacts(s, &bike->wheels[1], mode)) mask |= bike_part_mask(bike_rear_wheel);
   static const int parts[] = {bike_frame, bike_fork_upper, bike_fork_lower, bike_swingarm, bike_rider};
   for (int part : parts) {
-    if (!bike->shapes[part]) continue;
+    const CollisionShape *shape = bike->shapes[part];
+    if (!shape) continue;
+    // The bounding test of shape_shape_contacts, before the part's rotation
+    // is fetched: most parts of a bike are far from any one shape.
+    const dReal *p = dBodyGetPosition(bike->bodies[part]);
+    float d[3];
+    for (int k = 0; k < 3; k++) d[k] = s.pose.position[k] - static_cast<float>(p[k]);
+    float bound = shape->bounding_radius + s.shape->bounding_radius;
+    if (!(dot3(d, d) < bound * bound)) continue;
     int m = (part == bike_fork_upper || part == bike_fork_lower) ? front_mode : mode;
     if (shape_shape_contacts(bike_part_shape(bike, part), s, m)) mask |= bike_part_mask(part);
   }
@@ -251,7 +303,8 @@ int bike_object_contacts(BikeState *bike, const PlacedShape &object) {
 }
 
 int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
-  float reach = bike_reach(a) + bike_reach(b);
+  float reach_b = bike_reach(b, tic);
+  float reach = bike_reach(a, tic) + reach_b;
   const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
   const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
   double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
@@ -265,6 +318,12 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   int mask_a = 0, mask_b = 0;
   for (int part : order) {
     if (!a->shapes[part]) continue;
+    // A part that stays farther from B's frame than B reaches touches none
+    // of B's parts (the margin covers the single-precision tests).
+    const dReal *p = dBodyGetPosition(a->bodies[part]);
+    double px = p[0] - fb[0], py = p[1] - fb[1], pz = p[2] - fb[2];
+    double near = static_cast<double>(reach_b) + a->shapes[part]->bounding_radius + 1.0 / 64;
+    if (!(px * px + py * py + pz * pz < near * near)) continue;
     int front = (part == bike_front_wheel || part == bike_fork_upper || part == bike_fork_lower) ? 0 : remote;
     int m = shape_bike_contacts(b, bike_part_shape(a, part), mode, front);
     mask_b |= m;
@@ -289,13 +348,26 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   return mask_b;
 }
 
+namespace {
+// A part whose whole shape rides clear of the ground is settled by one look
+// at the heights under its bounding sphere, without placing its spheres.
+int part_terrain_contacts(BikeState *bike, int part, const Terrain *terrain) {
+  const CollisionShape *shape = bike->shapes[part];
+  if (!shape || !terrain) return 0;
+  const dReal *p = dBodyGetPosition(bike->bodies[part]);
+  float centre[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+  if (terrain_ball_clear(terrain, centre, shape->bounding_radius)) return 0;
+  return shape_terrain_contacts(bike_part_shape(bike, part), terrain);
+}
+}  // namespace
+
 int bike_shape_terrain_contacts(BikeState *bike, const Terrain *terrain) {
-  int frame = shape_terrain_contacts(bike_part_shape(bike, bike_frame), terrain);
+  int frame = part_terrain_contacts(bike, bike_frame, terrain);
   int others = 0;
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_fork_upper), terrain);
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_fork_lower), terrain);
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_swingarm), terrain);
-  int rider = shape_terrain_contacts(bike_part_shape(bike, bike_rider), terrain);
+  others |= part_terrain_contacts(bike, bike_fork_upper, terrain);
+  others |= part_terrain_contacts(bike, bike_fork_lower, terrain);
+  others |= part_terrain_contacts(bike, bike_swingarm, terrain);
+  int rider = part_terrain_contacts(bike, bike_rider, terrain);
   if (rider && bike->crash_timer <= 0) {
     dBodyID body = bike->bodies[bike_rider];
     // Element [1][1]: the rider's own up axis points down in the world.
@@ -385,10 +457,10 @@ int gather(float x, float z, float reach) {
 }
 
 // Objects near the bike (bounding spheres), for the per-bike loops below.
-int near_bike(BikeState *bike, float *reach_out) {
+int near_bike(BikeState *bike, int tic, float *reach_out) {
   if (grid.count == 0) return 0;
   const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
-  float reach = bike_reach(bike);
+  float reach = bike_reach(bike, tic);
   *reach_out = reach;
   return gather(static_cast<float>(f[0]), static_cast<float>(f[2]), reach);
 }
@@ -480,7 +552,7 @@ void object_set_tilt(int statue, float radians) {
 
 int object_contacts_near(BikeState *bike, int tic) {
   float reach = 0;
-  int n = near_bike(bike, &reach);
+  int n = near_bike(bike, tic, &reach);
   int mask = 0;
   for (int k = 0; k < n; k++) {
     const GridObject &o = grid.objects[grid.candidates[k]];
@@ -495,7 +567,7 @@ int object_contacts_near(BikeState *bike, int tic) {
 
 int start_gate_touches(BikeState *bike, int tic) {
   float reach = 0;
-  int n = near_bike(bike, &reach);
+  int n = near_bike(bike, tic, &reach);
   int touched = 0;
   for (int k = 0; k < n; k++) {
     const GridObject &o = grid.objects[grid.candidates[k]];

@@ -458,6 +458,24 @@ void terrain_vertex_normal(Terrain *t, int i, int j, float normal[3]) {
   }
 }
 
+int terrain_ball_clear(const Terrain *t, const float centre[3], float radius) {
+  if (!std::isfinite(centre[0]) || !std::isfinite(centre[1]) || !std::isfinite(centre[2]) ||
+      !std::isfinite(radius) || radius < 0) {
+    return 0;
+  }
+  float n = t->spacing;
+  int c0 = static_cast<int>(std::floor(clamp_grid((centre[0] - radius) / n)));
+  int c1 = static_cast<int>(std::ceil(clamp_grid((centre[0] + radius) / n)));
+  int r0 = static_cast<int>(std::floor(clamp_grid((centre[2] - radius) / n)));
+  int r1 = static_cast<int>(std::ceil(clamp_grid((centre[2] + radius) / n)));
+  if (c1 - c0 > max_contact_cells || r1 - r0 > max_contact_cells) return 0;
+  float low = centre[1] - radius - ground_cull_margin(centre, radius);
+  for (int j = r0; j <= r1; j++)
+    for (int i = c0; i <= c1; i++)
+      if (!(vertex_height(t, i, j) < low)) return 0;
+  return 1;
+}
+
 float sphere_triangle_depth(const float centre[3], float radius, const float tri[3][3], float point[3],
                             float normal[3]) {
   float v[3][3];

@@ -92,6 +92,11 @@ inline float ground_cull_margin(const float p[3], float reach) {
 // The deepest penetration of a sphere into the surface; 1 on contact.
 int terrain_sphere_contact(const Terrain *terrain, const float centre[3], float radius,
                            TerrainContact *contact);
+// 1 when nothing inside the ball (centre, radius) can touch the ground:
+// every vertex of the cells under it lies lower than the ball's lowest point
+// by more than ground_cull_margin. A cheap look before the exact tests of
+// the spheres of a shape; 0 also when the ball spans too many cells to look.
+int terrain_ball_clear(const Terrain *terrain, const float centre[3], float radius);
 // One triangle of that test, vertices ordered so that (T1 - T0) x (T2 - T0)
 // points up: the depth (0 or less when clear), with point and normal set
 // when it is positive. terrain_sphere_contact keeps the deepest triangle of

@@ -1,5 +1,6 @@
 #include "bike/contact.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -422,8 +423,9 @@ void torus_extent(const float a[3], float R, float r, float ext[3]) {
 // cannot touch the tyre are skipped first: those entirely under the tyre's
 // lowest point, and those whose footprint on the ground misses the tyre's
 // box (a torus buried under a triangle still has its centre over it). The
-// cheap face cases then run for every remaining triangle, and the costly
-// edge-and-vertex search only where it can still beat the deepest found.
+// cheap face cases then run for every remaining triangle, starting with the
+// cell under the centre, and the costly edge-and-vertex search only where it
+// can still beat the deepest found.
 TorusHit footprint_test(const Terrain *t, const float Wf[3], const float af[3], float R, float r, int edges,
                         int first) {
   TorusHit best = no_hit();
@@ -455,53 +457,83 @@ TorusHit footprint_test(const Terrain *t, const float Wf[3], const float af[3], 
   int pending_index[max_pending];
   int pending_count = 0;
   int best_index = -1;
+  // Equal depths go to the triangle the walk meets first.
+  auto consider = [&](const TorusHit &hit, int index) {
+    if (hit.depth > best.depth || (hit.depth == best.depth && hit.depth > 0 && index < best_index)) {
+      best = hit;
+      best_index = index;
+    }
+  };
   auto search_pending = [&]() {
     for (int p = 0; p < pending_count; p++) {
       const TorusFace &f = pending[p];
       if (!edges_may_reach(W, a, R, r, f, best.depth)) continue;
-      TorusHit hit = edge_vertex(W, a, R, r, f.T, f.E, f.n, f.nhat);
-      // Equal depths go to the triangle the walk meets first.
-      int index = pending_index[p];
-      if (hit.depth > best.depth || (hit.depth == best.depth && hit.depth > 0 && index < best_index)) {
-        best = hit;
-        best_index = index;
-      }
+      consider(edge_vertex(W, a, R, r, f.T, f.E, f.n, f.nhat), pending_index[p]);
     }
     pending_count = 0;
   };
-  for (int j = r0; j < r1; j++) {
+  // Returns 1 when `first` has found its triangle.
+  auto visit = [&](int i, int j) {
     float z0 = static_cast<float>(j) * spacing, z1 = static_cast<float>(j + 1) * spacing;
-    if (z1 < zlo || z0 > zhi) continue;
+    float x0 = static_cast<float>(i) * spacing, x1 = static_cast<float>(i + 1) * spacing;
+    if (z1 < zlo || z0 > zhi || x1 < xlo || x0 > xhi) return 0;
     const float *row = h + (j - r0) * stride - c0;
-    for (int i = c0; i < c1; i++) {
-      float x0 = static_cast<float>(i) * spacing, x1 = static_cast<float>(i + 1) * spacing;
-      if (x1 < xlo || x0 > xhi) continue;
-      float h00 = row[i], h10 = row[i + 1], h01 = row[i + stride], h11 = row[i + 1 + stride];
-      if (std::max(std::max(h00, h10), std::max(h01, h11)) < low) continue;
-      int even = (i & 1) == (j & 1);
-      // The halves in the height field's split and vertex order.
-      float tri[2][3][3] = {{{x0, h00, z0}, {x0, h01, z1}, {x1, even ? h11 : h10, even ? z1 : z0}},
-                            {{x1, h11, z1}, {x1, h10, z0}, {x0, even ? h00 : h01, even ? z0 : z1}}};
-      for (int half = 0; half < 2; half++) {
-        float(*v)[3] = tri[half];
-        if (std::max(std::max(v[0][1], v[1][1]), v[2][1]) < low) continue;
-        int index = 2 * ((i - c0) + (j - r0) * cols) + half;
-        TorusFace &f = pending[pending_count];
-        torus_face(W, a, R, r, v[0], v[1], v[2], &f);
-        if (f.needs_edges) {
-          if (!edges) continue;
-          pending_index[pending_count++] = index;
-          if (pending_count == max_pending) search_pending();
-          continue;
-        }
-        if (f.hit.depth > best.depth) {
-          best = f.hit;
-          best_index = index;
-          if (first) return best;
-        }
-      }
+    float h00 = row[i], h10 = row[i + 1], h01 = row[i + stride], h11 = row[i + 1 + stride];
+    float top = std::max(std::max(h00, h10), std::max(h01, h11));
+    if (top < low) return 0;
+    if (best.depth > 0 && !first && Wf[1] > top + margin) {
+      // With the centre above the cell, no buried ring can lie under it, and
+      // every other way to beat the deepest contact found needs a point of
+      // the cell within R + max(r - depth, 0) of the centre.
+      float dx = Wf[0] < x0 ? x0 - Wf[0] : (Wf[0] > x1 ? Wf[0] - x1 : 0);
+      float dz = Wf[2] < z0 ? z0 - Wf[2] : (Wf[2] > z1 ? Wf[2] - z1 : 0);
+      float dy = Wf[1] - top;
+      float reach = R + std::max(r - best.depth, 0.0f) + margin;
+      if (dx * dx + dy * dy + dz * dz > reach * reach) return 0;
     }
+    int even = (i & 1) == (j & 1);
+    // The halves in the height field's split and vertex order.
+    float tri[2][3][3] = {{{x0, h00, z0}, {x0, h01, z1}, {x1, even ? h11 : h10, even ? z1 : z0}},
+                          {{x1, h11, z1}, {x1, h10, z0}, {x0, even ? h00 : h01, even ? z0 : z1}}};
+    for (int half = 0; half < 2; half++) {
+      float(*v)[3] = tri[half];
+      if (std::max(std::max(v[0][1], v[1][1]), v[2][1]) < low) continue;
+      int index = 2 * ((i - c0) + (j - r0) * cols) + half;
+      TorusFace &f = pending[pending_count];
+      torus_face(W, a, R, r, v[0], v[1], v[2], &f);
+      if (f.needs_edges) {
+        if (!edges) continue;
+        pending_index[pending_count++] = index;
+        if (pending_count == max_pending) search_pending();
+        continue;
+      }
+      if (first) {
+        if (f.hit.depth > 0) {
+          best = f.hit;
+          return 1;
+        }
+        continue;
+      }
+      consider(f.hit, index);
+    }
+    return 0;
+  };
+  if (first) {
+    for (int j = r0; j < r1; j++)
+      for (int i = c0; i < c1; i++)
+        if (visit(i, j)) return best;
+    return best;
   }
+  // The cell under the centre first: the tyre mostly rests on it or next to
+  // it, and the depth found there lets most other cells be passed over.
+  int ci = static_cast<int>(std::floor(Wf[0] * t->inverse_spacing));
+  int cj = static_cast<int>(std::floor(Wf[2] * t->inverse_spacing));
+  ci = std::clamp(ci, c0, c1 - 1);
+  cj = std::clamp(cj, r0, r1 - 1);
+  visit(ci, cj);
+  for (int j = r0; j < r1; j++)
+    for (int i = c0; i < c1; i++)
+      if (i != ci || j != cj) visit(i, j);
   search_pending();
   return best;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "app/alloc.h"
@@ -106,15 +107,20 @@ struct ReachMemo {
 };
 ReachMemo reach_memo[max_slots];
 
-inline bool same_point(const dReal *p, const dReal q[3]) { return p[0] == q[0] && p[1] == q[1] && p[2] == q[2]; }
+// Bit for bit, without branches: the test runs twice for every pair of bikes.
+inline bool same_point(const dReal *p, const dReal q[3]) {
+  uint64_t a[3], b[3];
+  memcpy(a, p, sizeof a);
+  memcpy(b, q, sizeof b);
+  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
+}
 
-float bike_reach(const BikeState *bike, int tic) {
-  if (bike->slot < 0 || bike->slot >= max_slots) return bike_reach_now(bike);
+// Measures the reach and keeps it in the slot's entry.
+float bike_reach_remember(const BikeState *bike, int tic, const dReal *f) {
+  float reach = bike_reach_now(bike);
+  if (bike->slot < 0 || bike->slot >= max_slots) return reach;
   ReachMemo &m = reach_memo[bike->slot];
-  const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
   const dReal *r = dBodyGetPosition(bike->bodies[bike_rider]);
-  if (m.bike == bike && m.model == bike->model && m.tic == tic && same_point(f, m.frame) && same_point(r, m.rider))
-    return m.reach;
   m.bike = bike;
   m.model = bike->model;
   m.tic = tic;
@@ -122,8 +128,19 @@ float bike_reach(const BikeState *bike, int tic) {
     m.frame[k] = f[k];
     m.rider[k] = r[k];
   }
-  m.reach = bike_reach_now(bike);
-  return m.reach;
+  m.reach = reach;
+  return reach;
+}
+
+// f is the frame's position.
+inline float bike_reach(const BikeState *bike, int tic, const dReal *f) {
+  if (bike->slot >= 0 && bike->slot < max_slots) {
+    const ReachMemo &m = reach_memo[bike->slot];
+    if (m.bike == bike && m.tic == tic && m.model == bike->model && same_point(f, m.frame) &&
+        same_point(dBodyGetPosition(bike->bodies[bike_rider]), m.rider))
+      return m.reach;
+  }
+  return bike_reach_remember(bike, tic, f);
 }
 
 }  // namespace
@@ -303,10 +320,10 @@ int bike_object_contacts(BikeState *bike, const PlacedShape &object) {
 }
 
 int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
-  float reach_b = bike_reach(b, tic);
-  float reach = bike_reach(a, tic) + reach_b;
   const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
   const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
+  float reach_b = bike_reach(b, tic, fb);
+  float reach = bike_reach(a, tic, fa) + reach_b;
   double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
   if (!(dx * dx + dy * dy + dz * dz < static_cast<double>(reach) * reach)) return 0;
 
@@ -460,7 +477,7 @@ int gather(float x, float z, float reach) {
 int near_bike(BikeState *bike, int tic, float *reach_out) {
   if (grid.count == 0) return 0;
   const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
-  float reach = bike_reach(bike, tic);
+  float reach = bike_reach(bike, tic, f);
   *reach_out = reach;
   return gather(static_cast<float>(f[0]), static_cast<float>(f[2]), reach);
 }

@@ -319,14 +319,10 @@ int bike_object_contacts(BikeState *bike, const PlacedShape &object) {
   return mask;
 }
 
-int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
-  const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
-  const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
-  float reach_b = bike_reach(b, tic, fb);
-  float reach = bike_reach(a, tic, fa) + reach_b;
-  double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
-  if (!(dx * dx + dy * dy + dz * dz < static_cast<double>(reach) * reach)) return 0;
+namespace {
 
+// The pair within reach of each other; fb is B's frame position.
+int bike_pair_contacts(BikeState *a, BikeState *b, int remote, int tic, const dReal *fb, float reach_b) {
   // A bike's first bike-to-bike contact in a tic is made of joints; every
   // later one of forces, so chains of bikes do not stack up joints.
   int mode = (tic == a->last_collision_tic || tic == b->last_collision_tic) ? contact_force : contact_joint;
@@ -363,6 +359,19 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
     line_reset(b);
   }
   return mask_b;
+}
+
+}  // namespace
+
+// Most pairs are far apart and end at the first test.
+int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
+  const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
+  const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
+  float reach_b = bike_reach(b, tic, fb);
+  float reach = bike_reach(a, tic, fa) + reach_b;
+  double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
+  if (!(dx * dx + dy * dy + dz * dz < static_cast<double>(reach) * reach)) return 0;
+  return bike_pair_contacts(a, b, remote, tic, fb, reach_b);
 }
 
 namespace {

@@ -167,6 +167,13 @@ PlacedShape bike_part_shape(BikeState *bike, int part) {
 void place_shape(CollisionShape *instance, const ShapePose &pose) {
   const CollisionShape *from = instance->template_shape;
   if (!from || from == instance) return;  // a loaded shape is never moved
+  static_assert(sizeof pose.position + sizeof pose.rotation == sizeof instance->placed_pose, "a pose is 12 floats");
+  float key[12];
+  memcpy(key, pose.position, sizeof pose.position);
+  memcpy(key + 3, pose.rotation, sizeof pose.rotation);
+  if (instance->placed && memcmp(key, instance->placed_pose, sizeof key) == 0) return;
+  memcpy(instance->placed_pose, key, sizeof key);
+  instance->placed = 1;
   const float *M = pose.rotation;
   for (int i = 0; i < instance->sphere_count; i++) {
     const float *c = from->spheres[i].centre;
@@ -224,9 +231,17 @@ int shape_shape_contacts(const PlacedShape &a, const PlacedShape &b, int mode) {
   place_shape(a.shape, a.pose);
   place_shape(b.shape, b.pose);
   int touched = 0;
-  for (int i = 0; i < a.shape->sphere_count; i++)
+  for (int i = 0; i < a.shape->sphere_count; i++) {
+    // A sphere clear of the other shape's bounding sphere meets none of its
+    // spheres (the margin covers rounding in the placed centres).
+    const ShapeSphere &s = a.shape->spheres[i];
+    float e[3];
+    for (int k = 0; k < 3; k++) e[k] = s.centre[k] - b.pose.position[k];
+    float clear = s.radius + b.shape->bounding_radius + 1.0f / 64;
+    if (!(dot3(e, e) < clear * clear)) continue;
     for (int j = 0; j < b.shape->sphere_count; j++)
-      touched |= sphere_contact(a.shape->spheres[i], a.body, b.shape->spheres[j], b.body, mode, nullptr);
+      touched |= sphere_contact(s, a.body, b.shape->spheres[j], b.body, mode, nullptr);
+  }
   return touched;
 }
 

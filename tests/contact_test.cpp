@@ -360,6 +360,61 @@ TEST_F(WheelContactTest, DeepestTriangleWinsOnShapedGround) {
   EXPECT_NEAR(w->normal[0] * w->normal[0] + w->normal[1] * w->normal[1] + w->normal[2] * w->normal[2], 1, 1e-5);
 }
 
+// The query stops at the first triangle of the walk that the face cases
+// find penetrating; the cells it passes over must not hide one.
+TEST_F(WheelContactTest, QueryFindsTheFirstPenetratingTriangle) {
+  uint32_t seed = 4242;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  int verts = terrain->verts_per_side;
+  for (int j = 0; j < verts; j++)
+    for (int i = 0; i < verts; i++)
+      terrain_set_height(terrain, i, j, 0.8f * std::sin(0.7f * i) * std::cos(0.5f * j) + 0.2f * next());
+  WheelContact *w = &bike->wheels[1];
+  int touched = 0;
+  for (int trial = 0; trial < 1500; trial++) {
+    float heading = 6.2831853f * next(), lean = 0.8f * (next() - 0.5f);
+    float a[3] = {std::cos(heading) * std::cos(lean), std::sin(lean), std::sin(heading) * std::cos(lean)};
+    // A rotation whose first column is the axle.
+    float up[3] = {0, 1, 0};
+    float b[3] = {up[1] * a[2] - up[2] * a[1], up[2] * a[0] - up[0] * a[2], up[0] * a[1] - up[1] * a[0]};
+    float bl = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+    for (float &v : b) v /= bl;
+    float c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    dMatrix3 m = {a[0], b[0], c[0], 0, a[1], b[1], c[1], 0, a[2], b[2], c[2], 0};
+    float W[3] = {4 + 24 * next(), 0, 4 + 24 * next()};
+    W[1] = terrain_height(terrain, W[0], W[2]) + w->ring_radius + w->tube_radius + 0.3f - 0.9f * next();
+    dBodySetPosition(w->body, W[0], W[1], W[2]);
+    dBodySetRotation(w->body, m);
+    // The world axle and centre exactly as the contact reads them.
+    const dReal *p = dBodyGetPosition(w->body);
+    dVector3 axle;
+    dBodyVectorToWorld(w->body, 1, 0, 0, axle);
+    float Wb[3], ab[3];
+    for (int k = 0; k < 3; k++) {
+      Wb[k] = static_cast<float>(p[k]);
+      ab[k] = static_cast<float>(axle[k]);
+    }
+    WalkResult ref = walk_every_triangle(terrain, Wb, ab, w->ring_radius, w->tube_radius, 0);
+    const TorusHit *first = nullptr;
+    for (const TorusHit &e : ref.each)
+      if (e.depth > 0) {
+        first = &e;
+        break;
+      }
+    WheelQuery q = wheel_contact_query(terrain, w);
+    ASSERT_EQ(q.touched, first ? 1 : 0) << "trial " << trial;
+    if (!first) continue;
+    touched++;
+    EXPECT_EQ(q.depth, first->depth) << "trial " << trial;
+    for (int k = 0; k < 3; k++) EXPECT_EQ(q.point[k], first->point[k]) << "trial " << trial;
+  }
+  EXPECT_GT(touched, 300);
+  EXPECT_LT(touched, 1400);
+}
+
 TEST_F(WheelContactTest, PlacingPutsTheTyresJustClearOfTheGround) {
   // A slope rising 1 ft per 4 ft toward +z, and the bike sunk into it.
   for (int j = 0; j < terrain->verts_per_side; j++)

@@ -382,7 +382,8 @@ void torus_face(V3 W, V3 a, float R, float r, const float T0[3], const float T1[
 // distance it measures is at least the triangle's distance from the centre
 // less R, at least the ring's height over the plane, and at least the
 // nearest vertex's distance from the wheel's plane when all three lie on one
-// side of it; a result that cannot come within `tie` of `floor` is skipped.
+// side of it. A search that could not beat `floor` by more than edge_tie is
+// skipped.
 bool edges_may_reach(V3 W, V3 a, float R, float r, const TorusFace &f, float floor) {
   // Before anything touches, only a triangle that surely stays clear is
   // skipped; after that, also one that could only tie with the deepest

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "bike/assembly.h"
 #include "bike/contact.h"
@@ -163,6 +166,110 @@ TEST(TyreContact, SoftnessAndNormalCleanup) {
   expect_vec(slanted, 0, std::sqrt(0.5f), std::sqrt(0.5f));
 }
 
+namespace {
+
+// A small grid of rolling, noisy ground with a step and a spike.
+Terrain *rough_terrain(float spacing, uint32_t *seed) {
+  auto next = [seed]() {
+    *seed = *seed * 1664525u + 1013904223u;
+    return static_cast<float>(*seed >> 8) / 16777216.0f;
+  };
+  Terrain *t = terrain_create(4, spacing, 0, 0);
+  int verts = t->verts_per_side;
+  for (int j = 0; j < verts; j++)
+    for (int i = 0; i < verts; i++) {
+      float y = 1.2f * std::sin(0.5f * i) + 0.8f * std::cos(0.4f * j) + 0.3f * next();
+      if (i > 20) y += 0.9f;
+      if (i == 12 && j == 14) y += 2.5f;
+      t->heights[i + j * verts] = y;
+    }
+  return t;
+}
+
+// Every triangle of the wheel's cells through torus_triangle, the deepest
+// kept (the earliest of equal ones); also every triangle's own result.
+struct WalkResult {
+  TorusHit best;
+  std::vector<TorusHit> each;
+};
+WalkResult walk_every_triangle(const Terrain *t, const float W[3], const float a[3], float R, float r, int edges) {
+  WalkResult out;
+  out.best = TorusHit{};
+  float n = t->spacing, reach = R + r;
+  int c0 = static_cast<int>(std::floor((W[0] - reach) / n)), c1 = static_cast<int>(std::ceil((W[0] + reach) / n));
+  int r0 = static_cast<int>(std::floor((W[2] - reach) / n)), r1 = static_cast<int>(std::ceil((W[2] + reach) / n));
+  for (int j = r0; j < r1; j++)
+    for (int i = c0; i < c1; i++) {
+      int p = (i & 1) == (j & 1) ? 1 : 0;
+      const int corners[2][3][2] = {{{i, j}, {i, j + 1}, {i + 1, j + p}}, {{i + 1, j + 1}, {i + 1, j}, {i, j + 1 - p}}};
+      for (const auto &half : corners) {
+        float tri[3][3];
+        for (int k = 0; k < 3; k++) {
+          tri[k][0] = static_cast<float>(half[k][0]) * n;
+          tri[k][1] = terrain_vertex_height(t, half[k][0], half[k][1]);
+          tri[k][2] = static_cast<float>(half[k][1]) * n;
+        }
+        TorusHit hit = torus_triangle(W, a, R, r, tri[0], tri[1], tri[2], edges);
+        out.each.push_back(hit);
+        if (hit.depth > out.best.depth) out.best = hit;
+      }
+    }
+  return out;
+}
+
+bool same_hit(const TorusHit &x, const TorusHit &y) {
+  return x.depth == y.depth && memcmp(x.point, y.point, sizeof x.point) == 0 &&
+         memcmp(x.normal, y.normal, sizeof x.normal) == 0;
+}
+
+}  // namespace
+
+// The wheel's search skips triangles that cannot touch and edge searches
+// that cannot beat the deepest contact; it must find the contact a walk over
+// every triangle finds, up to a tie within 1/4096 ft, which it may settle
+// for another triangle's equally deep result.
+TEST(TorusGroundContact, SameAsTestingEveryTriangle) {
+  uint32_t seed = 777;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  int hits = 0, exact = 0, trials = 0;
+  for (float spacing : {1.0f, 0.5f}) {
+    Terrain *t = rough_terrain(spacing, &seed);
+    float extent = t->extent;
+    for (int trial = 0; trial < 3000; trial++, trials++) {
+      float ringR = 0.7f + 0.2f * next(), tube = 0.25f + 0.15f * next();
+      // Mostly an upright wheel rolling in any direction, sometimes leaned
+      // far over or lying flat.
+      float heading = 6.2831853f * next();
+      float lean = trial % 7 == 0 ? 3.1415927f * (next() - 0.5f) : 0.6f * (next() - 0.5f);
+      float a[3] = {std::cos(heading) * std::cos(lean), std::sin(lean), std::sin(heading) * std::cos(lean)};
+      float W[3] = {-1 + (extent + 2) * next(), 0, -1 + (extent + 2) * next()};
+      float ground = terrain_height(t, W[0], W[2]);
+      W[1] = ground + ringR + tube + (trial % 11 == 0 ? -3 * next() : 0.4f - 1.0f * next());
+      WalkResult ref = walk_every_triangle(t, W, a, ringR, tube, 1);
+      TorusHit got = torus_ground_contact(t, W, a, ringR, tube);
+      ASSERT_EQ(got.depth > 0, ref.best.depth > 0) << "trial " << trial;
+      if (!(got.depth > 0)) continue;
+      hits++;
+      if (same_hit(got, ref.best)) {
+        exact++;
+        continue;
+      }
+      EXPECT_NEAR(got.depth, ref.best.depth, 1.0f / 4096) << "trial " << trial;
+      bool found = false;
+      for (const TorusHit &e : ref.each) found |= same_hit(got, e);
+      EXPECT_TRUE(found) << "trial " << trial << ": not any triangle's result";
+    }
+    terrain_free(t);
+  }
+  EXPECT_GT(hits, trials / 3);
+  EXPECT_LT(hits, trials);
+  // Ties are rare.
+  EXPECT_GT(exact, hits * 19 / 20);
+}
+
 class WheelContactTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -251,6 +358,61 @@ TEST_F(WheelContactTest, DeepestTriangleWinsOnShapedGround) {
   EXPECT_LT(w->normal[0], -0.1f);
   EXPECT_GT(w->normal[1], 0.5f);
   EXPECT_NEAR(w->normal[0] * w->normal[0] + w->normal[1] * w->normal[1] + w->normal[2] * w->normal[2], 1, 1e-5);
+}
+
+// The query stops at the first triangle of the walk that the face cases
+// find penetrating; the cells it passes over must not hide one.
+TEST_F(WheelContactTest, QueryFindsTheFirstPenetratingTriangle) {
+  uint32_t seed = 4242;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  int verts = terrain->verts_per_side;
+  for (int j = 0; j < verts; j++)
+    for (int i = 0; i < verts; i++)
+      terrain_set_height(terrain, i, j, 0.8f * std::sin(0.7f * i) * std::cos(0.5f * j) + 0.2f * next());
+  WheelContact *w = &bike->wheels[1];
+  int touched = 0;
+  for (int trial = 0; trial < 1500; trial++) {
+    float heading = 6.2831853f * next(), lean = 0.8f * (next() - 0.5f);
+    float a[3] = {std::cos(heading) * std::cos(lean), std::sin(lean), std::sin(heading) * std::cos(lean)};
+    // A rotation whose first column is the axle.
+    float up[3] = {0, 1, 0};
+    float b[3] = {up[1] * a[2] - up[2] * a[1], up[2] * a[0] - up[0] * a[2], up[0] * a[1] - up[1] * a[0]};
+    float bl = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+    for (float &v : b) v /= bl;
+    float c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    dMatrix3 m = {a[0], b[0], c[0], 0, a[1], b[1], c[1], 0, a[2], b[2], c[2], 0};
+    float W[3] = {4 + 24 * next(), 0, 4 + 24 * next()};
+    W[1] = terrain_height(terrain, W[0], W[2]) + w->ring_radius + w->tube_radius + 0.3f - 0.9f * next();
+    dBodySetPosition(w->body, W[0], W[1], W[2]);
+    dBodySetRotation(w->body, m);
+    // The world axle and centre exactly as the contact reads them.
+    const dReal *p = dBodyGetPosition(w->body);
+    dVector3 axle;
+    dBodyVectorToWorld(w->body, 1, 0, 0, axle);
+    float Wb[3], ab[3];
+    for (int k = 0; k < 3; k++) {
+      Wb[k] = static_cast<float>(p[k]);
+      ab[k] = static_cast<float>(axle[k]);
+    }
+    WalkResult ref = walk_every_triangle(terrain, Wb, ab, w->ring_radius, w->tube_radius, 0);
+    const TorusHit *first = nullptr;
+    for (const TorusHit &e : ref.each)
+      if (e.depth > 0) {
+        first = &e;
+        break;
+      }
+    WheelQuery q = wheel_contact_query(terrain, w);
+    ASSERT_EQ(q.touched, first ? 1 : 0) << "trial " << trial;
+    if (!first) continue;
+    touched++;
+    EXPECT_EQ(q.depth, first->depth) << "trial " << trial;
+    for (int k = 0; k < 3; k++) EXPECT_EQ(q.point[k], first->point[k]) << "trial " << trial;
+  }
+  EXPECT_GT(touched, 300);
+  EXPECT_LT(touched, 1400);
 }
 
 TEST_F(WheelContactTest, PlacingPutsTheTyresJustClearOfTheGround) {

@@ -311,6 +311,110 @@ TEST(TerrainSphereContact, EdgeAndVertexCases) {
   terrain_free(spike);
 }
 
+// The contact skips triangles that lie wholly under the sphere; it must
+// find exactly what testing every triangle of the cells finds.
+TEST(TerrainSphereContact, SameAsTestingEveryTriangle) {
+  uint32_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  // Rolling ground with noise, a step and a spike: every kind of triangle.
+  Terrain *t = grid(
+      [&](int i, int j) {
+        float y = 1.5f * std::sin(0.6f * i) + std::cos(0.45f * j) + 0.4f * next();
+        if (i > 20) y += 1.2f;
+        if (i == 9 && j == 12) y += 4;
+        return y;
+      },
+      0.5f, 4);
+  int hits = 0;
+  for (int trial = 0; trial < 4000; trial++) {
+    float radius = trial % 10 == 0 ? 2 + 3 * next() : 0.1f + 0.8f * next();
+    float c[3] = {-1 + 18 * next(), 0, -1 + 18 * next()};
+    c[1] = terrain_height(t, c[0], c[2]) + (next() * 4.0f - 1.2f) * radius;
+    int c0 = static_cast<int>(std::floor((c[0] - radius) / t->spacing));
+    int c1 = static_cast<int>(std::ceil((c[0] + radius) / t->spacing));
+    int r0 = static_cast<int>(std::floor((c[2] - radius) / t->spacing));
+    int r1 = static_cast<int>(std::ceil((c[2] + radius) / t->spacing));
+    float best = 0, point[3] = {}, normal[3] = {};
+    for (int j = r0; j < r1; j++)
+      for (int i = c0; i < c1; i++) {
+        int p = (i & 1) == (j & 1) ? 1 : 0;
+        const int corners[2][3][2] = {{{i, j}, {i, j + 1}, {i + 1, j + p}},
+                                      {{i + 1, j + 1}, {i + 1, j}, {i, j + 1 - p}}};
+        for (const auto &half : corners) {
+          float tri[3][3];
+          for (int k = 0; k < 3; k++) {
+            tri[k][0] = static_cast<float>(half[k][0]) * t->spacing;
+            tri[k][1] = h(t, half[k][0], half[k][1]);
+            tri[k][2] = static_cast<float>(half[k][1]) * t->spacing;
+          }
+          float q[3], n[3];
+          float d = sphere_triangle_depth(c, radius, tri, q, n);
+          if (d > best) {
+            best = d;
+            memcpy(point, q, sizeof q);
+            memcpy(normal, n, sizeof n);
+          }
+        }
+      }
+    TerrainContact got;
+    int touched = terrain_sphere_contact(t, c, radius, &got);
+    ASSERT_EQ(touched, best > 0 ? 1 : 0) << "trial " << trial;
+    if (!touched) continue;
+    hits++;
+    EXPECT_EQ(got.depth, best) << "trial " << trial;
+    for (int k = 0; k < 3; k++) EXPECT_EQ(got.point[k], point[k]) << "trial " << trial;
+    // The reference normal before the contact's clean-up.
+    if (normal[1] >= 0) {
+      float l = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+      for (int k = 0; k < 3; k++) EXPECT_EQ(got.normal[k], normal[k] / l) << "trial " << trial;
+    }
+  }
+  // Both outcomes were exercised.
+  EXPECT_GT(hits, 1000);
+  EXPECT_LT(hits, 3000);
+  terrain_free(t);
+}
+
+// A ball reported clear of the ground holds no sphere that touches it; a
+// ball resting on the ground is never reported clear.
+TEST(TerrainSphereContact, ClearBallHoldsNoTouchingSphere) {
+  uint32_t seed = 99;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  Terrain *t = grid([&](int i, int j) { return 2 * std::sin(0.5f * i) * std::cos(0.3f * j) + 0.5f * next(); }, 0.5f, 4);
+  int clear = 0;
+  for (int trial = 0; trial < 2000; trial++) {
+    float radius = 0.3f + 2 * next();
+    float c[3] = {16 * next(), 0, 16 * next()};
+    c[1] = terrain_height(t, c[0], c[2]) + radius * (3 * next() - 0.5f);
+    if (!terrain_ball_clear(t, c, radius)) continue;
+    clear++;
+    TerrainContact contact;
+    ASSERT_FALSE(terrain_sphere_contact(t, c, radius, &contact)) << "trial " << trial;
+    for (int k = 0; k < 10; k++) {
+      // A smaller sphere anywhere inside the ball.
+      float inner = radius * next();
+      float dir[3] = {next() - 0.5f, next() - 0.5f, next() - 0.5f};
+      float l = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+      float off = (radius - inner) * next() / (l > 0 ? l : 1);
+      float p[3] = {c[0] + dir[0] * off, c[1] + dir[1] * off, c[2] + dir[2] * off};
+      ASSERT_FALSE(terrain_sphere_contact(t, p, inner, &contact)) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(clear, 150);
+  // Resting on the ground, or under it: never clear.
+  float on[3] = {5, terrain_height(t, 5, 5) + 0.5f, 5};
+  EXPECT_FALSE(terrain_ball_clear(t, on, 0.6f));
+  on[1] -= 3;
+  EXPECT_FALSE(terrain_ball_clear(t, on, 0.6f));
+  terrain_free(t);
+}
+
 TEST(TerrainFile, RawSamplesAndTheirRange) {
   std::string dir = make_temp_dir("terrain");
   const int verts = 129;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "app/alloc.h"
@@ -68,18 +69,78 @@ float speed_squared(dBodyID body) {
   return static_cast<float>(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
-// How far any shape of the bike reaches from its frame's centre.
-float bike_reach(const BikeState *bike) {
+// How far anything the bike collides with reaches from its frame's centre:
+// each part's shape, and each tyre's torus (its ring and tube radius round
+// the axle), which the shape tests use for the wheels.
+float bike_reach_now(const BikeState *bike) {
   const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
   float reach = 0;
   for (int part = 0; part < bike_body_count; part++) {
-    if (!bike->shapes[part]) continue;
+    float extent = bike->shapes[part] ? bike->shapes[part]->bounding_radius : -1;
+    if (part == bike_front_wheel || part == bike_rear_wheel) {
+      const WheelContact &w = bike->wheels[part == bike_front_wheel ? 0 : 1];
+      if (w.body) extent = std::max(extent, w.ring_radius + w.tube_radius);
+    }
+    if (extent < 0) continue;
     const dReal *p = dBodyGetPosition(bike->bodies[part]);
     double dx = p[0] - f[0], dy = p[1] - f[1], dz = p[2] - f[2];
-    float r = static_cast<float>(std::sqrt(dx * dx + dy * dy + dz * dz)) + bike->shapes[part]->bounding_radius;
+    float r = static_cast<float>(std::sqrt(dx * dx + dy * dy + dz * dz)) + extent;
     if (r > reach) reach = r;
   }
   return reach;
+}
+
+// The reach of every slot's bike in the tic it was measured in: the race
+// tests every pair of bikes each tic, which would otherwise measure each bike
+// once per pair. Within one tic a bike's bodies move only when it is placed
+// or posed, which moves its frame too; the rider, the one body set apart
+// from the frame, is checked as well. An entry is trusted while the bike, its
+// model, the tic and the frame's and rider's positions are all exactly the
+// same. Lives for the process.
+struct ReachMemo {
+  const BikeState *bike;
+  int model;
+  int tic;
+  dReal frame[3];
+  dReal rider[3];
+  float reach;
+};
+ReachMemo reach_memo[max_slots];
+
+// Bit for bit, without branches: the test runs twice for every pair of bikes.
+inline bool same_point(const dReal *p, const dReal q[3]) {
+  uint64_t a[3], b[3];
+  memcpy(a, p, sizeof a);
+  memcpy(b, q, sizeof b);
+  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
+}
+
+// Measures the reach and keeps it in the slot's entry.
+float bike_reach_remember(const BikeState *bike, int tic, const dReal *f) {
+  float reach = bike_reach_now(bike);
+  if (bike->slot < 0 || bike->slot >= max_slots) return reach;
+  ReachMemo &m = reach_memo[bike->slot];
+  const dReal *r = dBodyGetPosition(bike->bodies[bike_rider]);
+  m.bike = bike;
+  m.model = bike->model;
+  m.tic = tic;
+  for (int k = 0; k < 3; k++) {
+    m.frame[k] = f[k];
+    m.rider[k] = r[k];
+  }
+  m.reach = reach;
+  return reach;
+}
+
+// f is the frame's position.
+inline float bike_reach(const BikeState *bike, int tic, const dReal *f) {
+  if (bike->slot >= 0 && bike->slot < max_slots) {
+    const ReachMemo &m = reach_memo[bike->slot];
+    if (m.bike == bike && m.tic == tic && m.model == bike->model && same_point(f, m.frame) &&
+        same_point(dBodyGetPosition(bike->bodies[bike_rider]), m.rider))
+      return m.reach;
+  }
+  return bike_reach_remember(bike, tic, f);
 }
 
 }  // namespace
@@ -106,6 +167,13 @@ PlacedShape bike_part_shape(BikeState *bike, int part) {
 void place_shape(CollisionShape *instance, const ShapePose &pose) {
   const CollisionShape *from = instance->template_shape;
   if (!from || from == instance) return;  // a loaded shape is never moved
+  static_assert(sizeof pose.position + sizeof pose.rotation == sizeof instance->placed_pose, "a pose is 12 floats");
+  float key[12];
+  memcpy(key, pose.position, sizeof pose.position);
+  memcpy(key + 3, pose.rotation, sizeof pose.rotation);
+  if (instance->placed && memcmp(key, instance->placed_pose, sizeof key) == 0) return;
+  memcpy(instance->placed_pose, key, sizeof key);
+  instance->placed = 1;
   const float *M = pose.rotation;
   for (int i = 0; i < instance->sphere_count; i++) {
     const float *c = from->spheres[i].centre;
@@ -163,9 +231,17 @@ int shape_shape_contacts(const PlacedShape &a, const PlacedShape &b, int mode) {
   place_shape(a.shape, a.pose);
   place_shape(b.shape, b.pose);
   int touched = 0;
-  for (int i = 0; i < a.shape->sphere_count; i++)
+  for (int i = 0; i < a.shape->sphere_count; i++) {
+    // A sphere clear of the other shape's bounding sphere meets none of its
+    // spheres (the margin covers rounding in the placed centres).
+    const ShapeSphere &s = a.shape->spheres[i];
+    float e[3];
+    for (int k = 0; k < 3; k++) e[k] = s.centre[k] - b.pose.position[k];
+    float clear = s.radius + b.shape->bounding_radius + 1.0f / 64;
+    if (!(dot3(e, e) < clear * clear)) continue;
     for (int j = 0; j < b.shape->sphere_count; j++)
-      touched |= sphere_contact(a.shape->spheres[i], a.body, b.shape->spheres[j], b.body, mode, nullptr);
+      touched |= sphere_contact(s, a.body, b.shape->spheres[j], b.body, mode, nullptr);
+  }
   return touched;
 }
 
@@ -223,7 +299,15 @@ int shape_bike_contacts(BikeState *bike, const PlacedShape &s, int mode, int fro
   if (shape_wheel_contacts(s, &bike->wheels[1], mode)) mask |= bike_part_mask(bike_rear_wheel);
   static const int parts[] = {bike_frame, bike_fork_upper, bike_fork_lower, bike_swingarm, bike_rider};
   for (int part : parts) {
-    if (!bike->shapes[part]) continue;
+    const CollisionShape *shape = bike->shapes[part];
+    if (!shape) continue;
+    // The bounding test of shape_shape_contacts, before the part's rotation
+    // is fetched: most parts of a bike are far from any one shape.
+    const dReal *p = dBodyGetPosition(bike->bodies[part]);
+    float d[3];
+    for (int k = 0; k < 3; k++) d[k] = s.pose.position[k] - static_cast<float>(p[k]);
+    float bound = shape->bounding_radius + s.shape->bounding_radius;
+    if (!(dot3(d, d) < bound * bound)) continue;
     int m = (part == bike_fork_upper || part == bike_fork_lower) ? front_mode : mode;
     if (shape_shape_contacts(bike_part_shape(bike, part), s, m)) mask |= bike_part_mask(part);
   }
@@ -250,13 +334,10 @@ int bike_object_contacts(BikeState *bike, const PlacedShape &object) {
   return mask;
 }
 
-int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
-  float reach = bike_reach(a) + bike_reach(b);
-  const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
-  const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
-  double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
-  if (!(dx * dx + dy * dy + dz * dz < static_cast<double>(reach) * reach)) return 0;
+namespace {
 
+// The pair within reach of each other; fb is B's frame position.
+int bike_pair_contacts(BikeState *a, BikeState *b, int remote, int tic, const dReal *fb, float reach_b) {
   // A bike's first bike-to-bike contact in a tic is made of joints; every
   // later one of forces, so chains of bikes do not stack up joints.
   int mode = (tic == a->last_collision_tic || tic == b->last_collision_tic) ? contact_force : contact_joint;
@@ -265,6 +346,12 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   int mask_a = 0, mask_b = 0;
   for (int part : order) {
     if (!a->shapes[part]) continue;
+    // A part that stays farther from B's frame than B reaches touches none
+    // of B's parts (the margin covers the single-precision tests).
+    const dReal *p = dBodyGetPosition(a->bodies[part]);
+    double px = p[0] - fb[0], py = p[1] - fb[1], pz = p[2] - fb[2];
+    double near = static_cast<double>(reach_b) + a->shapes[part]->bounding_radius + 1.0 / 64;
+    if (!(px * px + py * py + pz * pz < near * near)) continue;
     int front = (part == bike_front_wheel || part == bike_fork_upper || part == bike_fork_lower) ? 0 : remote;
     int m = shape_bike_contacts(b, bike_part_shape(a, part), mode, front);
     mask_b |= m;
@@ -289,13 +376,39 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   return mask_b;
 }
 
+}  // namespace
+
+// Most pairs are far apart and end at the first test.
+int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
+  const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);
+  const dReal *fb = dBodyGetPosition(b->bodies[bike_frame]);
+  float reach_b = bike_reach(b, tic, fb);
+  float reach = bike_reach(a, tic, fa) + reach_b;
+  double dx = fa[0] - fb[0], dy = fa[1] - fb[1], dz = fa[2] - fb[2];
+  if (!(dx * dx + dy * dy + dz * dz < static_cast<double>(reach) * reach)) return 0;
+  return bike_pair_contacts(a, b, remote, tic, fb, reach_b);
+}
+
+namespace {
+// A part whose whole shape rides clear of the ground is settled by one look
+// at the heights under its bounding sphere, without placing its spheres.
+int part_terrain_contacts(BikeState *bike, int part, const Terrain *terrain) {
+  const CollisionShape *shape = bike->shapes[part];
+  if (!shape || !terrain) return 0;
+  const dReal *p = dBodyGetPosition(bike->bodies[part]);
+  float centre[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+  if (terrain_ball_clear(terrain, centre, shape->bounding_radius)) return 0;
+  return shape_terrain_contacts(bike_part_shape(bike, part), terrain);
+}
+}  // namespace
+
 int bike_shape_terrain_contacts(BikeState *bike, const Terrain *terrain) {
-  int frame = shape_terrain_contacts(bike_part_shape(bike, bike_frame), terrain);
+  int frame = part_terrain_contacts(bike, bike_frame, terrain);
   int others = 0;
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_fork_upper), terrain);
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_fork_lower), terrain);
-  others |= shape_terrain_contacts(bike_part_shape(bike, bike_swingarm), terrain);
-  int rider = shape_terrain_contacts(bike_part_shape(bike, bike_rider), terrain);
+  others |= part_terrain_contacts(bike, bike_fork_upper, terrain);
+  others |= part_terrain_contacts(bike, bike_fork_lower, terrain);
+  others |= part_terrain_contacts(bike, bike_swingarm, terrain);
+  int rider = part_terrain_contacts(bike, bike_rider, terrain);
   if (rider && bike->crash_timer <= 0) {
     dBodyID body = bike->bodies[bike_rider];
     // Element [1][1]: the rider's own up axis points down in the world.
@@ -385,10 +498,10 @@ int gather(float x, float z, float reach) {
 }
 
 // Objects near the bike (bounding spheres), for the per-bike loops below.
-int near_bike(BikeState *bike, float *reach_out) {
+int near_bike(BikeState *bike, int tic, float *reach_out) {
   if (grid.count == 0) return 0;
   const dReal *f = dBodyGetPosition(bike->bodies[bike_frame]);
-  float reach = bike_reach(bike);
+  float reach = bike_reach(bike, tic, f);
   *reach_out = reach;
   return gather(static_cast<float>(f[0]), static_cast<float>(f[2]), reach);
 }
@@ -480,7 +593,7 @@ void object_set_tilt(int statue, float radians) {
 
 int object_contacts_near(BikeState *bike, int tic) {
   float reach = 0;
-  int n = near_bike(bike, &reach);
+  int n = near_bike(bike, tic, &reach);
   int mask = 0;
   for (int k = 0; k < n; k++) {
     const GridObject &o = grid.objects[grid.candidates[k]];
@@ -495,7 +608,7 @@ int object_contacts_near(BikeState *bike, int tic) {
 
 int start_gate_touches(BikeState *bike, int tic) {
   float reach = 0;
-  int n = near_bike(bike, &reach);
+  int n = near_bike(bike, tic, &reach);
   int touched = 0;
   for (int k = 0; k < n; k++) {
     const GridObject &o = grid.objects[grid.candidates[k]];

@@ -1,5 +1,6 @@
 #include "bike/contact.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,13 @@ constexpr float two_pow_minus_30 = 9.313226e-10f;
 // A wheel never spans more cells than this per side; a larger footprint
 // (absurd spacing or a broken position) is cut to the cells round the centre.
 constexpr int max_wheel_cells = 32;
+// The edge-and-vertex search of a triangle is skipped when its best possible
+// result could not beat the deepest contact found by more than edge_tie, or,
+// before any contact, when it could not come within edge_rounding of
+// touching. Both are well above single precision's rounding at track
+// coordinates and far below anything the tyre's spring notices.
+constexpr float edge_tie = 1.0f / 4096;
+constexpr float edge_rounding = 1.0f / 1024;
 
 // Installed by the collision shape code; lives for the process.
 ShapeTerrainHook shape_terrain_hook = nullptr;
@@ -238,23 +246,6 @@ TyreSoftness tyre_softness(float depth, float tube_radius) {
 
 namespace {
 
-inline void vertex(const Terrain *t, int i, int j, float out[3]) {
-  out[0] = static_cast<float>(i) * t->spacing;
-  out[1] = terrain_vertex_height(t, i, j);
-  out[2] = static_cast<float>(j) * t->spacing;
-}
-
-// The two triangles of cell (i, j) in the height field's split and order.
-void cell_triangles(const Terrain *t, int i, int j, float tri[2][3][3]) {
-  int p = ((i + j) & 1) == 0 ? 1 : 0;
-  vertex(t, i, j, tri[0][0]);
-  vertex(t, i, j + 1, tri[0][1]);
-  vertex(t, i + 1, j + p, tri[0][2]);
-  vertex(t, i + 1, j + 1, tri[1][0]);
-  vertex(t, i + 1, j, tri[1][1]);
-  vertex(t, i, j + 1 - p, tri[1][2]);
-}
-
 // Cell range [lo, hi) covering c - reach .. c + reach, capped round c.
 void cell_range(float c, float reach, float inverse_spacing, int *lo, int *hi) {
   constexpr float limit = 1 << 20;
@@ -280,33 +271,271 @@ void wheel_frame(const WheelContact *wheel, float W[3], float a[3]) {
   }
 }
 
-TorusHit torus_triangle_deeper(const float W[3], const float a[3], float R, float r, const float T0[3],
-                               const float T1[3], const float T2[3], int edges, float floor);
+// One triangle after the face cases of the torus test: either decided (a
+// face hit or no contact), or left to the edge-and-vertex search.
+struct TorusFace {
+  V3 T[3], E[3];
+  V3 n, nhat;
+  // How far the ring's lowest point D lies above the triangle's plane; no
+  // point of the ring or its disc comes nearer to the triangle than this.
+  float lift;
+  int degenerate;  // no area: only the edge-and-vertex search applies
+  int needs_edges;
+  TorusHit hit;  // the result when decided
+};
+
+void torus_face(V3 W, V3 a, float R, float r, const float T0[3], const float T1[3], const float T2[3],
+                TorusFace *f) {
+  V3 *T = f->T, *E = f->E;
+  T[0] = v3(T0);
+  T[1] = v3(T1);
+  T[2] = v3(T2);
+  E[0] = T[1] - T[0];
+  E[1] = T[2] - T[1];
+  E[2] = T[0] - T[2];
+  f->needs_edges = 1;
+  f->degenerate = 0;
+  f->lift = 0;
+  V3 n = cross(T[1] - T[0], T[2] - T[0]);
+  float nl = len(n);
+  // A triangle without area has no face; its edges (if any length) still
+  // meet the tyre through the edge-and-vertex search.
+  if (!(nl > 0) || !std::isfinite(nl)) {
+    f->n = f->nhat = V3{0, 1, 0};
+    f->degenerate = 1;
+    return;
+  }
+  V3 nhat = n * (1 / nl);
+  f->n = n;
+  f->nhat = nhat;
+  V3 m[3] = {cross(E[0], n), cross(E[1], n), cross(E[2], n)};
+
+  // The ring's direction that points most against the face; a wheel lying
+  // flat on the plane has none, and any direction in its plane serves.
+  V3 q = a * dot(n, a) - n;
+  if (dot(q, q) < 1e-12f * nl * nl) {
+    V3 ref = ring_point_v(W, a, 1, W);
+    q = ref - W;
+  }
+  q = unit(q);
+  if (dot(q, n) > 0) q = -q;
+  V3 D = W + q * R, U = W - q * R;
+  float dD = dot(D - T[0], n), dU = dot(U - T[0], n);
+
+  TorusHit &hit = f->hit;
+  hit = TorusHit{};
+  if (dD > 0) {
+    f->lift = dD / nl;
+    if (over_triangle(D, T, m)) {
+      float h = dD / nl;
+      hit.depth = r - h;
+      store(ring_point_v(W, a, R, D - nhat * h) - nhat * r, hit.point);
+      store(nhat, hit.normal);
+      f->needs_edges = 0;
+    }
+  } else if (dU > 0) {
+    float qn = dot(q, n);
+    V3 X = qn != 0 ? W + q * (dot(T[0] - W, n) / qn) : D;
+    if (over_triangle(X, T, m)) {
+      hit.depth = r + std::fabs(dD) / nl;
+      store(D - nhat * r, hit.point);
+      store(nhat, hit.normal);
+      f->needs_edges = 0;
+      return;
+    }
+    bool side[3];
+    for (int j = 0; j < 3; j++) side[j] = dot(T[j] - W, a) <= 0;
+    for (int i = 0; i < 3; i++) {
+      int k = (i + 1) % 3;
+      if (!(dot(X - T[i], m[i]) > 0) || side[i] == side[k]) continue;
+      float Ea = dot(E[i], a);
+      if (Ea == 0) continue;
+      V3 P = T[i] + E[i] * (dot(W - T[i], a) / Ea);
+      if (!(dot(P - W, P - W) < R * R)) continue;
+      V3 t = cross(P - W, a);
+      if (dot(t, n) < 0) t = -t;
+      V3 normal = unit(cross(E[i], t));
+      if (dot(normal, normal) == 0) normal = nhat;
+      hit.depth = r - two_pow_minus_20;
+      store(ring_point_v(W, a, R, P) - normal * r, hit.point);
+      store(normal, hit.normal);
+      f->needs_edges = 0;
+      return;
+    }
+  } else {
+    // The whole ring is under the plane.
+    bool inside = true;
+    for (int i = 0; i < 3; i++) {
+      V3 side{-E[i].z, 0, E[i].x};  // E_i x (0, 1, 0)
+      if (dot(W - T[i], side) > 0) inside = false;
+    }
+    if (inside) {
+      hit.depth = 2 * R;
+      store(D, hit.point);
+      hit.normal[1] = 1;
+      f->needs_edges = 0;
+    }
+  }
+}
+
+// Whether the edge-and-vertex search of a triangle can still matter: every
+// distance it measures is at least the triangle's distance from the centre
+// less R, at least the ring's height over the plane, and at least the
+// nearest vertex's distance from the wheel's plane when all three lie on one
+// side of it. A search that could not beat `floor` by more than edge_tie is
+// skipped.
+bool edges_may_reach(V3 W, V3 a, float R, float r, const TorusFace &f, float floor) {
+  // Before anything touches, only a triangle that surely stays clear is
+  // skipped; after that, also one that could only tie with the deepest
+  // (rounding decides such ties either way).
+  float target = floor > 0 ? floor + edge_tie : -edge_rounding;
+  float aa = dot(a, a);
+  if (aa > 0) {
+    float s[3];
+    for (int j = 0; j < 3; j++) s[j] = dot(f.T[j] - W, a);
+    float slab = 0;
+    if (s[0] > 0 && s[1] > 0 && s[2] > 0) slab = std::min(std::min(s[0], s[1]), s[2]);
+    if (s[0] < 0 && s[1] < 0 && s[2] < 0) slab = -std::max(std::max(s[0], s[1]), s[2]);
+    slab /= std::sqrt(aa);
+    if (r - slab < target) return false;
+  }
+  if (r - f.lift < target) return false;
+  // The bound through the centre.
+  float reach = R + r - (floor > 0 ? floor : 0) + 1.0f / 256;
+  return !(triangle_distance_squared(W, f.T) > reach * reach);
+}
+
+// The box the torus fills: half extents along the world axes, the ring's
+// radius R shortened by how far the axle leans into each axis, plus r.
+void torus_extent(const float a[3], float R, float r, float ext[3]) {
+  float aa = a[0] * a[0] + a[1] * a[1] + a[2] * a[2];
+  for (int k = 0; k < 3; k++) {
+    float c = aa > 0 ? 1 - a[k] * a[k] / aa : 1;
+    ext[k] = R * std::sqrt(c > 0 ? c : 0) + r;
+  }
+}
 
 // Runs the torus test over the wheel's footprint. `first` stops at the first
-// penetrating triangle instead of keeping the deepest.
-TorusHit footprint_test(const Terrain *t, const float W[3], const float a[3], float R, float r, int edges,
+// penetrating triangle (in the order of the cells) instead of keeping the
+// deepest; `edges` 0 leaves out the edge-and-vertex search.
+//
+// The deepest triangle is the one a plain walk over the cells would keep:
+// the greatest depth, the earliest triangle of equal ones. Triangles that
+// cannot touch the tyre are skipped first: those entirely under the tyre's
+// lowest point, and those whose footprint on the ground misses the tyre's
+// box (a torus buried under a triangle still has its centre over it). The
+// cheap face cases then run for every remaining triangle, starting with the
+// cell under the centre, and the costly edge-and-vertex search only where it
+// can still beat the deepest found.
+TorusHit footprint_test(const Terrain *t, const float Wf[3], const float af[3], float R, float r, int edges,
                         int first) {
   TorusHit best = no_hit();
   best.depth = 0;
-  if (!std::isfinite(W[0]) || !std::isfinite(W[1]) || !std::isfinite(W[2])) return best;
+  if (!std::isfinite(Wf[0]) || !std::isfinite(Wf[1]) || !std::isfinite(Wf[2])) return best;
   int c0, c1, r0, r1;
-  cell_range(W[0], R + r, t->inverse_spacing, &c0, &c1);
-  cell_range(W[2], R + r, t->inverse_spacing, &r0, &r1);
-  for (int j = r0; j < r1; j++) {
-    for (int i = c0; i < c1; i++) {
-      float tri[2][3][3];
-      cell_triangles(t, i, j, tri);
-      for (int half = 0; half < 2; half++) {
-        TorusHit hit = torus_triangle_deeper(W, a, R, r, tri[half][0], tri[half][1], tri[half][2], edges,
-                                             best.depth);
-        if (hit.depth > best.depth) {
-          best = hit;
-          if (first) return best;
-        }
-      }
+  cell_range(Wf[0], R + r, t->inverse_spacing, &c0, &c1);
+  cell_range(Wf[2], R + r, t->inverse_spacing, &r0, &r1);
+  int cols = c1 - c0, rows = r1 - r0;
+  static_assert(max_wheel_cells <= 32, "the footprint buffers live on the stack");
+  float h[(max_wheel_cells + 1) * (max_wheel_cells + 1)];
+  int stride = cols + 1;
+  for (int b = 0; b <= rows; b++)
+    for (int c = 0; c <= cols; c++) h[c + b * stride] = terrain_vertex_height(t, c0 + c, r0 + b);
+
+  float ext[3];
+  torus_extent(af, R, r, ext);
+  float margin = ground_cull_margin(Wf, R + r);
+  float low = Wf[1] - ext[1] - margin;
+  float xlo = Wf[0] - ext[0] - margin, xhi = Wf[0] + ext[0] + margin;
+  float zlo = Wf[2] - ext[2] - margin, zhi = Wf[2] + ext[2] + margin;
+
+  V3 W = v3(Wf), a = v3(af);
+  float spacing = t->spacing;
+  // Triangles left for the edge-and-vertex search, with their place in the
+  // walk; searched when the list is full and after the walk.
+  constexpr int max_pending = 32;
+  TorusFace pending[max_pending];
+  int pending_index[max_pending];
+  int pending_count = 0;
+  int best_index = -1;
+  // Equal depths go to the triangle the walk meets first.
+  auto consider = [&](const TorusHit &hit, int index) {
+    if (hit.depth > best.depth || (hit.depth == best.depth && hit.depth > 0 && index < best_index)) {
+      best = hit;
+      best_index = index;
     }
+  };
+  auto search_pending = [&]() {
+    for (int p = 0; p < pending_count; p++) {
+      const TorusFace &f = pending[p];
+      if (!edges_may_reach(W, a, R, r, f, best.depth)) continue;
+      consider(edge_vertex(W, a, R, r, f.T, f.E, f.n, f.nhat), pending_index[p]);
+    }
+    pending_count = 0;
+  };
+  // Returns 1 when `first` has found its triangle.
+  auto visit = [&](int i, int j) {
+    float z0 = static_cast<float>(j) * spacing, z1 = static_cast<float>(j + 1) * spacing;
+    float x0 = static_cast<float>(i) * spacing, x1 = static_cast<float>(i + 1) * spacing;
+    if (z1 < zlo || z0 > zhi || x1 < xlo || x0 > xhi) return 0;
+    const float *row = h + (j - r0) * stride - c0;
+    float h00 = row[i], h10 = row[i + 1], h01 = row[i + stride], h11 = row[i + 1 + stride];
+    float top = std::max(std::max(h00, h10), std::max(h01, h11));
+    if (top < low) return 0;
+    if (best.depth > 0 && !first && Wf[1] > top + margin) {
+      // With the centre above the cell, no buried ring can lie under it, and
+      // every other way to beat the deepest contact found needs a point of
+      // the cell within R + max(r - depth, 0) of the centre.
+      float dx = Wf[0] < x0 ? x0 - Wf[0] : (Wf[0] > x1 ? Wf[0] - x1 : 0);
+      float dz = Wf[2] < z0 ? z0 - Wf[2] : (Wf[2] > z1 ? Wf[2] - z1 : 0);
+      float dy = Wf[1] - top;
+      float reach = R + std::max(r - best.depth, 0.0f) + margin;
+      if (dx * dx + dy * dy + dz * dz > reach * reach) return 0;
+    }
+    int even = (i & 1) == (j & 1);
+    // The halves in the height field's split and vertex order.
+    float tri[2][3][3] = {{{x0, h00, z0}, {x0, h01, z1}, {x1, even ? h11 : h10, even ? z1 : z0}},
+                          {{x1, h11, z1}, {x1, h10, z0}, {x0, even ? h00 : h01, even ? z0 : z1}}};
+    for (int half = 0; half < 2; half++) {
+      float(*v)[3] = tri[half];
+      if (std::max(std::max(v[0][1], v[1][1]), v[2][1]) < low) continue;
+      int index = 2 * ((i - c0) + (j - r0) * cols) + half;
+      TorusFace &f = pending[pending_count];
+      torus_face(W, a, R, r, v[0], v[1], v[2], &f);
+      if (f.needs_edges) {
+        if (!edges) continue;
+        pending_index[pending_count++] = index;
+        if (pending_count == max_pending) search_pending();
+        continue;
+      }
+      if (first) {
+        if (f.hit.depth > 0) {
+          best = f.hit;
+          return 1;
+        }
+        continue;
+      }
+      consider(f.hit, index);
+    }
+    return 0;
+  };
+  if (first) {
+    for (int j = r0; j < r1; j++)
+      for (int i = c0; i < c1; i++)
+        if (visit(i, j)) return best;
+    return best;
   }
+  // The cell under the centre first: the tyre mostly rests on it or next to
+  // it, and the depth found there lets most other cells be passed over.
+  int ci = static_cast<int>(std::floor(Wf[0] * t->inverse_spacing));
+  int cj = static_cast<int>(std::floor(Wf[2] * t->inverse_spacing));
+  ci = std::clamp(ci, c0, c1 - 1);
+  cj = std::clamp(cj, r0, r1 - 1);
+  visit(ci, cj);
+  for (int j = r0; j < r1; j++)
+    for (int i = c0; i < c1; i++)
+      if (i != ci || j != cj) visit(i, j);
+  search_pending();
   return best;
 }
 
@@ -328,105 +557,24 @@ void ring_point(const float W[3], const float a[3], float R, const float p[3], f
   store(ring_point_v(v3(W), v3(a), R, v3(p)), out);
 }
 
-TorusHit torus_triangle(const float W[3], const float a[3], float R, float r, const float T0[3],
-                        const float T1[3], const float T2[3], int edges) {
-  return torus_triangle_deeper(W, a, R, r, T0, T1, T2, edges, 0);
+TorusHit torus_ground_contact(const Terrain *terrain, const float W[3], const float a[3], float R, float r) {
+  return footprint_test(terrain, W, a, R, r, 1, 0);
 }
 
-namespace {
-
-// The test proper. `floor` is the depth already found: a triangle whose edges
-// and vertices provably cannot beat it skips the edge-and-vertex search (its
-// result could not replace the kept one anyway).
-TorusHit torus_triangle_deeper(const float Wf[3], const float af[3], float R, float r, const float T0[3],
-                               const float T1[3], const float T2[3], int edges, float floor) {
+TorusHit torus_triangle(const float Wf[3], const float af[3], float R, float r, const float T0[3],
+                        const float T1[3], const float T2[3], int edges) {
   V3 W = v3(Wf), a = v3(af);
-  V3 T[3] = {v3(T0), v3(T1), v3(T2)};
-  V3 E[3] = {T[1] - T[0], T[2] - T[1], T[0] - T[2]};
-  V3 n = cross(T[1] - T[0], T[2] - T[0]);
-  float nl = len(n);
-  // A triangle without area has no face; its edges (if any length) still
-  // meet the tyre through the edge-and-vertex search.
-  if (!(nl > 0) || !std::isfinite(nl)) {
-    if (!edges) return no_hit();
-    return edge_vertex(W, a, R, r, T, E, V3{0, 1, 0}, V3{0, 1, 0});
-  }
-  V3 nhat = n * (1 / nl);
-  V3 m[3] = {cross(E[0], n), cross(E[1], n), cross(E[2], n)};
-
-  // The ring's direction that points most against the face; a wheel lying
-  // flat on the plane has none, and any direction in its plane serves.
-  V3 q = a * dot(n, a) - n;
-  if (dot(q, q) < 1e-12f * nl * nl) {
-    V3 ref = ring_point_v(W, a, 1, W);
-    q = ref - W;
-  }
-  q = unit(q);
-  if (dot(q, n) > 0) q = -q;
-  V3 D = W + q * R, U = W - q * R;
-  float dD = dot(D - T[0], n), dU = dot(U - T[0], n);
-
-  TorusHit hit{};
-  if (dD > 0) {
-    if (over_triangle(D, T, m)) {
-      float h = dD / nl;
-      hit.depth = r - h;
-      store(ring_point_v(W, a, R, D - nhat * h) - nhat * r, hit.point);
-      store(nhat, hit.normal);
-      return hit;
-    }
-  } else if (dU > 0) {
-    float qn = dot(q, n);
-    V3 X = qn != 0 ? W + q * (dot(T[0] - W, n) / qn) : D;
-    if (over_triangle(X, T, m)) {
-      hit.depth = r + std::fabs(dD) / nl;
-      store(D - nhat * r, hit.point);
-      store(nhat, hit.normal);
-      return hit;
-    }
-    bool side[3];
-    for (int j = 0; j < 3; j++) side[j] = dot(T[j] - W, a) <= 0;
-    for (int i = 0; i < 3; i++) {
-      int k = (i + 1) % 3;
-      if (!(dot(X - T[i], m[i]) > 0) || side[i] == side[k]) continue;
-      float Ea = dot(E[i], a);
-      if (Ea == 0) continue;
-      V3 P = T[i] + E[i] * (dot(W - T[i], a) / Ea);
-      if (!(dot(P - W, P - W) < R * R)) continue;
-      V3 t = cross(P - W, a);
-      if (dot(t, n) < 0) t = -t;
-      V3 normal = unit(cross(E[i], t));
-      if (dot(normal, normal) == 0) normal = nhat;
-      hit.depth = r - two_pow_minus_20;
-      store(ring_point_v(W, a, R, P) - normal * r, hit.point);
-      store(normal, hit.normal);
-      return hit;
-    }
-  } else {
-    // The whole ring is under the plane.
-    bool inside = true;
-    for (int i = 0; i < 3; i++) {
-      V3 side{-E[i].z, 0, E[i].x};  // E_i x (0, 1, 0)
-      if (dot(W - T[i], side) > 0) inside = false;
-    }
-    if (inside) {
-      hit.depth = 2 * R;
-      store(D, hit.point);
-      hit.normal[1] = 1;
-      return hit;
-    }
-  }
+  TorusFace f;
+  torus_face(W, a, R, r, T0, T1, T2, &f);
+  if (!f.needs_edges) return f.hit;
   if (!edges) return no_hit();
   // Every edge and vertex distance the search measures is at least the
-  // triangle's distance from the centre less R, so a triangle farther than
-  // R + r - floor (with a margin for rounding) can neither touch nor beat the
-  // depth already kept, and its search, the costly part, is skipped.
-  float reach = R + r - (floor > 0 ? floor : 0) + 1.0f / 256;
-  if (triangle_distance_squared(W, T) > reach * reach) return no_hit();
-  return edge_vertex(W, a, R, r, T, E, n, nhat);
+  // triangle's distance from the centre less R: a triangle farther than
+  // R + r (with a margin for rounding) cannot touch.
+  float reach = R + r + 1.0f / 256;
+  if (!f.degenerate && triangle_distance_squared(W, f.T) > reach * reach) return no_hit();
+  return edge_vertex(W, a, R, r, f.T, f.E, f.n, f.nhat);
 }
-
-}  // namespace
 
 int wheel_contact(const Terrain *t, WheelContact *wheel, float friction_scale) {
   float W[3], a[3];

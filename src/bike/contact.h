@@ -24,6 +24,13 @@ struct TorusHit {
 TorusHit torus_triangle(const float W[3], const float a[3], float R, float r, const float T0[3],
                         const float T1[3], const float T2[3], int edges);
 
+// The deepest contact of a torus (centre W, world axle a, ring R, tube r)
+// with the terrain's triangles, as wheel_contact finds it before making the
+// joint: the deepest triangle, the first one in the walk over the cells
+// (rows, then columns, then the two halves) among equally deep ones. Depth 0
+// when clear. Allocates nothing.
+TorusHit torus_ground_contact(const Terrain *terrain, const float W[3], const float a[3], float R, float r);
+
 // The point of the ring (centre W, axle a, radius R) nearest to p.
 void ring_point(const float W[3], const float a[3], float R, const float p[3], float out[3]);
 

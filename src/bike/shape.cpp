@@ -76,6 +76,8 @@ CollisionShape *read_shape(const char *name) {
   shape->spheres = spheres;
   shape->template_shape = nullptr;
   shape->bounding_radius = bound;
+  shape->placed = 0;
+  memset(shape->placed_pose, 0, sizeof shape->placed_pose);
   return shape;
 }
 
@@ -98,6 +100,7 @@ CollisionShape *copy_shape(const char *name) {
   CollisionShape *copy = static_cast<CollisionShape *>(alloc_or_die(sizeof(CollisionShape)));
   *copy = *loaded;
   copy->template_shape = loaded;
+  copy->placed = 0;
   copy->spheres = nullptr;
   if (loaded->sphere_count > 0) {
     size_t bytes = sizeof(ShapeSphere) * static_cast<size_t>(loaded->sphere_count);

@@ -26,6 +26,11 @@ struct CollisionShape {
   ShapeSphere *spheres;
   const CollisionShape *template_shape;  // none in a loaded shape
   float bounding_radius;
+  // An instance remembers the pose (position, then row-major rotation) its
+  // spheres were last placed at: a shape is often tested against several
+  // others in the same pose, and placing it again would change nothing.
+  int32_t placed;
+  float placed_pose[12];
 };
 
 // The cached shape of that name, else read from the file and cached; null

@@ -9,6 +9,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,9 @@ namespace {
 constexpr float grid_coordinate_limit = 1073741824.0f;
 // A sphere is tested against at most this many cells per axis around it.
 constexpr int max_contact_cells = 64;
+// Spheres spanning at most this many cells per axis read their heights once
+// into a buffer on the stack.
+constexpr int max_buffered_cells = 16;
 // Images larger than this are refused rather than decoded.
 constexpr long max_image_pixels = 1L << 26;
 constexpr long max_image_file_bytes = 1L << 28;
@@ -454,6 +458,31 @@ void terrain_vertex_normal(Terrain *t, int i, int j, float normal[3]) {
   }
 }
 
+int terrain_ball_clear(const Terrain *t, const float centre[3], float radius) {
+  if (!std::isfinite(centre[0]) || !std::isfinite(centre[1]) || !std::isfinite(centre[2]) ||
+      !std::isfinite(radius) || radius < 0) {
+    return 0;
+  }
+  float n = t->spacing;
+  int c0 = static_cast<int>(std::floor(clamp_grid((centre[0] - radius) / n)));
+  int c1 = static_cast<int>(std::ceil(clamp_grid((centre[0] + radius) / n)));
+  int r0 = static_cast<int>(std::floor(clamp_grid((centre[2] - radius) / n)));
+  int r1 = static_cast<int>(std::ceil(clamp_grid((centre[2] + radius) / n)));
+  if (c1 - c0 > max_contact_cells || r1 - r0 > max_contact_cells) return 0;
+  float low = centre[1] - radius - ground_cull_margin(centre, radius);
+  for (int j = r0; j <= r1; j++)
+    for (int i = c0; i <= c1; i++)
+      if (!(vertex_height(t, i, j) < low)) return 0;
+  return 1;
+}
+
+float sphere_triangle_depth(const float centre[3], float radius, const float tri[3][3], float point[3],
+                            float normal[3]) {
+  float v[3][3];
+  memcpy(v, tri, sizeof v);
+  return sphere_triangle(centre, radius, v, point, normal);
+}
+
 int terrain_sphere_contact(const Terrain *t, const float centre[3], float radius, TerrainContact *contact) {
   if (!std::isfinite(centre[0]) || !std::isfinite(centre[1]) || !std::isfinite(centre[2]) ||
       !std::isfinite(radius) || !(radius > 0)) {
@@ -473,17 +502,63 @@ int terrain_sphere_contact(const Terrain *t, const float centre[3], float radius
     r0 = static_cast<int>(std::floor(clamp_grid(centre[2] / n))) - max_contact_cells / 2;
     r1 = r0 + max_contact_cells;
   }
+  // A triangle can only push the sphere when one of its points comes within
+  // the radius of the centre or the centre lies under it; either needs a
+  // vertex higher than the sphere's lowest point. Most spheres of a bike ride
+  // well above the ground, so one look at the cells' heights settles them.
+  // The margin is far above the rounding of the exact test.
+  float low = centre[1] - radius - ground_cull_margin(centre, radius);
   float best = 0, best_point[3] = {0, 0, 0}, best_normal[3] = {0, 1, 0};
-  for (int j = r0; j < r1; j++) {
-    for (int i = c0; i < c1; i++) {
-      for (int half = 0; half < 2; half++) {
-        float tri[3][3], point[3], normal[3];
-        cell_triangle(t, i, j, half, tri);
-        float depth = sphere_triangle(centre, radius, tri, point, normal);
-        if (depth > best) {
-          best = depth;
-          memcpy(best_point, point, sizeof point);
-          memcpy(best_normal, normal, sizeof normal);
+  int cols = c1 - c0, rows = r1 - r0;
+  if (cols <= max_buffered_cells && rows <= max_buffered_cells) {
+    // Each vertex is shared by up to six triangles: read it once.
+    float h[(max_buffered_cells + 1) * (max_buffered_cells + 1)];
+    int stride = cols + 1;
+    float top = -INFINITY;
+    for (int b = 0; b <= rows; b++)
+      for (int a = 0; a <= cols; a++) {
+        float y = vertex_height(t, c0 + a, r0 + b);
+        h[a + b * stride] = y;
+        if (y > top) top = y;
+      }
+    if (!(top >= low)) return 0;
+    for (int j = r0; j < r1; j++) {
+      const float *row = h + (j - r0) * stride - c0;
+      float z0 = static_cast<float>(j) * n, z1 = static_cast<float>(j + 1) * n;
+      for (int i = c0; i < c1; i++) {
+        float h00 = row[i], h10 = row[i + 1], h01 = row[i + stride], h11 = row[i + 1 + stride];
+        if (!(std::max(std::max(h00, h10), std::max(h01, h11)) >= low)) continue;
+        float x0 = static_cast<float>(i) * n, x1 = static_cast<float>(i + 1) * n;
+        int even = (i & 1) == (j & 1);
+        // The halves in the order and vertex order of cell_triangle.
+        float tri[2][3][3] = {{{x0, h00, z0}, {x0, h01, z1}, {x1, even ? h11 : h10, even ? z1 : z0}},
+                              {{x1, h11, z1}, {x1, h10, z0}, {x0, even ? h00 : h01, even ? z0 : z1}}};
+        for (int half = 0; half < 2; half++) {
+          float(*v)[3] = tri[half];
+          if (!(std::max(std::max(v[0][1], v[1][1]), v[2][1]) >= low)) continue;
+          float point[3], normal[3];
+          float depth = sphere_triangle(centre, radius, v, point, normal);
+          if (depth > best) {
+            best = depth;
+            memcpy(best_point, point, sizeof point);
+            memcpy(best_normal, normal, sizeof normal);
+          }
+        }
+      }
+    }
+  } else {
+    for (int j = r0; j < r1; j++) {
+      for (int i = c0; i < c1; i++) {
+        for (int half = 0; half < 2; half++) {
+          float tri[3][3], point[3], normal[3];
+          cell_triangle(t, i, j, half, tri);
+          if (!(std::max(std::max(tri[0][1], tri[1][1]), tri[2][1]) >= low)) continue;
+          float depth = sphere_triangle(centre, radius, tri, point, normal);
+          if (depth > best) {
+            best = depth;
+            memcpy(best_point, point, sizeof point);
+            memcpy(best_normal, normal, sizeof normal);
+          }
         }
       }
     }

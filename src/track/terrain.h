@@ -8,6 +8,7 @@
 // (i, j + 1). Triangle k of cell row j (k = 2i for the half holding the
 // cell's edge at x = i, 2i + 1 for the other) has index k + (2R - 2) * j.
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 #include "track/tiles.h"
@@ -81,9 +82,27 @@ void terrain_normal(const Terrain *terrain, float x, float z, float normal[3]);
 void terrain_triangle_normal(Terrain *terrain, int k, int j, float normal[3]);
 // Smoothed unit normal at vertex (i, j) (indices clamped).
 void terrain_vertex_normal(Terrain *terrain, int i, int j, float normal[3]);
+// The contact tests skip every triangle whose vertices all lie below the
+// lowest point of the tested body by more than this allowance for rounding,
+// which is far above the rounding of the exact tests anywhere on a track.
+// p is the body's centre, reach its extent.
+inline float ground_cull_margin(const float p[3], float reach) {
+  return 1.0f / 64 + (std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]) + reach) * (1.0f / 65536);
+}
 // The deepest penetration of a sphere into the surface; 1 on contact.
 int terrain_sphere_contact(const Terrain *terrain, const float centre[3], float radius,
                            TerrainContact *contact);
+// 1 when nothing inside the ball (centre, radius) can touch the ground:
+// every vertex of the cells under it lies lower than the ball's lowest point
+// by more than ground_cull_margin. A cheap look before the exact tests of
+// the spheres of a shape; 0 also when the ball spans too many cells to look.
+int terrain_ball_clear(const Terrain *terrain, const float centre[3], float radius);
+// One triangle of that test, vertices ordered so that (T1 - T0) x (T2 - T0)
+// points up: the depth (0 or less when clear), with point and normal set
+// when it is positive. terrain_sphere_contact keeps the deepest triangle of
+// the cells, the first of equally deep ones.
+float sphere_triangle_depth(const float centre[3], float radius, const float tri[3][3], float point[3],
+                            float normal[3]);
 // The only height write after loading. Ignored outside the grid or while
 // the terrain is locked.
 void terrain_set_height(Terrain *terrain, int i, int j, float h);

@@ -485,7 +485,9 @@ TEST(DataSet, ShapesLoadAndFitTheBike) {
     ASSERT_NE(shape, nullptr) << name;
     EXPECT_GT(shape->sphere_count, 0) << name;
     // The start gate swings on a long arm under the ground; see below.
-    if (strcmp(name, "startgate.shp") != 0) EXPECT_LT(shape_bounding_radius(shape), 3.0f) << name;
+    if (strcmp(name, "startgate.shp") != 0) {
+      EXPECT_LT(shape_bounding_radius(shape), 3.0f) << name;
+    }
   }
   // With the frame at 1.98 ft, no frame sphere reaches within 0.9 ft of the ground.
   const CollisionShape *frame = load_shape((set.dir + "/generic_frame.shp").c_str());

@@ -40,7 +40,7 @@ struct ControlPoint {
   float x, z, width;
 };
 
-enum FeatureKind { feature_tabletop, feature_double, feature_whoops, feature_rhythm, feature_stepup };
+enum FeatureKind { feature_tabletop, feature_double, feature_whoops, feature_rhythm };
 
 // A feature stamped along the centreline, starting offset ft after a control point.
 struct Feature {
@@ -48,8 +48,8 @@ struct Feature {
   int point;
   float offset;
   float height;  // ft
-  float length;  // tabletop: table; double: gap; whoops/rhythm: period; step-up: gap
-  int count;     // whoops/rhythm: bumps; step-up: landing plateau length in ft
+  float length;  // tabletop: table; double: gap; whoops/rhythm: period
+  int count;     // whoops/rhythm: bumps
 };
 
 struct TrackDesign {
@@ -86,6 +86,7 @@ struct TrackSample {
   float tx, tz;       // unit tangent; the rider's right is (-tz, tx)
   float curvature;    // 1/ft, positive turning right
   float half_width;
+  float course_half_width;  // the same without the start area's widening
   float base;         // graded ground height under the centreline
   float feature;      // height of the jumps and whoops above base
   float bank;         // height of the berm at the outside edge
@@ -158,7 +159,9 @@ void write_object_files(const Track *track, Archive *archive);
 struct LapEstimate {
   float lap_seconds[3];  // novice, amateur, expert, flying lap on the centre line
 };
-void write_line_files(const Track *track, Archive *archive, LapEstimate *estimate);
+// 0 when a line cannot reach a jump's take-off speed (the data set is then
+// not ridable and the build fails).
+int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate);
 
 // shape_gen.cpp
 void write_shape_files(Archive *archive);

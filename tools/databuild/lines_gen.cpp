@@ -53,8 +53,15 @@ struct PathPoint {
   int air;
 };
 
+// The lanes spread with the track, but not with the start area: a lane
+// swerving out across it would bend into turns the straight does not have.
+// The limit is reached smoothly, so a lane never kinks where it stops
+// spreading.
 float lane_offset(const TrackSample *p, int lane) {
-  return std::clamp(lane_fraction[lane] * (p->half_width - 5.0f), -lane_limit, lane_limit);
+  constexpr float knee = 0.75f * lane_limit, soft = lane_limit - knee;
+  float x = lane_fraction[lane] * (p->course_half_width - 5.0f), a = std::fabs(x);
+  if (a > knee) a = knee + soft * std::tanh((a - knee) / soft);
+  return std::copysign(a, x);
 }
 
 int tile_under(const Track *track, float x, float z) {
@@ -133,14 +140,31 @@ void build_path(const Track *track, const GridPosition &grid, int lane, float en
   }
 }
 
+// A take-off: the slope of the straight ramp that ends at the lip, and the
+// height that ramp reaches there. The slope is read a few feet before the
+// lip: the height field rounds the crest itself off over its last foot, and
+// a bike leaves along the ramp, not along the rounding.
+struct TakeOff {
+  float slope, height;
+};
+constexpr size_t ramp_near = 2, ramp_far = 7;  // points before the lip
+
+TakeOff take_off(const std::vector<PathPoint> &path, size_t lip) {
+  float run = 0.0f, rest = 0.0f;
+  for (size_t i = lip - ramp_far + 1; i <= lip - ramp_near; i++) run += path[i].step;
+  for (size_t i = lip - ramp_near + 1; i <= lip; i++) rest += path[i].step;
+  float slope = (path[lip - ramp_near].ground - path[lip - ramp_far].ground) / std::max(run, 0.1f);
+  return {slope, path[lip - ramp_near].ground + slope * rest};
+}
+
 // Where a bike leaving the ground at index lip with horizontal speed v comes
 // down; the flight follows the take-off slope and falls under gravity.
 size_t landing_index(const std::vector<PathPoint> &path, size_t lip, float v) {
-  float slope = (path[lip].ground - path[lip - 2].ground) / std::max(path[lip].step + path[lip - 1].step, 0.1f);
+  TakeOff t = take_off(path, lip);
   float distance = 0.0f;
   for (size_t i = lip + 1; i < path.size(); i++) {
     distance += path[i].step;
-    float y = path[lip].ground + slope * distance - 0.5f * g * distance * distance / (v * v);
+    float y = t.height + t.slope * distance - 0.5f * g * distance * distance / (v * v);
     if (distance > 2.0f && y <= path[i].ground) return i;
   }
   return path.size() - 1;
@@ -156,8 +180,9 @@ size_t index_at(const std::vector<PathPoint> &path, float progress) {
   return lo;
 }
 
-// Speeds and times along a path for one skill.
-void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *path) {
+// Speeds and times along a path for one skill; 0 when a jump's take-off
+// speed is out of reach (a robot riding the line would case it).
+int ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *path) {
   std::vector<PathPoint> &p = *path;
   size_t n = p.size();
   for (PathPoint &q : p) {
@@ -175,7 +200,7 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
   for (const Jump &jump : track->jumps)
     for (float lap = 0.0f; lap < 3.0f; lap += 1.0f) {
       float lip_progress = jump.lip_s + lap * track->length;
-      if (lip_progress < p[2].progress || lip_progress > p[n - 1].progress - 200.0f) continue;
+      if (lip_progress < p[ramp_far + 1].progress || lip_progress > p[n - 1].progress - 200.0f) continue;
       // The last point on the face: past it a double's back side falls away.
       size_t lip = index_at(p, lip_progress) - 1;
       size_t target = index_at(p, jump.target_s + lap * track->length +
@@ -225,14 +250,18 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
     for (size_t i = 1; i < n; i++)
       if (p[i].air) p[i].speed = p[i - 1].speed;
   }
+  int reachable = 1;
   for (const Flight &f : flights)
-    if (p[f.lip].speed < f.speed - 2.0f)
+    if (p[f.lip].speed < f.speed - 2.0f) {
       fprintf(stderr, "%s: %s can't reach the take-off speed %.1f ft/s at %.0f ft (%.1f)\n", track->design->dir,
               skill.file, f.speed, wrap_s(track, p[f.lip].progress), p[f.lip].speed);
+      reachable = 0;
+    }
   // Heights: on the ground the frame rides above it; in the air it follows the flight.
   p[0].time = 0.0f;
   size_t lip = 0;
-  float distance = 0.0f, slope = 0.0f;
+  float distance = 0.0f;
+  TakeOff t{};
   for (size_t i = 0; i < n; i++) {
     if (i > 0) p[i].time = p[i - 1].time + p[i].step / std::max(0.5f * (p[i].speed + p[i - 1].speed), 0.5f);
     if (!p[i].air) {
@@ -242,12 +271,13 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
     if (!p[i - 1].air) {
       lip = i - 1;
       distance = 0.0f;
-      slope = (p[lip].ground - p[lip - 2].ground) / std::max(p[lip].step + p[lip - 1].step, 0.1f);
+      t = take_off(p, lip);
     }
     distance += p[i].step;
     float v = std::max(p[lip].speed, 5.0f);
-    p[i].y = p[lip].ground + frame_height + slope * distance - 0.5f * g * distance * distance / (v * v);
+    p[i].y = t.height + frame_height + t.slope * distance - 0.5f * g * distance * distance / (v * v);
   }
+  return reachable;
 }
 
 float time_at_progress(const std::vector<PathPoint> &p, float progress) {
@@ -325,7 +355,7 @@ int lane_of(const Track *track, const GridPosition &grid) {
 
 }  // namespace
 
-void write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
+int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
   // Segment ends: the unmarked checkpoints of the first lap, then of the next
   // two laps (progress counts whole laps from the finish line).
   std::vector<float> ends;
@@ -338,6 +368,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
   std::vector<std::vector<LineRecord>> rows[3];
   for (auto &level_rows : rows) level_rows.resize(segments);
   std::vector<PathPoint> path, ridden;
+  int ok = 1;
   for (size_t g = 0; g < track->grid.size(); g++) {
     int lane = lane_of(track, track->grid[g]);
     // The lanes themselves come from the first gate that merges into each.
@@ -346,7 +377,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
     build_path(track, track->grid[g], lane, end, &path);
     for (int level = 0; level < 3; level++) {
       ridden = path;
-      ride_path(track, skills[level], &ridden);
+      if (!ride_path(track, skills[level], &ridden)) ok = 0;
       rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
       if (!representative) continue;
       for (size_t r = 1; r < segments; r++)
@@ -365,6 +396,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
     }
     archive_add_compressed(archive, std::string(track->design->dir) + "/" + skills[level].file, out);
   }
+  return ok;
 }
 
 }  // namespace databuild

@@ -41,7 +41,10 @@ int main(int argc, char **argv) {
     write_object_files(&track, &archive);
     write_map_image(&track, &archive);
     LapEstimate estimate{};
-    write_line_files(&track, &archive, &estimate);
+    if (!write_line_files(&track, &archive, &estimate)) {
+      fprintf(stderr, "%s: the robot lines cannot clear every jump\n", design->dir);
+      return 1;
+    }
     printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, lap estimate %.1f s expert, %.1f s amateur, %.1f s novice\n",
            design->dir, track.length, track.checkpoints.size(), track.jumps.size(), estimate.lap_seconds[2],
            estimate.lap_seconds[1], estimate.lap_seconds[0]);

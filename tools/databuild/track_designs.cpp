@@ -25,17 +25,17 @@ const ControlPoint rabbithill_points[] = {
 };
 const Feature rabbithill_features[] = {
     {feature_tabletop, 7, 20.0f, 3.5f, 45.0f, 0},
-    {feature_double, 11, 12.0f, 3.5f, 34.0f, 0},
+    {feature_double, 11, 140.0f, 3.5f, 12.0f, 0},
     {feature_tabletop, 14, 40.0f, 3.0f, 30.0f, 0},
     {feature_rhythm, 18, 0.0f, 1.2f, 26.0f, 5},
     {feature_whoops, 22, 40.0f, 0.5f, 13.0f, 10},
-    {feature_double, 23, 12.0f, 3.5f, 30.0f, 0},
+    {feature_double, 23, 70.0f, 3.5f, 12.0f, 0},
 };
 
 // Quarry Bend: an old quarry floor with a pit in the middle and rough
-// ground around it. Long sweepers, whoops into the loop round the pit, a
-// step-up and a tabletop past it, a big double on the back straight with a
-// rhythm section after it, and a tabletop on the run home.
+// ground around it. Long sweepers, whoops into the loop round the pit, two
+// tabletops past it, a double on the back straight with a rhythm section
+// after it, and a tabletop on the run home.
 const ControlPoint quarrybend_points[] = {
     {300, 880, 38}, {470, 885, 38}, {640, 880, 40}, {790, 860, 46}, {885, 790, 42}, {900, 680, 36},
     {840, 590, 34}, {720, 560, 32}, {600, 600, 32}, {480, 640, 32}, {360, 600, 32}, {320, 490, 32},
@@ -45,9 +45,9 @@ const ControlPoint quarrybend_points[] = {
 };
 const Feature quarrybend_features[] = {
     {feature_whoops, 6, 30.0f, 0.5f, 12.0f, 9},
-    {feature_stepup, 12, 40.0f, 3.0f, 20.0f, 40},
+    {feature_tabletop, 12, 60.0f, 3.0f, 30.0f, 0},
     {feature_tabletop, 14, 10.0f, 3.5f, 40.0f, 0},
-    {feature_double, 18, 12.0f, 3.5f, 38.0f, 0},
+    {feature_double, 18, 12.0f, 3.5f, 14.0f, 0},
     {feature_rhythm, 19, 60.0f, 1.2f, 24.0f, 5},
     {feature_tabletop, 23, 20.0f, 3.5f, 50.0f, 0},
 };

@@ -169,21 +169,6 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
         else h += H * (1.0f - smoothstep((x - peak) / landing));
         break;
       }
-      case feature_stepup: {
-        // Take-off, a gap, and a landing on a higher plateau that rolls down later.
-        float high = 1.6f * H, up = 2.0f * high, plateau = static_cast<float>(f.count);
-        float land_at = face + back + f.length + up;
-        if (jumps) jumps->push_back({fs + face, fs + land_at + 6.0f, 1, fs, fs + land_at + plateau});
-        float total = land_at + plateau + 4.5f * high;
-        if (x < 0.0f || x > total) break;
-        if (x < face) h += face_height(x, H);
-        else if (x < face + back) h += H * (1.0f - 0.6f * smoothstep((x - face) / back));
-        else if (x < face + back + f.length) h += 0.4f * H;
-        else if (x < land_at) h += 0.4f * H + (high - 0.4f * H) * smoothstep((x - face - back - f.length) / up);
-        else if (x < land_at + plateau) h += high;
-        else h += high * (1.0f - smoothstep((x - land_at - plateau) / (4.5f * high)));
-        break;
-      }
       case feature_whoops:
       case feature_rhythm: {
         float period = f.length, span = period * static_cast<float>(f.count);
@@ -221,6 +206,7 @@ void build_centreline(const TrackDesign *d, Track *track) {
     p.x = dense.x[j] + (dense.x[k] - dense.x[j]) * t;
     p.z = dense.z[j] + (dense.z[k] - dense.z[j]) * t;
     p.half_width = 0.5f * (dense.w[j] + (dense.w[k] - dense.w[j]) * t);
+    p.course_half_width = p.half_width;
   }
   // Tangents and signed curvature from the neighbours.
   std::vector<float> curvature(static_cast<size_t>(count));

@@ -78,6 +78,7 @@ constexpr int track_verts = (2 << track_size_exp) + 1;
 constexpr int track_tiles = 1 << track_size_exp;
 // How far under the ground a start gate pivots (its shape swings about it).
 constexpr float gate_pivot_depth = 8.0f;
+constexpr float start_gate_pitch = 3.5f;  // ft between neighbouring start gates
 static_assert(track_verts == 1025 && track_tiles == 512, "grid size");
 
 // One foot of centreline.
@@ -141,6 +142,16 @@ constexpr float sun_color[3] = {0.78f, 0.75f, 0.68f};
 constexpr float ambient_color[3] = {0.42f, 0.44f, 0.48f};
 
 void build_track(const TrackDesign *design, Track *track);
+// Robots ride features well only on straights: a bike leaves a lip upright
+// and lands where the track runs on, and whoops and rhythm sections shake it
+// too much to hold a lean. The track must be this straight (1/ft at most)
+// over a jump and the run to it and from it, or over a section.
+constexpr float straight_curvature = 0.0025f;
+constexpr float feature_run_in = 60.0f, feature_run_out = 60.0f;  // ft, jumps
+constexpr float section_run_in = 30.0f, section_run_out = 50.0f;  // ft, whoops and rhythm
+// 0 (with a message) when a feature does not lie on a straight.
+int check_features(const Track *track);
+float feature_extent(const Feature &f);  // ft along the lap
 void write_terrain_files(const Track *track, Archive *archive);
 
 // tile_gen.cpp

@@ -28,10 +28,11 @@ constexpr float rhythm_speed = 34.0f;
 constexpr float approach_seconds = 3.5f;  // steady speed before a take-off
 // Share of the surface grip a line leans on in a turn: the rest is the
 // margin a rider needs to hold the line without braking in the turn.
-constexpr float corner_grip_share = 0.75f;
-constexpr int lanes = 5;
-constexpr float lane_fraction[lanes] = {-0.6f, -0.3f, 0.0f, 0.3f, 0.6f};
+constexpr float corner_grip_share = 0.65f;
+constexpr int lanes = 3;
+constexpr float lane_fraction[lanes] = {-0.8f, 0.0f, 0.8f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
+constexpr float start_stagger = 0.1f;  // s per ft, see write_line_files
 constexpr int untested_best = 1000000;
 
 struct Skill {
@@ -180,14 +181,23 @@ size_t index_at(const std::vector<PathPoint> &path, float progress) {
   return lo;
 }
 
-// Speeds and times along a path for one skill; 0 when a jump's take-off
-// speed is out of reach (a robot riding the line would case it).
-int ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *path) {
+// A speed held from the start gate up to a place on the first lap: the
+// riders who merge into a lane later hold back, so they join it in single
+// file instead of side by side.
+struct Pace {
+  float speed = 1e9f;
+  float until = 0.0f;  // progress
+};
+
+// Speeds and times along a path for one skill; 0 when a double's take-off
+// speed is out of reach (a robot riding the line would land in the gap).
+int ride_path(const Track *track, const Skill &skill, const Pace &pace, std::vector<PathPoint> *path) {
   std::vector<PathPoint> &p = *path;
   size_t n = p.size();
   for (PathPoint &q : p) {
     q.cap = std::min(top_speed, skill.speed * q.corner_speed);
     if (q.section_speed > 0.0f) q.cap = std::min(q.cap, q.section_speed * (0.85f + 0.15f * skill.speed));
+    if (q.progress < pace.until) q.cap = std::min(q.cap, pace.speed);
     q.air = 0;
   }
   // Jumps: the take-off speed is fixed by where the landing is; the flight
@@ -195,6 +205,7 @@ int ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *pa
   struct Flight {
     size_t lip;
     float speed;
+    int must_clear;  // a double: falling short lands in the gap
   };
   std::vector<Flight> flights;
   for (const Jump &jump : track->jumps)
@@ -212,7 +223,7 @@ int ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *pa
         else hi = mid;
       }
       float speed = 0.5f * (lo + hi) * (jump.is_double ? 1.0f : skill.table);
-      flights.push_back({lip, speed});
+      flights.push_back({lip, speed, jump.is_double});
       // A rider settles on the take-off speed well before the face (the
       // auto pilot holds its speed over the last seconds of an approach),
       // so the line does too: no braking late into a jump.
@@ -251,8 +262,9 @@ int ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *pa
       if (p[i].air) p[i].speed = p[i - 1].speed;
   }
   int reachable = 1;
+  // A tabletop taken short is cased on its table; a double must be cleared.
   for (const Flight &f : flights)
-    if (p[f.lip].speed < f.speed - 2.0f) {
+    if (f.must_clear && p[f.lip].speed < f.speed - 2.0f) {
       fprintf(stderr, "%s: %s can't reach the take-off speed %.1f ft/s at %.0f ft (%.1f)\n", track->design->dir,
               skill.file, f.speed, wrap_s(track, p[f.lip].progress), p[f.lip].speed);
       reachable = 0;
@@ -344,13 +356,11 @@ void write_record(Bytes *out, const LineRecord &line) {
     bytes_printf(out, "[%f %f %f] %f %f\n", q.x, q.y, q.z, q.speed, q.lean);
 }
 
-// The lane nearest to a start gate's place across the start.
+// The lane a start gate merges into: the start is cut into as many equal
+// parts across as there are lanes.
 int lane_of(const Track *track, const GridPosition &grid) {
-  float fraction = grid.lateral / (0.5f * track->design->start_width) * lane_fraction[lanes - 1];
-  int lane = 0;
-  for (int l = 1; l < lanes; l++)
-    if (std::fabs(lane_fraction[l] - fraction) < std::fabs(lane_fraction[lane] - fraction)) lane = l;
-  return lane;
+  float across = grid.lateral / track->design->start_width + 0.5f;
+  return std::clamp(static_cast<int>(std::floor(across * lanes)), 0, lanes - 1);
 }
 
 }  // namespace
@@ -369,22 +379,59 @@ int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate
   for (auto &level_rows : rows) level_rows.resize(segments);
   std::vector<PathPoint> path, ridden;
   int ok = 1;
-  for (size_t g = 0; g < track->grid.size(); g++) {
-    int lane = lane_of(track, track->grid[g]);
-    // The lanes themselves come from the first gate that merges into each.
-    bool representative = true;
-    for (size_t other = 0; other < g; other++) representative = representative && lane_of(track, track->grid[other]) != lane;
+  // The lanes, each ridden from the first gate that merges into it; they give
+  // every line after the first segment.
+  for (int lane = 0; lane < lanes; lane++) {
+    size_t g = 0;
+    while (g < track->grid.size() && lane_of(track, track->grid[g]) != lane) g++;
+    if (g == track->grid.size()) continue;
     build_path(track, track->grid[g], lane, end, &path);
     for (int level = 0; level < 3; level++) {
       ridden = path;
-      if (!ride_path(track, skills[level], &ridden)) ok = 0;
-      rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
-      if (!representative) continue;
+      if (!ride_path(track, skills[level], Pace{}, &ridden)) ok = 0;
       for (size_t r = 1; r < segments; r++)
         rows[level][r].push_back(cut_line(ridden, ends[r - 1], ends[r], ends[r + 1]));
       if (lane == lanes / 2)
         estimate->lap_seconds[level] =
             time_at_progress(ridden, 2.0f * track->length) - time_at_progress(ridden, track->length);
+    }
+  }
+  // The first segment from every gate. Gates merging into one lane leave it
+  // in turn: the nearer a gate is to where its lane runs, the sooner its
+  // rider goes; each foot farther holds him back by start_stagger seconds
+  // at the end of the segment (a gate beyond the lane's line by another half
+  // a gate, so two gates never tie).
+  float merge_at = track->checkpoints[0].s - 90.0f;
+  auto distance = [&](const GridPosition &grid) {
+    int lane = lane_of(track, grid);
+    float line = lane_offset(sample_at(track, merge_at), lane);
+    return std::fabs(grid.lateral - line) + (grid.lateral > line ? 0.5f * start_gate_pitch : 0.0f);
+  };
+  std::vector<float> nearest(lanes, 1e30f);
+  for (const GridPosition &grid : track->grid)
+    nearest[static_cast<size_t>(lane_of(track, grid))] =
+        std::min(nearest[static_cast<size_t>(lane_of(track, grid))], distance(grid));
+  for (const GridPosition &grid : track->grid) {
+    int lane = lane_of(track, grid);
+    float delay = start_stagger * (distance(grid) - nearest[static_cast<size_t>(lane)]);
+    build_path(track, grid, lane, ends[1] + 250.0f, &path);
+    for (int level = 0; level < 3; level++) {
+      ridden = path;
+      if (!ride_path(track, skills[level], Pace{}, &ridden)) ok = 0;
+      if (delay > 0.0f) {
+        // The held speed that arrives `delay` later, found by bisection.
+        float due = time_at_progress(ridden, ends[0]) + delay, lo = 5.0f, hi = top_speed;
+        for (int it = 0; it < 24; it++) {
+          float mid = 0.5f * (lo + hi);
+          ridden = path;
+          ride_path(track, skills[level], Pace{mid, ends[0]}, &ridden);
+          if (time_at_progress(ridden, ends[0]) > due) lo = mid;
+          else hi = mid;
+        }
+        ridden = path;
+        if (!ride_path(track, skills[level], Pace{hi, ends[0]}, &ridden)) ok = 0;
+      }
+      rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
     }
   }
   for (int level = 0; level < 3; level++) {

@@ -40,7 +40,7 @@ struct ControlPoint {
   float x, z, width;
 };
 
-enum FeatureKind { feature_tabletop, feature_double, feature_whoops, feature_rhythm, feature_stepup };
+enum FeatureKind { feature_tabletop, feature_double, feature_whoops, feature_rhythm };
 
 // A feature stamped along the centreline, starting offset ft after a control point.
 struct Feature {
@@ -48,8 +48,8 @@ struct Feature {
   int point;
   float offset;
   float height;  // ft
-  float length;  // tabletop: table; double: gap; whoops/rhythm: period; step-up: gap
-  int count;     // whoops/rhythm: bumps; step-up: landing plateau length in ft
+  float length;  // tabletop: table; double: gap; whoops/rhythm: period
+  int count;     // whoops/rhythm: bumps
 };
 
 struct TrackDesign {
@@ -78,6 +78,7 @@ constexpr int track_verts = (2 << track_size_exp) + 1;
 constexpr int track_tiles = 1 << track_size_exp;
 // How far under the ground a start gate pivots (its shape swings about it).
 constexpr float gate_pivot_depth = 8.0f;
+constexpr float start_gate_pitch = 3.5f;  // ft between neighbouring start gates
 static_assert(track_verts == 1025 && track_tiles == 512, "grid size");
 
 // One foot of centreline.
@@ -86,6 +87,7 @@ struct TrackSample {
   float tx, tz;       // unit tangent; the rider's right is (-tz, tx)
   float curvature;    // 1/ft, positive turning right
   float half_width;
+  float course_half_width;  // the same without the start area's widening
   float base;         // graded ground height under the centreline
   float feature;      // height of the jumps and whoops above base
   float bank;         // height of the berm at the outside edge
@@ -140,6 +142,16 @@ constexpr float sun_color[3] = {0.78f, 0.75f, 0.68f};
 constexpr float ambient_color[3] = {0.42f, 0.44f, 0.48f};
 
 void build_track(const TrackDesign *design, Track *track);
+// Robots ride features well only on straights: a bike leaves a lip upright
+// and lands where the track runs on, and whoops and rhythm sections shake it
+// too much to hold a lean. The track must be this straight (1/ft at most)
+// over a jump and the run to it and from it, or over a section.
+constexpr float straight_curvature = 0.0025f;
+constexpr float feature_run_in = 60.0f, feature_run_out = 60.0f;  // ft, jumps
+constexpr float section_run_in = 30.0f, section_run_out = 50.0f;  // ft, whoops and rhythm
+// 0 (with a message) when a feature does not lie on a straight.
+int check_features(const Track *track);
+float feature_extent(const Feature &f);  // ft along the lap
 void write_terrain_files(const Track *track, Archive *archive);
 
 // tile_gen.cpp
@@ -158,7 +170,9 @@ void write_object_files(const Track *track, Archive *archive);
 struct LapEstimate {
   float lap_seconds[3];  // novice, amateur, expert, flying lap on the centre line
 };
-void write_line_files(const Track *track, Archive *archive, LapEstimate *estimate);
+// 0 when a line cannot reach a jump's take-off speed (the data set is then
+// not ridable and the build fails).
+int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate);
 
 // shape_gen.cpp
 void write_shape_files(Archive *archive);

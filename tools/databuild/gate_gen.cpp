@@ -4,6 +4,7 @@
 // segment; the others are marked so that segments are long enough to join.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "databuild.h"
 
@@ -11,7 +12,6 @@ namespace databuild {
 
 namespace {
 constexpr int start_positions = 40;
-constexpr float gate_pitch = 3.5f;     // ft between neighbouring start gates
 constexpr float checkpoint_step = 40.0f;
 constexpr int unmarked_every = 4;
 }  // namespace
@@ -22,9 +22,22 @@ void build_gates(Track *track) {
   const TrackSample *p = sample_at(track, track->start_s);
   float centre_x = p->x, centre_z = p->z;
   float angle = std::atan2(-p->tx, -p->tz);  // a bike faces (-sin a, -cos a)
+  // Riders take the gates from the first on, so the order spreads any first
+  // few across the whole start: each next gate is the free place farthest
+  // from the taken ones (the leftmost of equals), beginning in the middle. A
+  // small field then funnels into every lane instead of crowding one.
+  int taken[start_positions] = {};
   for (int i = 0; i < start_positions; i++) {
-    // Gate 0 on the rider's left.
-    float lateral = (static_cast<float>(i) - 0.5f * (start_positions - 1)) * gate_pitch;
+    int place = start_positions / 2 - 1, far = -1;
+    for (int c = 0; c < start_positions && i > 0; c++) {
+      if (taken[c]) continue;
+      int nearest = start_positions;
+      for (int t = 0; t < start_positions; t++)
+        if (taken[t]) nearest = std::min(nearest, std::abs(t - c));
+      if (nearest > far) far = nearest, place = c;
+    }
+    taken[place] = 1;
+    float lateral = (static_cast<float>(place) - 0.5f * (start_positions - 1)) * start_gate_pitch;
     track->grid.push_back({centre_x - p->tz * lateral, centre_z + p->tx * lateral, angle, lateral});
   }
   track->checkpoints.clear();

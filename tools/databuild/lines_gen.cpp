@@ -28,10 +28,11 @@ constexpr float rhythm_speed = 34.0f;
 constexpr float approach_seconds = 3.5f;  // steady speed before a take-off
 // Share of the surface grip a line leans on in a turn: the rest is the
 // margin a rider needs to hold the line without braking in the turn.
-constexpr float corner_grip_share = 0.75f;
-constexpr int lanes = 5;
-constexpr float lane_fraction[lanes] = {-0.6f, -0.3f, 0.0f, 0.3f, 0.6f};
+constexpr float corner_grip_share = 0.65f;
+constexpr int lanes = 3;
+constexpr float lane_fraction[lanes] = {-0.8f, 0.0f, 0.8f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
+constexpr float start_stagger = 0.1f;  // s per ft, see write_line_files
 constexpr int untested_best = 1000000;
 
 struct Skill {
@@ -53,8 +54,15 @@ struct PathPoint {
   int air;
 };
 
+// The lanes spread with the track, but not with the start area: a lane
+// swerving out across it would bend into turns the straight does not have.
+// The limit is reached smoothly, so a lane never kinks where it stops
+// spreading.
 float lane_offset(const TrackSample *p, int lane) {
-  return std::clamp(lane_fraction[lane] * (p->half_width - 5.0f), -lane_limit, lane_limit);
+  constexpr float knee = 0.75f * lane_limit, soft = lane_limit - knee;
+  float x = lane_fraction[lane] * (p->course_half_width - 5.0f), a = std::fabs(x);
+  if (a > knee) a = knee + soft * std::tanh((a - knee) / soft);
+  return std::copysign(a, x);
 }
 
 int tile_under(const Track *track, float x, float z) {
@@ -133,14 +141,31 @@ void build_path(const Track *track, const GridPosition &grid, int lane, float en
   }
 }
 
+// A take-off: the slope of the straight ramp that ends at the lip, and the
+// height that ramp reaches there. The slope is read a few feet before the
+// lip: the height field rounds the crest itself off over its last foot, and
+// a bike leaves along the ramp, not along the rounding.
+struct TakeOff {
+  float slope, height;
+};
+constexpr size_t ramp_near = 2, ramp_far = 7;  // points before the lip
+
+TakeOff take_off(const std::vector<PathPoint> &path, size_t lip) {
+  float run = 0.0f, rest = 0.0f;
+  for (size_t i = lip - ramp_far + 1; i <= lip - ramp_near; i++) run += path[i].step;
+  for (size_t i = lip - ramp_near + 1; i <= lip; i++) rest += path[i].step;
+  float slope = (path[lip - ramp_near].ground - path[lip - ramp_far].ground) / std::max(run, 0.1f);
+  return {slope, path[lip - ramp_near].ground + slope * rest};
+}
+
 // Where a bike leaving the ground at index lip with horizontal speed v comes
 // down; the flight follows the take-off slope and falls under gravity.
 size_t landing_index(const std::vector<PathPoint> &path, size_t lip, float v) {
-  float slope = (path[lip].ground - path[lip - 2].ground) / std::max(path[lip].step + path[lip - 1].step, 0.1f);
+  TakeOff t = take_off(path, lip);
   float distance = 0.0f;
   for (size_t i = lip + 1; i < path.size(); i++) {
     distance += path[i].step;
-    float y = path[lip].ground + slope * distance - 0.5f * g * distance * distance / (v * v);
+    float y = t.height + t.slope * distance - 0.5f * g * distance * distance / (v * v);
     if (distance > 2.0f && y <= path[i].ground) return i;
   }
   return path.size() - 1;
@@ -156,13 +181,23 @@ size_t index_at(const std::vector<PathPoint> &path, float progress) {
   return lo;
 }
 
-// Speeds and times along a path for one skill.
-void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *path) {
+// A speed held from the start gate up to a place on the first lap: the
+// riders who merge into a lane later hold back, so they join it in single
+// file instead of side by side.
+struct Pace {
+  float speed = 1e9f;
+  float until = 0.0f;  // progress
+};
+
+// Speeds and times along a path for one skill; 0 when a double's take-off
+// speed is out of reach (a robot riding the line would land in the gap).
+int ride_path(const Track *track, const Skill &skill, const Pace &pace, std::vector<PathPoint> *path) {
   std::vector<PathPoint> &p = *path;
   size_t n = p.size();
   for (PathPoint &q : p) {
     q.cap = std::min(top_speed, skill.speed * q.corner_speed);
     if (q.section_speed > 0.0f) q.cap = std::min(q.cap, q.section_speed * (0.85f + 0.15f * skill.speed));
+    if (q.progress < pace.until) q.cap = std::min(q.cap, pace.speed);
     q.air = 0;
   }
   // Jumps: the take-off speed is fixed by where the landing is; the flight
@@ -170,12 +205,13 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
   struct Flight {
     size_t lip;
     float speed;
+    int must_clear;  // a double: falling short lands in the gap
   };
   std::vector<Flight> flights;
   for (const Jump &jump : track->jumps)
     for (float lap = 0.0f; lap < 3.0f; lap += 1.0f) {
       float lip_progress = jump.lip_s + lap * track->length;
-      if (lip_progress < p[2].progress || lip_progress > p[n - 1].progress - 200.0f) continue;
+      if (lip_progress < p[ramp_far + 1].progress || lip_progress > p[n - 1].progress - 200.0f) continue;
       // The last point on the face: past it a double's back side falls away.
       size_t lip = index_at(p, lip_progress) - 1;
       size_t target = index_at(p, jump.target_s + lap * track->length +
@@ -187,7 +223,7 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
         else hi = mid;
       }
       float speed = 0.5f * (lo + hi) * (jump.is_double ? 1.0f : skill.table);
-      flights.push_back({lip, speed});
+      flights.push_back({lip, speed, jump.is_double});
       // A rider settles on the take-off speed well before the face (the
       // auto pilot holds its speed over the last seconds of an approach),
       // so the line does too: no braking late into a jump.
@@ -225,14 +261,19 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
     for (size_t i = 1; i < n; i++)
       if (p[i].air) p[i].speed = p[i - 1].speed;
   }
+  int reachable = 1;
+  // A tabletop taken short is cased on its table; a double must be cleared.
   for (const Flight &f : flights)
-    if (p[f.lip].speed < f.speed - 2.0f)
+    if (f.must_clear && p[f.lip].speed < f.speed - 2.0f) {
       fprintf(stderr, "%s: %s can't reach the take-off speed %.1f ft/s at %.0f ft (%.1f)\n", track->design->dir,
               skill.file, f.speed, wrap_s(track, p[f.lip].progress), p[f.lip].speed);
+      reachable = 0;
+    }
   // Heights: on the ground the frame rides above it; in the air it follows the flight.
   p[0].time = 0.0f;
   size_t lip = 0;
-  float distance = 0.0f, slope = 0.0f;
+  float distance = 0.0f;
+  TakeOff t{};
   for (size_t i = 0; i < n; i++) {
     if (i > 0) p[i].time = p[i - 1].time + p[i].step / std::max(0.5f * (p[i].speed + p[i - 1].speed), 0.5f);
     if (!p[i].air) {
@@ -242,12 +283,13 @@ void ride_path(const Track *track, const Skill &skill, std::vector<PathPoint> *p
     if (!p[i - 1].air) {
       lip = i - 1;
       distance = 0.0f;
-      slope = (p[lip].ground - p[lip - 2].ground) / std::max(p[lip].step + p[lip - 1].step, 0.1f);
+      t = take_off(p, lip);
     }
     distance += p[i].step;
     float v = std::max(p[lip].speed, 5.0f);
-    p[i].y = p[lip].ground + frame_height + slope * distance - 0.5f * g * distance * distance / (v * v);
+    p[i].y = t.height + frame_height + t.slope * distance - 0.5f * g * distance * distance / (v * v);
   }
+  return reachable;
 }
 
 float time_at_progress(const std::vector<PathPoint> &p, float progress) {
@@ -314,18 +356,16 @@ void write_record(Bytes *out, const LineRecord &line) {
     bytes_printf(out, "[%f %f %f] %f %f\n", q.x, q.y, q.z, q.speed, q.lean);
 }
 
-// The lane nearest to a start gate's place across the start.
+// The lane a start gate merges into: the start is cut into as many equal
+// parts across as there are lanes.
 int lane_of(const Track *track, const GridPosition &grid) {
-  float fraction = grid.lateral / (0.5f * track->design->start_width) * lane_fraction[lanes - 1];
-  int lane = 0;
-  for (int l = 1; l < lanes; l++)
-    if (std::fabs(lane_fraction[l] - fraction) < std::fabs(lane_fraction[lane] - fraction)) lane = l;
-  return lane;
+  float across = grid.lateral / track->design->start_width + 0.5f;
+  return std::clamp(static_cast<int>(std::floor(across * lanes)), 0, lanes - 1);
 }
 
 }  // namespace
 
-void write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
+int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
   // Segment ends: the unmarked checkpoints of the first lap, then of the next
   // two laps (progress counts whole laps from the finish line).
   std::vector<float> ends;
@@ -338,22 +378,60 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
   std::vector<std::vector<LineRecord>> rows[3];
   for (auto &level_rows : rows) level_rows.resize(segments);
   std::vector<PathPoint> path, ridden;
-  for (size_t g = 0; g < track->grid.size(); g++) {
-    int lane = lane_of(track, track->grid[g]);
-    // The lanes themselves come from the first gate that merges into each.
-    bool representative = true;
-    for (size_t other = 0; other < g; other++) representative = representative && lane_of(track, track->grid[other]) != lane;
+  int ok = 1;
+  // The lanes, each ridden from the first gate that merges into it; they give
+  // every line after the first segment.
+  for (int lane = 0; lane < lanes; lane++) {
+    size_t g = 0;
+    while (g < track->grid.size() && lane_of(track, track->grid[g]) != lane) g++;
+    if (g == track->grid.size()) continue;
     build_path(track, track->grid[g], lane, end, &path);
     for (int level = 0; level < 3; level++) {
       ridden = path;
-      ride_path(track, skills[level], &ridden);
-      rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
-      if (!representative) continue;
+      if (!ride_path(track, skills[level], Pace{}, &ridden)) ok = 0;
       for (size_t r = 1; r < segments; r++)
         rows[level][r].push_back(cut_line(ridden, ends[r - 1], ends[r], ends[r + 1]));
       if (lane == lanes / 2)
         estimate->lap_seconds[level] =
             time_at_progress(ridden, 2.0f * track->length) - time_at_progress(ridden, track->length);
+    }
+  }
+  // The first segment from every gate. Gates merging into one lane leave it
+  // in turn: the nearer a gate is to where its lane runs, the sooner its
+  // rider goes; each foot farther holds him back by start_stagger seconds
+  // at the end of the segment (a gate beyond the lane's line by another half
+  // a gate, so two gates never tie).
+  float merge_at = track->checkpoints[0].s - 90.0f;
+  auto distance = [&](const GridPosition &grid) {
+    int lane = lane_of(track, grid);
+    float line = lane_offset(sample_at(track, merge_at), lane);
+    return std::fabs(grid.lateral - line) + (grid.lateral > line ? 0.5f * start_gate_pitch : 0.0f);
+  };
+  std::vector<float> nearest(lanes, 1e30f);
+  for (const GridPosition &grid : track->grid)
+    nearest[static_cast<size_t>(lane_of(track, grid))] =
+        std::min(nearest[static_cast<size_t>(lane_of(track, grid))], distance(grid));
+  for (const GridPosition &grid : track->grid) {
+    int lane = lane_of(track, grid);
+    float delay = start_stagger * (distance(grid) - nearest[static_cast<size_t>(lane)]);
+    build_path(track, grid, lane, ends[1] + 250.0f, &path);
+    for (int level = 0; level < 3; level++) {
+      ridden = path;
+      if (!ride_path(track, skills[level], Pace{}, &ridden)) ok = 0;
+      if (delay > 0.0f) {
+        // The held speed that arrives `delay` later, found by bisection.
+        float due = time_at_progress(ridden, ends[0]) + delay, lo = 5.0f, hi = top_speed;
+        for (int it = 0; it < 24; it++) {
+          float mid = 0.5f * (lo + hi);
+          ridden = path;
+          ride_path(track, skills[level], Pace{mid, ends[0]}, &ridden);
+          if (time_at_progress(ridden, ends[0]) > due) lo = mid;
+          else hi = mid;
+        }
+        ridden = path;
+        if (!ride_path(track, skills[level], Pace{hi, ends[0]}, &ridden)) ok = 0;
+      }
+      rows[level][0].push_back(cut_line(ridden, -1.0f, ends[0], ends[1]));
     }
   }
   for (int level = 0; level < 3; level++) {
@@ -365,6 +443,7 @@ void write_line_files(const Track *track, Archive *archive, LapEstimate *estimat
     }
     archive_add_compressed(archive, std::string(track->design->dir) + "/" + skills[level].file, out);
   }
+  return ok;
 }
 
 }  // namespace databuild

@@ -29,10 +29,12 @@ int main(int argc, char **argv) {
   }
   Archive archive;
   write_shape_files(&archive);
+  int ridable = 1;  // robots can race every track
   for (int t = 0; t < track_design_count(); t++) {
     const TrackDesign *design = track_design(t);
     Track track;
     build_track(design, &track);
+    if (!check_features(&track)) ridable = 0;
     build_tilemap(&track);
     build_gates(&track);
     write_terrain_files(&track, &archive);
@@ -41,7 +43,10 @@ int main(int argc, char **argv) {
     write_object_files(&track, &archive);
     write_map_image(&track, &archive);
     LapEstimate estimate{};
-    write_line_files(&track, &archive, &estimate);
+    if (!write_line_files(&track, &archive, &estimate)) {
+      fprintf(stderr, "%s: the robot lines cannot clear every jump\n", design->dir);
+      ridable = 0;
+    }
     printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, lap estimate %.1f s expert, %.1f s amateur, %.1f s novice\n",
            design->dir, track.length, track.checkpoints.size(), track.jumps.size(), estimate.lap_seconds[2],
            estimate.lap_seconds[1], estimate.lap_seconds[0]);
@@ -51,6 +56,7 @@ int main(int argc, char **argv) {
       printf("Wrote %s\n", path.c_str());
     }
   }
+  if (!ridable) return 1;
   write_series_files(&archive);
   Bytes image = archive_image(&archive);
   if (image.data.size() > max_archive_bytes) {

@@ -23,9 +23,9 @@ struct TileSurface {
 const TileSurface tile_surfaces[tile_kind_count] = {
     {"grass", "@ground_grass.png", {{0.6f, 0.5f}, {0.72f, 3.0f}, {0.62f, 10.0f}, {0.5f, 25.0f}}, {9.0f, 25.0f},
      "texture=@roost.png count=3 size=0.3 r=96 g=104 b=62", 0.5f},
-    {"dirt", "@ground_dirt.png", {{1.0f, 0.5f}, {1.2f, 3.0f}, {1.05f, 10.0f}, {0.9f, 25.0f}}, {5.0f, 15.0f},
+    {"dirt", "@ground_dirt.png", {{1.15f, 0.5f}, {1.2f, 3.0f}, {1.05f, 10.0f}, {0.9f, 25.0f}}, {5.0f, 15.0f},
      "texture=@roost.png count=6 size=0.3 r=112 g=86 b=62", 1.0f},
-    {"berm", "@ground_loam.png", {{1.05f, 0.5f}, {1.25f, 3.0f}, {1.1f, 10.0f}, {0.95f, 25.0f}}, {6.0f, 18.0f},
+    {"berm", "@ground_loam.png", {{1.2f, 0.5f}, {1.25f, 3.0f}, {1.1f, 10.0f}, {0.95f, 25.0f}}, {6.0f, 18.0f},
      "texture=@roost.png count=8 size=0.35 r=96 g=72 b=52", 1.5f},
     {"startpad", "@ground_startpad.png", {{0.95f, 0.5f}, {1.1f, 3.0f}, {1.0f, 10.0f}, {0.85f, 25.0f}},
      {4.0f, 12.0f}, "texture=@roost.png count=2 size=0.25 r=150 g=140 b=128", 0.25f},

@@ -145,12 +145,14 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
     if (x < -track->length * 0.5f) x += track->length;
     if (x > track->length * 0.5f) x -= track->length;
     float H = f.height;
-    // Landings fall at most about 18 degrees.
-    float face = face_length(H), back = 1.6f * H, landing = 4.5f * H;
+    // Landings fall at most about 18 degrees. A good landing touches down
+    // halfway down the landing with the frame: a bike comes down nose first,
+    // its front wheel a few feet ahead of that.
+    float face = face_length(H), back = 1.6f * H, landing = 4.5f * H, touch = 0.5f * landing;
     switch (f.kind) {
       case feature_tabletop: {
         float top = f.length;
-        if (jumps) jumps->push_back({fs + face, fs + face + top + 0.25f * landing, 0, fs, fs + face + top + landing});
+        if (jumps) jumps->push_back({fs + face, fs + face + top + touch, 0, fs, fs + face + top + landing});
         if (x < 0.0f || x > face + top + landing) break;
         if (x < face) h += face_height(x, H);
         else if (x < face + top) h += H;
@@ -160,28 +162,13 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
       case feature_double: {
         float gap = f.length;
         float peak = face + back + gap + back;
-        if (jumps) jumps->push_back({fs + face, fs + peak + 0.25f * landing, 1, fs, fs + peak + landing});
+        if (jumps) jumps->push_back({fs + face, fs + peak + touch, 1, fs, fs + peak + landing});
         if (x < 0.0f || x > peak + landing) break;
         if (x < face) h += face_height(x, H);
         else if (x < face + back) h += H * (1.0f - smoothstep((x - face) / back));
         else if (x < face + back + gap) h += 0.0f;
         else if (x < peak) h += H * smoothstep((x - face - back - gap) / back);
         else h += H * (1.0f - smoothstep((x - peak) / landing));
-        break;
-      }
-      case feature_stepup: {
-        // Take-off, a gap, and a landing on a higher plateau that rolls down later.
-        float high = 1.6f * H, up = 2.0f * high, plateau = static_cast<float>(f.count);
-        float land_at = face + back + f.length + up;
-        if (jumps) jumps->push_back({fs + face, fs + land_at + 6.0f, 1, fs, fs + land_at + plateau});
-        float total = land_at + plateau + 4.5f * high;
-        if (x < 0.0f || x > total) break;
-        if (x < face) h += face_height(x, H);
-        else if (x < face + back) h += H * (1.0f - 0.6f * smoothstep((x - face) / back));
-        else if (x < face + back + f.length) h += 0.4f * H;
-        else if (x < land_at) h += 0.4f * H + (high - 0.4f * H) * smoothstep((x - face - back - f.length) / up);
-        else if (x < land_at + plateau) h += high;
-        else h += high * (1.0f - smoothstep((x - land_at - plateau) / (4.5f * high)));
         break;
       }
       case feature_whoops:
@@ -221,6 +208,7 @@ void build_centreline(const TrackDesign *d, Track *track) {
     p.x = dense.x[j] + (dense.x[k] - dense.x[j]) * t;
     p.z = dense.z[j] + (dense.z[k] - dense.z[j]) * t;
     p.half_width = 0.5f * (dense.w[j] + (dense.w[k] - dense.w[j]) * t);
+    p.course_half_width = p.half_width;
   }
   // Tangents and signed curvature from the neighbours.
   std::vector<float> curvature(static_cast<size_t>(count));
@@ -395,6 +383,37 @@ float track_height(const Track *track, float x, float z) {
   }
   float h = vertex(track, i, j + 1);
   return h + fx * (vertex(track, i + 1, j + 1) - h) + (1.0f - fz) * (vertex(track, i, j) - h);
+}
+
+float feature_extent(const Feature &f) {
+  float H = f.height, face = face_length(H), back = 1.6f * H, landing = 4.5f * H;
+  switch (f.kind) {
+    case feature_tabletop: return face + f.length + landing;
+    case feature_double: return face + back + f.length + back + landing;
+    default: return f.length * static_cast<float>(f.count);
+  }
+}
+
+int check_features(const Track *track) {
+  const TrackDesign *d = track->design;
+  int ok = 1;
+  for (int i = 0; i < d->feature_count; i++) {
+    const Feature &f = d->features[i];
+    bool jump = f.kind == feature_tabletop || f.kind == feature_double;
+    float from = track->feature_s[static_cast<size_t>(i)] - (jump ? feature_run_in : section_run_in);
+    float to = track->feature_s[static_cast<size_t>(i)] + feature_extent(f) + (jump ? feature_run_out : section_run_out);
+    float worst = 0.0f, at = from;
+    for (float s = from; s <= to; s += track->step) {
+      float k = std::fabs(sample_at(track, s)->curvature);
+      if (k > worst) worst = k, at = s;
+    }
+    if (worst > straight_curvature) {
+      fprintf(stderr, "%s: feature %d (after point %d) is not on a straight: radius %.0f ft at %.0f ft\n", d->dir, i,
+              f.point, 1.0f / worst, wrap_s(track, at));
+      ok = 0;
+    }
+  }
+  return ok;
 }
 
 void build_track(const TrackDesign *design, Track *track) {

@@ -1,14 +1,14 @@
 // Trackside objects and lighting: "lighting", "billboards" (track markers
 // along both edges, trees around the field), "statues" (straw bales beside
-// the take-off faces, tuff blocks on the inside of the hairpins), "decals"
+// the take-off faces, to be seen only), "decals"
 // (the finish line), "flaggers" (the starter, the lap board, a marshal at
 // every jump) and "cameras" (one at every jump and the first turn, each
 // checkpoint watched by the nearest).
 //
 // The models and images named here are part of the data set too; until
 // their generators exist the game draws the objects without them:
-// @marker.png @tree.png @tree2.png @haybale.hm @haybale.png @tuffblock.hm
-// @tuffblock.png @decal_finish.png @starter1.png .. @starter5.png
+// @marker.png @tree.png @tree2.png @haybale.hm @haybale.png
+// @decal_finish.png @starter1.png .. @starter5.png
 // @lapboard.png @lapboard_2.png @lapboard_1.png @lapboard_finish.png
 // @flagger_idle.png @flagger_wave.png (and the start gates' @startgate.hm
 // and @startgate.ppm).
@@ -23,6 +23,11 @@ namespace databuild {
 namespace {
 
 constexpr float marker_spacing = 30.0f;
+// Nothing solid stands beside the track: a rider run wide, or one riding
+// back to the track after a fall, could be pinned against it for good. The
+// bales that mark the jumps are for the eye only (no collision shape), and
+// stand clear of the edge anyway.
+constexpr float bale_clearance = 9.0f;  // ft beyond the edge
 constexpr int tree_count = 140;
 
 // The angle that turns an object's own x axis along the direction (tx, tz).
@@ -97,30 +102,11 @@ void write_statues(const Track *track, Archive *archive) {
       const TrackSample *p = sample_at(track, s);
       for (int side = -1; side <= 1; side += 2) {
         float x, z;
-        side_point(p, static_cast<float>(side) * (p->half_width + 4.0f), &x, &z);
+        side_point(p, static_cast<float>(side) * (p->half_width + bale_clearance), &x, &z);
         bytes_printf(&out, "[%f %f %f] %f %s %s %s\n", x, 0.0f, z, along_angle(p->tx, p->tz), "@haybale.hm",
-                     "@haybale.png", "@haybale.shp");
+                     "@haybale.png", "null");
       }
     }
-  // Tuff blocks mark the apex of every tight turn, just off the inside edge.
-  int n = static_cast<int>(track->line.size());
-  for (int i = 0; i < n; i++) {
-    const TrackSample &p = track->line[static_cast<size_t>(i)];
-    float k = std::fabs(p.curvature);
-    if (k < 1.0f / 70.0f) continue;
-    bool apex = true;
-    for (int d = -25; d <= 25 && apex; d++)
-      if (std::fabs(track->line[static_cast<size_t>((i + d + n) % n)].curvature) > k) apex = false;
-    if (!apex) continue;
-    float inside = p.curvature > 0.0f ? 1.0f : -1.0f;
-    for (int d = -12; d <= 12; d += 6) {
-      const TrackSample &q = track->line[static_cast<size_t>((i + d + n) % n)];
-      float x, z;
-      side_point(&q, inside * (q.half_width + 2.5f), &x, &z);
-      bytes_printf(&out, "[%f %f %f] %f %s %s %s\n", x, 0.0f, z, along_angle(q.tx, q.tz), "@tuffblock.hm",
-                   "@tuffblock.png", "@tuffblock.shp");
-    }
-  }
   archive_add(archive, std::string(track->design->dir) + "/statues", std::move(out));
 }
 

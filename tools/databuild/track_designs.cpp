@@ -28,7 +28,7 @@ const Feature rabbithill_features[] = {
     {feature_double, 11, 140.0f, 3.5f, 12.0f, 0},
     {feature_rhythm, 18, 0.0f, 1.2f, 26.0f, 5},
     {feature_whoops, 22, 0.0f, 0.5f, 13.0f, 10},
-    {feature_double, 23, 10.0f, 3.5f, 12.0f, 0},
+    {feature_double, 23, 4.0f, 3.5f, 12.0f, 0},
 };
 
 // Quarry Bend: an old quarry floor with a pit in the middle and rough

@@ -121,6 +121,8 @@ void smooth_loop(std::vector<float> *v, int radius) {
 // the straight part when the front leaves, a bike takes off without being
 // kicked nose down. The lip angle is what reaches height H that way.
 constexpr float face_radius = 60.0f, face_straight = 10.0f;
+// A double's gap: its floor's height and the length of its sides, in jump heights.
+constexpr float double_floor = 0.5f, double_side = 2.5f;
 
 float lip_slope(float H) {
   // H = m^2 R / 2 + m L
@@ -148,7 +150,7 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
     // Landings fall at most about 18 degrees. A good landing touches down
     // halfway down the landing with the frame: a bike comes down nose first,
     // its front wheel a few feet ahead of that.
-    float face = face_length(H), back = 1.6f * H, landing = 4.5f * H, touch = 0.5f * landing;
+    float face = face_length(H), landing = 4.5f * H, touch = 0.5f * landing;
     switch (f.kind) {
       case feature_tabletop: {
         float top = f.length;
@@ -160,14 +162,17 @@ float feature_height(const TrackDesign *d, const Track *track, float s, std::vec
         break;
       }
       case feature_double: {
-        float gap = f.length;
-        float peak = face + back + gap + back;
+        // The gap is only half as deep as the jump is high, between gentle
+        // sides: a rider who comes to it slowly, after a fall, rolls through
+        // it instead of being stuck in a pit.
+        float gap = f.length, side = double_side * H, floor = double_floor * H;
+        float peak = face + side + gap + side;
         if (jumps) jumps->push_back({fs + face, fs + peak + touch, 1, fs, fs + peak + landing});
         if (x < 0.0f || x > peak + landing) break;
         if (x < face) h += face_height(x, H);
-        else if (x < face + back) h += H * (1.0f - smoothstep((x - face) / back));
-        else if (x < face + back + gap) h += 0.0f;
-        else if (x < peak) h += H * smoothstep((x - face - back - gap) / back);
+        else if (x < face + side) h += H - (H - floor) * smoothstep((x - face) / side);
+        else if (x < face + side + gap) h += floor;
+        else if (x < peak) h += floor + (H - floor) * smoothstep((x - face - side - gap) / side);
         else h += H * (1.0f - smoothstep((x - peak) / landing));
         break;
       }
@@ -386,10 +391,10 @@ float track_height(const Track *track, float x, float z) {
 }
 
 float feature_extent(const Feature &f) {
-  float H = f.height, face = face_length(H), back = 1.6f * H, landing = 4.5f * H;
+  float H = f.height, face = face_length(H), landing = 4.5f * H;
   switch (f.kind) {
     case feature_tabletop: return face + f.length + landing;
-    case feature_double: return face + back + f.length + back + landing;
+    case feature_double: return face + 2.0f * double_side * H + f.length + landing;
     default: return f.length * static_cast<float>(f.count);
   }
 }

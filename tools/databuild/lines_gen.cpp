@@ -29,8 +29,8 @@ constexpr float approach_seconds = 3.5f;  // steady speed before a take-off
 // Share of the surface grip a line leans on in a turn: the rest is the
 // margin a rider needs to hold the line without braking in the turn.
 constexpr float corner_grip_share = 0.65f;
-constexpr int lanes = 3;
-constexpr float lane_fraction[lanes] = {-0.8f, 0.0f, 0.8f};
+constexpr int lanes = 5;
+constexpr float lane_fraction[lanes] = {-0.8f, -0.4f, 0.0f, 0.4f, 0.8f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
 constexpr float start_stagger = 0.1f;  // s per ft, see write_line_files
 constexpr int untested_best = 1000000;

@@ -5,7 +5,7 @@
 // on the landing ramp. The ride is sampled four times a second, as the game
 // records riders, and cut at the unmarked checkpoints into one line per
 // segment. The first segment has one line from every start gate, merging
-// into the lanes by the end of the start funnel.
+// into the lanes by the end of the start funnel, one rider after another.
 //
 // File layout: "ct03 <segments>\n", then per segment its line count and per
 // line "<points> <time 1> <time 2> <tested> <best 1> <best 2> <sum 1> <sum 2>
@@ -32,7 +32,7 @@ constexpr float corner_grip_share = 0.65f;
 constexpr int lanes = 5;
 constexpr float lane_fraction[lanes] = {-0.8f, -0.4f, 0.0f, 0.4f, 0.8f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
-constexpr float start_stagger = 0.1f;  // s per ft, see write_line_files
+constexpr float start_stagger = 0.2f;  // s per ft, see write_line_files
 constexpr int untested_best = 1000000;
 
 struct Skill {

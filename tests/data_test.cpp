@@ -443,9 +443,10 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
 }
 
 // Riders take the start gates from the first on, so any first few gates
-// spread across the whole start; the first-segment lines of gates that merge
-// into one lane reach the end of the segment one after another, never side
-// by side, so a full field funnels into the lanes in single file.
+// share the start out evenly across its width; the first-segment lines of
+// gates that merge into one lane reach the end of the segment one after
+// another, never side by side, so a full field funnels into the lanes in
+// single file.
 TEST(DataSet, StartFieldSpreadsAndFunnelsInTurn) {
   for (const std::string &track : data_set().tracks) {
     SCOPED_TRACE(track);
@@ -459,12 +460,12 @@ TEST(DataSet, StartFieldSpreadsAndFunnelsInTurn) {
       across.push_back((gates->grid[g].x - gates->grid[0].x) * rx + (gates->grid[g].z - gates->grid[0].z) * rz);
     float lo = *std::min_element(across.begin(), across.end()), hi = *std::max_element(across.begin(), across.end());
     EXPECT_LT(std::fabs(across[0] - 0.5f * (lo + hi)), 3.5f);  // the first gate is in the middle
-    for (int k : {5, 10, 20}) {
-      std::vector<float> taken(across.begin(), across.begin() + k);
-      std::sort(taken.begin(), taken.end());
-      float widest = std::max(taken.front() - lo, hi - taken.back());
-      for (int i = 1; i < k; i++) widest = std::max(widest, taken[static_cast<size_t>(i)] - taken[static_cast<size_t>(i) - 1]);
-      EXPECT_LE(widest, 2.0f * (hi - lo) / static_cast<float>(k)) << "the first " << k << " gates";
+    // Five equal parts across the start, eight gates in each.
+    float part = (hi - lo + 3.5f) / 5.0f;
+    for (int k : {5, 10, 15, 20, 40}) {
+      int in_part[5] = {};
+      for (int g = 0; g < k; g++) in_part[std::clamp(static_cast<int>((across[static_cast<size_t>(g)] - lo + 1.75f) / part), 0, 4)]++;
+      for (int n : in_part) EXPECT_EQ(n, k / 5) << "the first " << k << " gates";
     }
     for (const char *file : line_files) {
       SCOPED_TRACE(file);

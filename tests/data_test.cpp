@@ -4,6 +4,7 @@
 // and the points series.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -437,6 +438,102 @@ TEST(DataSet, RobotLinesFitTheGatesAndRideThroughThem) {
       }
       gate_progress_free(&progress);
     }
+  }
+  free_track();
+}
+
+// Riders take the start gates from the first on, so any first few gates
+// share the start out evenly across its width; the first-segment lines of
+// gates that merge into one lane reach the end of the segment one after
+// another, never side by side, so a full field funnels into the lanes in
+// single file.
+TEST(DataSet, StartFieldSpreadsAndFunnelsInTurn) {
+  for (const std::string &track : data_set().tracks) {
+    SCOPED_TRACE(track);
+    load(track);
+    const TimingGates *gates = timing_gates();
+    ASSERT_EQ(gates->grid_count, 40);
+    // Across the start: the right of a rider facing (-sin a, -cos a).
+    float rx = std::cos(gates->grid[0].angle), rz = -std::sin(gates->grid[0].angle);
+    std::vector<float> across;
+    for (int g = 0; g < gates->grid_count; g++)
+      across.push_back((gates->grid[g].x - gates->grid[0].x) * rx + (gates->grid[g].z - gates->grid[0].z) * rz);
+    float lo = *std::min_element(across.begin(), across.end()), hi = *std::max_element(across.begin(), across.end());
+    EXPECT_LT(std::fabs(across[0] - 0.5f * (lo + hi)), 3.5f);  // the first gate is in the middle
+    // Five equal parts across the start, eight gates in each.
+    float part = (hi - lo + 3.5f) / 5.0f;
+    for (int k : {5, 10, 15, 20, 40}) {
+      int in_part[5] = {};
+      for (int g = 0; g < k; g++) in_part[std::clamp(static_cast<int>((across[static_cast<size_t>(g)] - lo + 1.75f) / part), 0, 4)]++;
+      for (int n : in_part) EXPECT_EQ(n, k / 5) << "the first " << k << " gates";
+    }
+    for (const char *file : line_files) {
+      SCOPED_TRACE(file);
+      std::vector<std::vector<Line>> slots = read_lines(data_file(track + "/" + file));
+      ASSERT_FALSE(slots.empty());
+      std::vector<Line> &first = slots[0];
+      int same_lane = 0;
+      for (size_t a = 0; a < first.size(); a++)
+        for (size_t b = a + 1; b < first.size(); b++) {
+          const LinePoint &ea = first[a].points.back(), &eb = first[b].points.back();
+          if (std::hypot(ea.x - eb.x, ea.z - eb.z) > 3.0f) continue;
+          same_lane++;
+          EXPECT_GE(std::abs(first[a].time1 - first[b].time1), 16) << "gates " << a << " and " << b;  // 1/8 s
+        }
+      EXPECT_GT(same_lane, 0);
+    }
+  }
+  free_track();
+}
+
+// Jumps lie on straights: a robot leaves a lip upright and lands where the
+// track runs on. Over every flight of every line, and a second either side,
+// the line turns by less than 15 degrees in all.
+TEST(DataSet, RobotLinesFlyOnlyOnStraights) {
+  for (const std::string &track : data_set().tracks)
+    for (const char *file : line_files) {
+      SCOPED_TRACE(track + "/" + file);
+      int flights = 0;
+      for (const std::vector<Line> &slot : read_lines(data_file(track + "/" + file)))
+        for (const Line &line : slot) {
+          const std::vector<LinePoint> &q = line.points;
+          for (size_t k = 0; k < q.size(); k++) {
+            if (q[k].speed >= 0.0f || (k > 0 && q[k - 1].speed < 0.0f)) continue;
+            flights++;
+            size_t end = k;
+            while (end + 1 < q.size() && q[end + 1].speed < 0.0f) end++;
+            size_t from = k > 4 ? k - 4 : 0, to = std::min(end + 4, q.size() - 1);
+            double turned = 0.0;
+            for (size_t i = from + 1; i + 1 <= to; i++) {
+              double h1 = std::atan2(q[i].z - q[i - 1].z, q[i].x - q[i - 1].x);
+              double h2 = std::atan2(q[i + 1].z - q[i].z, q[i + 1].x - q[i].x);
+              turned += std::fabs(std::remainder(h2 - h1, 2.0 * 3.14159265358979));
+            }
+            EXPECT_LT(turned, 15.0 * 3.14159265358979 / 180.0) << "a flight at (" << q[k].x << ", " << q[k].z << ")";
+          }
+        }
+      EXPECT_GT(flights, 0);
+    }
+}
+
+// Nothing solid stands beside the track but the start gates: a rider run
+// wide, or a robot riding back to the track after a fall, is never pinned
+// against a trackside object.
+TEST(DataSet, OnlyTheStartGatesAreSolid) {
+  for (const std::string &track : data_set().tracks) {
+    SCOPED_TRACE(track);
+    load(track);
+    std::vector<int> gate_statues;
+    for (int g = 0; g < timing_gates()->grid_count; g++) gate_statues.push_back(timing_gates()->grid[g].statue);
+    int solid = 0;
+    for (int i = 0; i < statue_count(); i++) {
+      if (!track_statue(i)->shape_path) continue;
+      solid++;
+      EXPECT_NE(std::find(gate_statues.begin(), gate_statues.end(), i), gate_statues.end())
+          << "statue " << i << " (" << track_statue(i)->model_path << ")";
+    }
+    EXPECT_EQ(solid, timing_gates()->grid_count);
+    EXPECT_GT(statue_count(), solid);  // the bales are still there to be seen
   }
   free_track();
 }

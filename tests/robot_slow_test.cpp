@@ -75,16 +75,7 @@ RaceOutcome run_race(int robots, int laps) {
 
 class TwentyRobots : public ::testing::TestWithParam<const char *> {};
 
-// Disabled while the bikes cannot leave the start grid: a bike that stands at
-// its start place through the ~13 s before the gate drop sinks (its frame
-// body from 3.3 ft down to 1.75 ft above the ground, below its own axles)
-// and afterwards slides backwards under throttle. The same bike placed at
-// the same spot just after the drop rides away; robots re-placed that way
-// follow the lines through the first 17 timing positions and then fall, and
-// without crashes and recovery in this build a fallen bike is never picked
-// up. Run it with
-// --gtest_also_run_disabled_tests once the riding physics holds a standing bike and fallen riders are reset.
-TEST_P(TwentyRobots, DISABLED_FinishThreeLapsNearTheLinesTimes) {
+TEST_P(TwentyRobots, FinishThreeLapsNearTheLinesTimes) {
   RobotScene scene(GetParam());
   ASSERT_EQ(scene.reset(20, 3, 2), 1);
   ASSERT_GT(line_slot_count(), 0);

@@ -167,6 +167,14 @@ void write_gate_file(const Track *track, Archive *archive);
 void write_object_files(const Track *track, Archive *archive);
 
 // lines_gen.cpp
+// The robots' lanes across the track. Every start gate merges into one of
+// them over the start funnel, up to lane_merge_s (progress from the finish
+// line on the first lap).
+constexpr int robot_lanes = 5;
+float lane_offset(const TrackSample *p, int lane);  // ft to the right of the centre line
+int lane_of(const Track *track, const GridPosition &grid);
+float lane_merge_s(const Track *track);
+
 struct LapEstimate {
   float lap_seconds[3];  // novice, amateur, expert, flying lap on the centre line
 };

@@ -4,7 +4,7 @@
 // segment; the others are marked so that segments are long enough to join.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <vector>
 
 #include "databuild.h"
 
@@ -22,24 +22,34 @@ void build_gates(Track *track) {
   const TrackSample *p = sample_at(track, track->start_s);
   float centre_x = p->x, centre_z = p->z;
   float angle = std::atan2(-p->tx, -p->tz);  // a bike faces (-sin a, -cos a)
-  // Riders take the gates from the first on, so the order spreads any first
-  // few across the whole start: each next gate is the free place farthest
-  // from the taken ones (the leftmost of equals), beginning in the middle. A
-  // small field then funnels into every lane instead of crowding one.
-  int taken[start_positions] = {};
+  // Riders take the gates from the first on. The order goes round the lanes
+  // they merge into (the middle one, then from the outside in), taking in
+  // each the free place nearest to where the lane runs: any first few gates
+  // spread across the start and share the lanes out evenly, and the riders
+  // of one lane, who leave one after another (lines_gen.cpp), come in the
+  // order of how far they have to merge.
+  std::vector<GridPosition> places[robot_lanes];
+  const TrackSample *merge = sample_at(track, lane_merge_s(track));
   for (int i = 0; i < start_positions; i++) {
-    int place = start_positions / 2 - 1, far = -1;
-    for (int c = 0; c < start_positions && i > 0; c++) {
-      if (taken[c]) continue;
-      int nearest = start_positions;
-      for (int t = 0; t < start_positions; t++)
-        if (taken[t]) nearest = std::min(nearest, std::abs(t - c));
-      if (nearest > far) far = nearest, place = c;
-    }
-    taken[place] = 1;
-    float lateral = (static_cast<float>(place) - 0.5f * (start_positions - 1)) * start_gate_pitch;
-    track->grid.push_back({centre_x - p->tz * lateral, centre_z + p->tx * lateral, angle, lateral});
+    float lateral = (static_cast<float>(i) - 0.5f * (start_positions - 1)) * start_gate_pitch;
+    GridPosition g{centre_x - p->tz * lateral, centre_z + p->tx * lateral, angle, lateral};
+    places[lane_of(track, g)].push_back(g);
   }
+  for (int lane = 0; lane < robot_lanes; lane++) {
+    float line = lane_offset(merge, lane);
+    std::stable_sort(places[lane].begin(), places[lane].end(), [line](const GridPosition &a, const GridPosition &b) {
+      return std::fabs(a.lateral - line) < std::fabs(b.lateral - line);
+    });
+  }
+  int rounds[robot_lanes], order = 0;
+  rounds[order++] = robot_lanes / 2;
+  for (int k = robot_lanes / 2; k >= 1; k--) {
+    rounds[order++] = robot_lanes / 2 + k;
+    if (order < robot_lanes) rounds[order++] = robot_lanes / 2 - k;
+  }
+  for (size_t round = 0; track->grid.size() < static_cast<size_t>(start_positions); round++)
+    for (int lane : rounds)
+      if (round < places[lane].size()) track->grid.push_back(places[lane][round]);
   track->checkpoints.clear();
   float first = track->start_s + d->funnel_length + 10.0f;
   int count = static_cast<int>(std::lround((track->length - first) / checkpoint_step));

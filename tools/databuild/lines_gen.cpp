@@ -5,7 +5,7 @@
 // on the landing ramp. The ride is sampled four times a second, as the game
 // records riders, and cut at the unmarked checkpoints into one line per
 // segment. The first segment has one line from every start gate, merging
-// into the lanes by the end of the start funnel.
+// into the lanes by the end of the start funnel, one rider after another.
 //
 // File layout: "ct03 <segments>\n", then per segment its line count and per
 // line "<points> <time 1> <time 2> <tested> <best 1> <best 2> <sum 1> <sum 2>
@@ -29,10 +29,10 @@ constexpr float approach_seconds = 3.5f;  // steady speed before a take-off
 // Share of the surface grip a line leans on in a turn: the rest is the
 // margin a rider needs to hold the line without braking in the turn.
 constexpr float corner_grip_share = 0.65f;
-constexpr int lanes = 3;
-constexpr float lane_fraction[lanes] = {-0.8f, 0.0f, 0.8f};
+constexpr int lanes = robot_lanes;
+constexpr float lane_fraction[lanes] = {-0.8f, -0.4f, 0.0f, 0.4f, 0.8f};
 constexpr float lane_limit = 12.0f;  // ft from the centre line at most
-constexpr float start_stagger = 0.1f;  // s per ft, see write_line_files
+constexpr float start_interval = 0.3f;  // s between riders leaving the start, see write_line_files
 constexpr int untested_best = 1000000;
 
 struct Skill {
@@ -53,17 +53,6 @@ struct PathPoint {
   float cap, speed, time, y;
   int air;
 };
-
-// The lanes spread with the track, but not with the start area: a lane
-// swerving out across it would bend into turns the straight does not have.
-// The limit is reached smoothly, so a lane never kinks where it stops
-// spreading.
-float lane_offset(const TrackSample *p, int lane) {
-  constexpr float knee = 0.75f * lane_limit, soft = lane_limit - knee;
-  float x = lane_fraction[lane] * (p->course_half_width - 5.0f), a = std::fabs(x);
-  if (a > knee) a = knee + soft * std::tanh((a - knee) / soft);
-  return std::copysign(a, x);
-}
 
 int tile_under(const Track *track, float x, float z) {
   int col = std::clamp(static_cast<int>(x * 0.5f / track_spacing), 0, track_tiles - 1);
@@ -91,7 +80,7 @@ void build_path(const Track *track, const GridPosition &grid, int lane, float en
   path->clear();
   // The merge is over well before the first checkpoint, so the first line
   // ends running straight and the lane's next line carries on from it.
-  float merge_end = track->checkpoints[0].s - 90.0f;
+  float merge_end = lane_merge_s(track);
   for (float progress = track->start_s; progress <= end; progress += track->step) {
     const TrackSample *p = sample_at(track, progress);
     float offset = lane_offset(p, lane);
@@ -356,6 +345,19 @@ void write_record(Bytes *out, const LineRecord &line) {
     bytes_printf(out, "[%f %f %f] %f %f\n", q.x, q.y, q.z, q.speed, q.lean);
 }
 
+}  // namespace
+
+// The lanes spread with the track, but not with the start area: a lane
+// swerving out across it would bend into turns the straight does not have.
+// The limit is reached smoothly, so a lane never kinks where it stops
+// spreading.
+float lane_offset(const TrackSample *p, int lane) {
+  constexpr float knee = 0.75f * lane_limit, soft = lane_limit - knee;
+  float x = lane_fraction[lane] * (p->course_half_width - 5.0f), a = std::fabs(x);
+  if (a > knee) a = knee + soft * std::tanh((a - knee) / soft);
+  return std::copysign(a, x);
+}
+
 // The lane a start gate merges into: the start is cut into as many equal
 // parts across as there are lanes.
 int lane_of(const Track *track, const GridPosition &grid) {
@@ -363,7 +365,7 @@ int lane_of(const Track *track, const GridPosition &grid) {
   return std::clamp(static_cast<int>(std::floor(across * lanes)), 0, lanes - 1);
 }
 
-}  // namespace
+float lane_merge_s(const Track *track) { return track->start_s + track->design->funnel_length - 80.0f; }
 
 int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate) {
   // Segment ends: the unmarked checkpoints of the first lap, then of the next
@@ -396,24 +398,14 @@ int write_line_files(const Track *track, Archive *archive, LapEstimate *estimate
             time_at_progress(ridden, 2.0f * track->length) - time_at_progress(ridden, track->length);
     }
   }
-  // The first segment from every gate. Gates merging into one lane leave it
-  // in turn: the nearer a gate is to where its lane runs, the sooner its
-  // rider goes; each foot farther holds him back by start_stagger seconds
-  // at the end of the segment (a gate beyond the lane's line by another half
-  // a gate, so two gates never tie).
-  float merge_at = track->checkpoints[0].s - 90.0f;
-  auto distance = [&](const GridPosition &grid) {
+  // The first segment from every gate. The riders reach the end of it one
+  // after another, start_interval apart in the order the grid fills: they
+  // join their lanes in single file, never side by side with a rider in the
+  // next lane, and a small field is hardly held back.
+  for (size_t g = 0; g < track->grid.size(); g++) {
+    const GridPosition &grid = track->grid[g];
     int lane = lane_of(track, grid);
-    float line = lane_offset(sample_at(track, merge_at), lane);
-    return std::fabs(grid.lateral - line) + (grid.lateral > line ? 0.5f * start_gate_pitch : 0.0f);
-  };
-  std::vector<float> nearest(lanes, 1e30f);
-  for (const GridPosition &grid : track->grid)
-    nearest[static_cast<size_t>(lane_of(track, grid))] =
-        std::min(nearest[static_cast<size_t>(lane_of(track, grid))], distance(grid));
-  for (const GridPosition &grid : track->grid) {
-    int lane = lane_of(track, grid);
-    float delay = start_stagger * (distance(grid) - nearest[static_cast<size_t>(lane)]);
+    float delay = start_interval * static_cast<float>(g);
     build_path(track, grid, lane, ends[1] + 250.0f, &path);
     for (int level = 0; level < 3; level++) {
       ridden = path;

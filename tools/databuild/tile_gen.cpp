@@ -19,7 +19,9 @@ struct TileSurface {
 };
 
 // The first friction point is what robots lean on; the peak comes with a
-// little slip and falls off when the tyre spins or slides hard.
+// little slip and falls off when the tyre spins or slides hard. The track's
+// dirt grips nearly at its peak from the first slip, so a robot's lean limit
+// stays well above what the lines' corners ask of it.
 const TileSurface tile_surfaces[tile_kind_count] = {
     {"grass", "@ground_grass.png", {{0.6f, 0.5f}, {0.72f, 3.0f}, {0.62f, 10.0f}, {0.5f, 25.0f}}, {9.0f, 25.0f},
      "texture=@roost.png count=3 size=0.3 r=96 g=104 b=62", 0.5f},

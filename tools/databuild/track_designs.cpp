@@ -13,9 +13,8 @@ namespace {
 // Rabbit Hill: a valley field with a hill in the middle. The start funnels
 // into a wide left-hand first turn, a tabletop runs back west, a hairpin
 // leads up and over the hill with a double on the crest, the east side
-// sweeps down to the back of the field with its rhythm section, and the long
-// run down the west side has the whoops and a second double before the last
-// corner.
+// sweeps down to the back straight, and the long run down the west side has
+// the whoops and a second double before the last corner.
 const ControlPoint rabbithill_points[] = {
     {260, 905, 36}, {430, 905, 36}, {600, 905, 38}, {760, 898, 44}, {875, 862, 46}, {918, 775, 40},
     {875, 700, 34}, {745, 682, 32}, {565, 690, 32}, {445, 718, 32}, {392, 655, 30}, {452, 592, 30},
@@ -26,15 +25,14 @@ const ControlPoint rabbithill_points[] = {
 const Feature rabbithill_features[] = {
     {feature_tabletop, 7, 5.0f, 3.5f, 40.0f, 0},
     {feature_double, 11, 140.0f, 3.5f, 12.0f, 0},
-    {feature_rhythm, 18, 0.0f, 1.2f, 26.0f, 5},
     {feature_whoops, 22, 0.0f, 0.5f, 13.0f, 10},
     {feature_double, 23, 4.0f, 3.5f, 12.0f, 0},
 };
 
 // Quarry Bend: an old quarry floor with a pit in the middle and rough
 // ground around it. Long sweepers, whoops across the floor of the pit, a
-// tabletop on the way out of it, a double on the back straight with a rhythm
-// section after it, and a tabletop on the run home.
+// tabletop on the way out of it, a double on the back straight and a
+// tabletop on the run home.
 const ControlPoint quarrybend_points[] = {
     {300, 880, 38}, {470, 885, 38}, {640, 880, 40}, {790, 860, 46}, {885, 790, 42}, {900, 680, 36},
     {840, 605, 34}, {720, 605, 32}, {600, 605, 32}, {480, 605, 32}, {360, 590, 32}, {320, 490, 32},
@@ -46,7 +44,6 @@ const Feature quarrybend_features[] = {
     {feature_whoops, 7, 40.0f, 0.5f, 12.0f, 9},
     {feature_tabletop, 13, 10.0f, 3.0f, 30.0f, 0},
     {feature_double, 18, 60.0f, 3.5f, 14.0f, 0},
-    {feature_rhythm, 19, 10.0f, 1.2f, 24.0f, 5},
     {feature_tabletop, 23, 20.0f, 3.5f, 50.0f, 0},
 };
 

@@ -220,6 +220,32 @@ std::string learnt_after_riding(int learn) {
   return file_exists(saved) ? read_text_file(saved) : std::string();
 }
 
+// Robots roll to a stop past the finish line; riders still racing pass
+// through them, while two riders both racing (or both finished) collide.
+TEST(AutoPilot, FinishedRidersPassThroughRidersStillRacing) {
+  RobotScene scene("rabbithill");
+  ASSERT_EQ(scene.reset(2, 3, 2), 1);
+  RaceState &race = race_state();
+  race.tic = race.gate_drop_tic + 10 * tics_per_second;
+  BikeState *a = race_slot(0)->bike, *b = race_slot(1)->bike;
+  ASSERT_TRUE(a && b);
+  auto touched = [&]() {
+    // Side by side, the frame of one 1.5 ft into the other.
+    const dReal *pa = dBodyGetPosition(a->bodies[bike_frame]);
+    const dReal *pb = dBodyGetPosition(b->bodies[bike_frame]);
+    move_bike(b, pa[0] + 1.5 - pb[0], pa[1] - pb[1], pa[2] - pb[2]);
+    int tic = race.tic;
+    race_step();
+    return a->last_collision_tic == tic && b->last_collision_tic == tic;
+  };
+  const int cases[][2] = {{1, 0}, {0, 1}, {1, 1}, {0, 0}};
+  for (const auto &c : cases) {
+    race_slot(0)->timing.finished = c[0];
+    race_slot(1)->timing.finished = c[1];
+    EXPECT_EQ(touched(), c[0] == c[1]) << c[0] << " " << c[1];
+  }
+}
+
 TEST(LineLearning, SavedOnlyWhenLearningIsOn) {
   EXPECT_EQ(learnt_after_riding(0), "");
   std::string learnt = learnt_after_riding(1);

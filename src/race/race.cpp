@@ -248,6 +248,7 @@ void reset_trackside() {
 // Collisions of this tic, before the world step.
 void collide(const Terrain *terrain) {
   BikeState *list[max_slots];
+  int done[max_slots] = {};  // finished its race (offline list only)
   int count = 0;
   int gates_open = race.tic < race.gate_drop_tic + start_gate_active_tics;
   if (!network.connected) {
@@ -260,6 +261,7 @@ void collide(const Terrain *terrain) {
       }
       if (bike_is_active(bike)) bike_terrain_contacts(bike, terrain);
       hook_object_contacts(bike, race.tic);
+      done[count] = slots[i].timing.finished != 0;
       list[count++] = bike;
     }
   } else {
@@ -291,17 +293,24 @@ void collide(const Terrain *terrain) {
   for (int a = 1; a < count; a++) {
     BikeState *b = list[a];
     float v = speed[a];
+    int d = done[a];
     int k = a;
     for (; k > 0 && speed[k - 1] < v; k--) {
       list[k] = list[k - 1];
       speed[k] = speed[k - 1];
+      done[k] = done[k - 1];
     }
     list[k] = b;
     speed[k] = v;
+    done[k] = d;
   }
   if (!network.connected) {
+    // A rider who has finished rolls to a stop past the line; he no longer
+    // collides with riders still racing, or the lapped would pile into the
+    // parked. Online, finished remote riders leave the list the same way.
     for (int a = 0; a < count; a++)
-      for (int b = a + 1; b < count; b++) hook_bike_bike_contacts(list[a], list[b], 0);
+      for (int b = a + 1; b < count; b++)
+        if (done[a] == done[b]) hook_bike_bike_contacts(list[a], list[b], 0);
     return;
   }
   BikeState *own = slots[network.local_slot].bike;

@@ -114,6 +114,9 @@ void hook_roost_step() {
 void hook_object_contacts(BikeState *bike, int tic) { object_contacts_near(bike, tic); }
 void hook_start_gate_touch(BikeState *bike, int tic) { start_gate_touches(bike, tic); }
 void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote) {
+  // A robot stalled for long passes through other bikes until it is back on
+  // its path, so a jam of riders always comes apart.
+  if (autopilot_stalled(a->slot) || autopilot_stalled(b->slot)) return;
   if (bike_bike_contacts(a, b, remote, race_state().tic) && remote) bike_touch(b);
 }
 void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {

@@ -57,6 +57,7 @@ struct Robot {
   int last_turn_limit;  // tic
   int lines_taken;
   int finish_seen;
+  int back_off_until;  // tic; backing away from a bike it is pinned against
 };
 
 Robot robots[max_slots];
@@ -264,6 +265,9 @@ const BikeState *bike_ahead(const BikeState *self) {
   for (int j = 0; j < max_slots; j++) {
     const Slot *o = race_slot(j);
     if (!o || !o->bike || o->bike == self) continue;
+    // Finished and racing riders pass through each other (the race's
+    // collision rule), so neither slows for the other.
+    if ((o->bike->finished != 0) != (self->finished != 0)) continue;
     Footprint other = footprint(o->bike);
     for (int k = 0; k < 4; k++) {
       if (!edges_cross(me, other, k)) continue;
@@ -634,8 +638,43 @@ void follow_path(BikeState *bike, Robot *r, const Frame &f) {
   bike_set_throttle(bike, bike->crash_timer > 0 ? 0.0f : static_cast<float>(clampd(x, 0, 1)));
 }
 
+// A recovering robot that has stalled against another bike standing ahead of
+// it walks backwards for a moment: two robots pressed together at full
+// throttle and full lock otherwise stay jammed until the drag comes at 19 s.
+// Only the one behind gives way, so the pair comes apart.
+constexpr int back_off_tics = 3 * tics_per_second / 2;
+constexpr int stall_tics = 6 * tics_per_second;
+
+bool pinned_behind(const BikeState *bike, const Frame &f) {
+  const RaceState &race = race_state();
+  if (f.s >= 3 || race.tic - bike->last_collision_tic > tics_per_second / 8) return false;
+  for (int j = 0; j < max_slots; j++) {
+    const Slot *o = race_slot(j);
+    if (!o || !o->bike || o->bike == bike || race.tic - o->bike->last_collision_tic > tics_per_second / 8) continue;
+    V d = vr(dBodyGetPosition(o->bike->bodies[bike_frame])) - f.pos;
+    if (!(d.x * d.x + d.z * d.z < 8 * 8)) continue;
+    // Of two bikes nose to nose, the one the other lies more squarely in
+    // front of gives way; a dead heat goes by slot.
+    double mine = dot(d, f.forward), theirs = -dot(d, to_world(o->bike->bodies[bike_frame], 0, 0, -1));
+    if (mine > 0 && (mine > theirs || (mine == theirs && bike->slot > j))) return true;
+  }
+  return false;
+}
+
 void recover(BikeState *bike, Robot *r, const Frame &f) {
   const RaceState &race = race_state();
+  if (race.tic >= r->back_off_until && bike->crash_timer <= 0 && pinned_behind(bike, f))
+    r->back_off_until = race.tic + back_off_tics;
+  if (race.tic < r->back_off_until) {
+    bike_set_back_up(bike, 1);
+    bike_set_dab(bike, 1);
+    bike_set_steer(bike, 0);
+    bike_set_clutch(bike, 0);
+    bike_set_throttle(bike, 0);
+    bike_set_front_brake(bike, 0);
+    bike_set_rear_brake(bike, 0);
+    return;
+  }
   double tau = (race.tic - r->last_advance) * tic_seconds;
   if (tau > 40) {
     r->recovery = 3;
@@ -728,6 +767,7 @@ void auto_pilot(BikeState *bike) {
   Robot *r = &robots[bike->slot];
   if (r->personality == 0) return;
   Frame f = read_frame(bike);
+  bike_set_back_up(bike, 0);
   advance(r, f);
   refill(bike, r, f);
   // Staging and the launch run with or without a path, so robots on a track
@@ -775,3 +815,8 @@ int autopilot_approach_point(int slot, float out[3]) {
 
 int autopilot_path_length(int slot) { return slot >= 0 && slot < max_slots ? robots[slot].n : 0; }
 int autopilot_recovering(int slot) { return slot >= 0 && slot < max_slots ? robots[slot].recovery : 0; }
+int autopilot_stalled(int slot) {
+  if (slot < 0 || slot >= max_slots) return 0;
+  const Robot &r = robots[slot];
+  return r.personality != 0 && r.recovery > 0 && race_state().tic - r.last_advance > stall_tics;
+}

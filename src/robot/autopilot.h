@@ -35,3 +35,6 @@ int autopilot_on_line(int slot);  // within 4 ft of the path at no more than its
 int autopilot_approach_point(int slot, float out[4]);
 int autopilot_path_length(int slot);
 int autopilot_recovering(int slot);  // the recovery countdown
+// Recovering and no advance along the path for over 6 s: the race lets the
+// bike pass through other bikes until it is back on its path.
+int autopilot_stalled(int slot);

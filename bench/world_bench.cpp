@@ -6,6 +6,7 @@
 // the race's order, the bikes' own physics steps, the terrain and
 // bike-to-bike contacts and the world step, which alone is timed (CPU time of
 // this thread). The counter "world_us_per_bike" is the figure to compare.
+// The bare rig (below) is the same step without the bikes' own rows.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -137,5 +138,27 @@ void BM_WorldStepPairs(benchmark::State &state) {
   end_scene(&s);
 }
 BENCHMARK(BM_WorldStepPairs)->Arg(0)->Arg(1)->Arg(2)->ArgName("touching")->Unit(benchmark::kMicrosecond)->Iterations(512);
+
+// The bare rig, the 40 bikes well apart with only their six assembly joints
+// and the two tyre contacts: no bike physics step, so no suspension, brake
+// or rider posture rows. Against "touching:0" this shows what the rows the
+// bike's own step adds (fork and shock motors, brakes, the rider's two
+// posture springs) cost in the solver.
+void BM_WorldStepBareRig(benchmark::State &state) {
+  PairScene s = pair_scene(12.0f);
+  double world = 0;
+  for (auto _ : state) {
+    restore_poses(&s);
+    for (BikeState *bike : s.bikes) bike_terrain_contacts(bike, s.terrain);
+    double t0 = thread_cpu_seconds();
+    physics_world_step();
+    world += thread_cpu_seconds() - t0;
+    s.tic++;
+  }
+  double n = static_cast<double>(state.iterations());
+  if (n > 0) state.counters["world_us_per_bike"] = world * 1e6 / n / bike_count;
+  end_scene(&s);
+}
+BENCHMARK(BM_WorldStepBareRig)->Unit(benchmark::kMicrosecond)->Iterations(512);
 
 }  // namespace

@@ -49,15 +49,29 @@ void suspension_step(BikeState *bike) {
   float p = static_cast<float>(dJointGetSliderPosition(fork));
   float v = static_cast<float>(dJointGetSliderPositionRate(fork));
   float force = fork_force(bike->fork, info->fork_travel, p, v);
-  // The damper can hold the fork but never pull it in.
-  dJointSetSliderParam(fork, dParamVel, force >= 0 ? 100 : 0);
-  dJointSetSliderParam(fork, dParamFMax, std::fabs(force));
+  // The damper can hold the fork but never pull it in: a negative force
+  // becomes a motor holding the joint still. A motor driving toward
+  // extension at 100 ft/s never reaches its speed, so it always pushes with
+  // its full limit; that push is handed over as a plain force, which costs
+  // the world step one solver row less per joint.
+  if (force >= 0) {
+    dJointSetSliderParam(fork, dParamFMax, 0);
+    dJointAddSliderForce(fork, force);
+  } else {
+    dJointSetSliderParam(fork, dParamVel, 0);
+    dJointSetSliderParam(fork, dParamFMax, -force);
+  }
 
   float theta = static_cast<float>(dJointGetHingeAngle(swingarm));
   float w = static_cast<float>(dJointGetHingeAngleRate(swingarm));
   float torque = shock_torque(bike, theta, w);
-  dJointSetHingeParam(swingarm, dParamVel, torque >= 0 ? 100 : 0);
-  dJointSetHingeParam(swingarm, dParamFMax, std::fabs(torque));
+  if (torque >= 0) {
+    dJointSetHingeParam(swingarm, dParamFMax, 0);
+    dJointAddHingeTorque(swingarm, torque);
+  } else {
+    dJointSetHingeParam(swingarm, dParamVel, 0);
+    dJointSetHingeParam(swingarm, dParamFMax, -torque);
+  }
 }
 
 SuspensionReading suspension_reading(const BikeState *bike) {

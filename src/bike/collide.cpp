@@ -378,6 +378,10 @@ int bike_pair_contacts(BikeState *a, BikeState *b, int remote, int tic, const dR
 
 }  // namespace
 
+float bike_collision_reach(const BikeState *bike, int tic) {
+  return bike_reach(bike, tic, dBodyGetPosition(bike->bodies[bike_frame]));
+}
+
 // Most pairs are far apart and end at the first test.
 int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);

@@ -60,6 +60,10 @@ int bike_object_contacts(BikeState *bike, const PlacedShape &object);
 // A against B at tic `tic` (A the faster); returns B's part mask. `remote`
 // keeps B's front wheel and forks from pushing A's other parts.
 int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic);
+// How far from its frame's centre anything of the bike reaches, as the test
+// above measures it (kept per slot for the tic): two bikes whose frames lie
+// farther apart than the sum of their reaches cannot touch.
+float bike_collision_reach(const BikeState *bike, int tic);
 
 // The shape contacts of frame, fork upper, fork lower, swingarm and rider with
 // the terrain, then the upside-down crash and the stopped flag. Installed as

@@ -308,9 +308,22 @@ void collide(const Terrain *terrain) {
     // A rider who has finished rolls to a stop past the line; he no longer
     // collides with riders still racing, or the lapped would pile into the
     // parked. Online, finished remote riders leave the list the same way.
+    // Pairs farther apart on the ground than their reaches (with a margin
+    // for rounding) are passed over before the full test; the order of the
+    // pairs tested stays the same.
+    double x[max_slots], z[max_slots], reach[max_slots];
+    for (int k = 0; k < count; k++) {
+      const dReal *p = dBodyGetPosition(list[k]->bodies[bike_frame]);
+      x[k] = p[0];
+      z[k] = p[2];
+      reach[k] = bike_collision_reach(list[k], race.tic) + 1.0 / 64;
+    }
     for (int a = 0; a < count; a++)
-      for (int b = a + 1; b < count; b++)
+      for (int b = a + 1; b < count; b++) {
+        double dx = x[a] - x[b], dz = z[a] - z[b], r = reach[a] + reach[b];
+        if (!(dx * dx + dz * dz < r * r)) continue;
         if (done[a] == done[b]) hook_bike_bike_contacts(list[a], list[b], 0);
+      }
     return;
   }
   BikeState *own = slots[network.local_slot].bike;

@@ -258,14 +258,14 @@ int edges_cross(const Footprint &a, const Footprint &b, int k) {
              side(b.x[k], b.z[k], b.x[k1], b.z[k1], a.x[k1], a.z[k1]);
 }
 
-// Every footprint lies within a horizontal circle round its frame of radius
-// |(2, 4 + s)|. The circles are kept per slot for the tic (bodies move only
-// in the world step), so with many bikes most pairs are settled by one
-// distance test instead of two footprints.
+// Footprints and their bounding boxes are kept per slot for the tic (bodies
+// move only in the world step): with many bikes each is made once a tic, and
+// two footprints whose boxes are apart cannot have crossing edges.
 struct Reach {
   const BikeState *bike;
   int tic;
-  double x, z, radius;
+  Footprint fp;
+  double lo_x, hi_x, lo_z, hi_z;
 };
 Reach reaches[max_slots];
 
@@ -273,17 +273,24 @@ const Reach &reach_of(int slot, const BikeState *bike) {
   Reach &r = reaches[slot];
   int tic = race_state().tic;
   if (r.bike != bike || r.tic != tic) {
-    dBodyID b = bike->bodies[bike_frame];
-    const dReal *p = dBodyGetPosition(b);
-    double s = len(vr(dBodyGetLinearVel(b)));
-    r = Reach{bike, tic, p[0], p[2], std::sqrt(4 + (4 + s) * (4 + s)) + 1.0 / 1024};
+    r.bike = bike;
+    r.tic = tic;
+    r.fp = footprint(bike);
+    r.lo_x = r.hi_x = r.fp.x[0];
+    r.lo_z = r.hi_z = r.fp.z[0];
+    for (int k = 1; k < 4; k++) {
+      r.lo_x = std::min(r.lo_x, r.fp.x[k]);
+      r.hi_x = std::max(r.hi_x, r.fp.x[k]);
+      r.lo_z = std::min(r.lo_z, r.fp.z[k]);
+      r.hi_z = std::max(r.hi_z, r.fp.z[k]);
+    }
   }
   return r;
 }
 
 const BikeState *bike_ahead(const BikeState *self) {
-  Footprint me = footprint(self);
   const Reach &mine = reach_of(self->slot, self);
+  const Footprint &me = mine.fp;
   double best = 1000000;
   const BikeState *ahead = nullptr;
   for (int j = 0; j < max_slots; j++) {
@@ -293,9 +300,9 @@ const BikeState *bike_ahead(const BikeState *self) {
     // collision rule), so neither slows for the other.
     if ((o->bike->finished != 0) != (self->finished != 0)) continue;
     const Reach &theirs = reach_of(j, o->bike);
-    double gx = theirs.x - mine.x, gz = theirs.z - mine.z, r = mine.radius + theirs.radius;
-    if (!(gx * gx + gz * gz < r * r)) continue;
-    Footprint other = footprint(o->bike);
+    if (theirs.lo_x > mine.hi_x || theirs.hi_x < mine.lo_x || theirs.lo_z > mine.hi_z || theirs.hi_z < mine.lo_z)
+      continue;
+    const Footprint &other = theirs.fp;
     for (int k = 0; k < 4; k++) {
       if (!edges_cross(me, other, k)) continue;
       double dx = other.pos.x - me.pos.x, dz = other.pos.z - me.pos.z;

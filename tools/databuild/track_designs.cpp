@@ -25,7 +25,7 @@ const ControlPoint rabbithill_points[] = {
 const Feature rabbithill_features[] = {
     {feature_tabletop, 7, 5.0f, 3.5f, 40.0f, 0},
     {feature_double, 11, 140.0f, 3.5f, 12.0f, 0},
-    {feature_whoops, 22, 0.0f, 0.5f, 13.0f, 10},
+    {feature_whoops, 22, 0.0f, 0.4f, 13.0f, 6},
     {feature_double, 23, 4.0f, 3.5f, 12.0f, 0},
 };
 

@@ -133,18 +133,11 @@ void BM_TicParts(benchmark::State &state) {
     }
     // The race's broad phase: pairs apart by more than their reaches skip
     // the full test.
-    double x[max_slots], z[max_slots], reach[max_slots];
-    for (int k = 0; k < n; k++) {
-      const dReal *p = dBodyGetPosition(list[k]->bodies[bike_frame]);
-      x[k] = p[0];
-      z[k] = p[2];
-      reach[k] = bike_collision_reach(list[k], race.tic) + 1.0 / 64;
-    }
+    PairBounds bounds;
+    pair_bounds(list, n, race.tic, &bounds);
     for (int a = 0; a < n; a++)
-      for (int b = a + 1; b < n; b++) {
-        double dx = x[a] - x[b], dz = z[a] - z[b], r = reach[a] + reach[b];
-        if (dx * dx + dz * dz < r * r) bike_bike_contacts(list[a], list[b], 0, race.tic);
-      }
+      for (int b = a + 1; b < n; b++)
+        if (pair_may_touch(bounds, a, b)) bike_bike_contacts(list[a], list[b], 0, race.tic);
     double t2 = thread_cpu_seconds();
     physics_world_step();
     double t3 = thread_cpu_seconds();

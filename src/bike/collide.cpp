@@ -382,6 +382,15 @@ float bike_collision_reach(const BikeState *bike, int tic) {
   return bike_reach(bike, tic, dBodyGetPosition(bike->bodies[bike_frame]));
 }
 
+void pair_bounds(BikeState *const *list, int count, int tic, PairBounds *out) {
+  for (int k = 0; k < count && k < max_slots; k++) {
+    const dReal *p = dBodyGetPosition(list[k]->bodies[bike_frame]);
+    out->x[k] = p[0];
+    out->z[k] = p[2];
+    out->reach[k] = bike_collision_reach(list[k], tic) + 1.0 / 64;
+  }
+}
+
 // Most pairs are far apart and end at the first test.
 int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic) {
   const dReal *fa = dBodyGetPosition(a->bodies[bike_frame]);

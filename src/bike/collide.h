@@ -7,6 +7,7 @@
 #pragma once
 #include <ode/ode.h>
 
+#include "app/types.h"
 #include "bike/bike.h"
 #include "bike/shape.h"
 
@@ -64,6 +65,18 @@ int bike_bike_contacts(BikeState *a, BikeState *b, int remote, int tic);
 // above measures it (kept per slot for the tic): two bikes whose frames lie
 // farther apart than the sum of their reaches cannot touch.
 float bike_collision_reach(const BikeState *bike, int tic);
+
+// A broad phase for a list of bikes tested pair by pair: each frame's place
+// on the ground and its reach (with a margin for rounding). A pair that may
+// not touch is farther apart on the ground than its two reaches.
+struct PairBounds {
+  double x[max_slots], z[max_slots], reach[max_slots];
+};
+void pair_bounds(BikeState *const *list, int count, int tic, PairBounds *out);
+inline bool pair_may_touch(const PairBounds &b, int i, int j) {
+  double dx = b.x[i] - b.x[j], dz = b.z[i] - b.z[j], r = b.reach[i] + b.reach[j];
+  return dx * dx + dz * dz < r * r;
+}
 
 // The shape contacts of frame, fork upper, fork lower, swingarm and rider with
 // the terrain, then the upside-down crash and the stopped flag. Installed as

@@ -311,19 +311,11 @@ void collide(const Terrain *terrain) {
     // Pairs farther apart on the ground than their reaches (with a margin
     // for rounding) are passed over before the full test; the order of the
     // pairs tested stays the same.
-    double x[max_slots], z[max_slots], reach[max_slots];
-    for (int k = 0; k < count; k++) {
-      const dReal *p = dBodyGetPosition(list[k]->bodies[bike_frame]);
-      x[k] = p[0];
-      z[k] = p[2];
-      reach[k] = bike_collision_reach(list[k], race.tic) + 1.0 / 64;
-    }
+    PairBounds bounds;
+    pair_bounds(list, count, race.tic, &bounds);
     for (int a = 0; a < count; a++)
-      for (int b = a + 1; b < count; b++) {
-        double dx = x[a] - x[b], dz = z[a] - z[b], r = reach[a] + reach[b];
-        if (!(dx * dx + dz * dz < r * r)) continue;
-        if (done[a] == done[b]) hook_bike_bike_contacts(list[a], list[b], 0);
-      }
+      for (int b = a + 1; b < count; b++)
+        if (done[a] == done[b] && pair_may_touch(bounds, a, b)) hook_bike_bike_contacts(list[a], list[b], 0);
     return;
   }
   BikeState *own = slots[network.local_slot].bike;

@@ -259,8 +259,9 @@ int edges_cross(const Footprint &a, const Footprint &b, int k) {
 }
 
 // Footprints and their bounding boxes are kept per slot for the tic (bodies
-// move only in the world step): with many bikes each is made once a tic, and
-// two footprints whose boxes are apart cannot have crossing edges.
+// move only in the world step or when placed): with many bikes each is made
+// once a tic, and two footprints whose boxes are apart cannot have crossing
+// edges.
 struct Reach {
   const BikeState *bike;
   int tic;
@@ -272,7 +273,10 @@ Reach reaches[max_slots];
 const Reach &reach_of(int slot, const BikeState *bike) {
   Reach &r = reaches[slot];
   int tic = race_state().tic;
-  if (r.bike != bike || r.tic != tic) {
+  // The frame's place is checked too: a bike placed anew, or a new race whose
+  // bike reuses the memory and reaches the same tic, must not see the old one.
+  const dReal *p = dBodyGetPosition(bike->bodies[bike_frame]);
+  if (r.bike != bike || r.tic != tic || r.fp.pos.x != p[0] || r.fp.pos.y != p[1] || r.fp.pos.z != p[2]) {
     r.bike = bike;
     r.tic = tic;
     r.fp = footprint(bike);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/net_scene.h"
 #include "net/server.h"
 #include "net/server_robots.h"
 #include "net/transport.h"
@@ -66,18 +67,12 @@ struct Bench {
 
   bool start(int riders, int robots) {
     ServerConfig config;
-    server_config_defaults(&config);
-    snprintf(config.bind, sizeof config.bind, "127.0.0.1");
-    config.port = 0;
+    local_server_config(&config, "rabbithill");
     config.max_riders = riders > 0 ? riders : 1;
     config.robots = robots;
     config.gate_delay = 10;
     config.race_limit = 600;
     config.client_timeout = 3600;
-    config.track_count = 1;
-    config.tracks[0] = ServerTrack{};
-    snprintf(config.tracks[0].dir, sizeof config.tracks[0].dir, "rabbithill");
-    config.tracks[0].minutes = -1;
     config.tracks[0].have_hash = 1;  // the handshake is scripted: any hash will do
     server->log = quiet;
     if (!server_start(server.get(), &config, now)) return false;

@@ -2,13 +2,28 @@
 // server in-process: it sends exactly what the test tells it to, and keeps
 // what the server sent it (reliable messages are acknowledged as they come).
 #pragma once
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "net/protocol.h"
+#include "net/server.h"
 #include "net/transport.h"
+
+// The defaults of a server on a free loopback port; with a track, that one
+// track raced by laps with no time limit.
+inline void local_server_config(ServerConfig *c, const char *track) {
+  server_config_defaults(c);
+  snprintf(c->bind, sizeof c->bind, "127.0.0.1");
+  c->port = 0;
+  if (!track) return;
+  c->track_count = 1;
+  c->tracks[0] = ServerTrack{};
+  snprintf(c->tracks[0].dir, sizeof c->tracks[0].dir, "%s", track);
+  c->tracks[0].minutes = -1;
+}
 
 struct ScriptedClient {
   int socket;

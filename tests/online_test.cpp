@@ -73,9 +73,7 @@ class Online : public ::testing::Test {
     chats.clear();
     message_clear();
     ServerConfig config;
-    server_config_defaults(&config);
-    snprintf(config.bind, sizeof config.bind, "127.0.0.1");
-    config.port = 0;
+    local_server_config(&config, "rabbithill");
     config.gate_delay = 10;
     config.laps = 1;
     config.erode = 300;
@@ -83,10 +81,6 @@ class Online : public ::testing::Test {
     snprintf(config.knockout, sizeof config.knockout, "128 256");
     config.off_course_bias = 7;
     config.no_arcade = 1;
-    config.track_count = 1;
-    config.tracks[0] = ServerTrack{};
-    snprintf(config.tracks[0].dir, sizeof config.tracks[0].dir, "rabbithill");
-    config.tracks[0].minutes = -1;
     server_data_track_info(&config, nullptr);
     ASSERT_TRUE(config.tracks[0].have_hash);
     server->log = log_line;

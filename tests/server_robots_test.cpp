@@ -52,17 +52,11 @@ class ServerRobots : public ::testing::Test {
 
   void SetUp() override {
     server_log.clear();
-    server_config_defaults(&config);
-    snprintf(config.bind, sizeof config.bind, "127.0.0.1");
-    config.port = 0;
+    local_server_config(&config, "rabbithill");
     config.gate_delay = 6;
     config.laps = 1;
     config.erode = 400;
     config.robots = 2;
-    config.track_count = 1;
-    config.tracks[0] = ServerTrack{};
-    snprintf(config.tracks[0].dir, sizeof config.tracks[0].dir, "rabbithill");
-    config.tracks[0].minutes = -1;
     server_data_track_info(&config, nullptr);
     server->log = log_line;
   }

@@ -17,6 +17,7 @@
 #include "app/types.h"
 #include "net/client.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
@@ -408,6 +409,8 @@ int start_up(int argc, char **argv) {
   {
     const ActiveGraphics &active = active_graphics();
     texture_set_options(active.model_texture_reduction, active.ground_texture_reduction, active.texture_compression);
+    model_set_options(active.model_lod_scale, active.model_lod_bias, !app.settings.novertexarrays);
+    model_set_verbosity(app.settings.debug);
   }
   glClear(GL_COLOR_BUFFER_BIT);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
@@ -476,6 +479,7 @@ void shut_down() {
   stage("Deleting textures");
   texture_flush(1);
   stage("Deleting models");
+  model_flush(1);
   free_programs();
   window_close(app.window);
   app.window = nullptr;

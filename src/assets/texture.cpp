@@ -392,6 +392,7 @@ void texture_set_options(int reduction, int image_reduction, int compression) {
 void texture_new_generation() { tex.generation++; }
 void texture_hold_begin() { tex.holding = 1; }
 void texture_hold_end() { tex.holding = 0; }
+int texture_holding() { return tex.holding; }
 
 void texture_release_held() {
   for (int i = 0; i < tex.texture_count; i++) tex.textures[i].held = 0;

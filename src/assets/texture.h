@@ -44,6 +44,8 @@ int texture_generation();
 void texture_hold_begin();
 void texture_hold_end();
 void texture_release_held();
+// Whether a hold is running (models follow the same bracket).
+int texture_holding();
 
 // GL texture name for an image file, or 0. A leading "!" loads without
 // detail reduction.

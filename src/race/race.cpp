@@ -11,6 +11,7 @@
 #include "app/config.h"
 #include "app/random.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
@@ -652,6 +653,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   reset_trackside();
   hovl_log("%d MB texture memory used\n", static_cast<int>(texture_memory() >> 20));
   texture_flush(0);  // what this race did not ask for again
+  model_flush(0);
 
   if (race.finish_time > 0) {
     race.final_lap = unknown_lap;

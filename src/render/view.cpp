@@ -29,7 +29,13 @@ ViewExtents view_extents_for(int width, int height, float fov, float near_plane,
 
 void set_projection(int width, int height, float fov) {
   const Lighting *l = track_lighting();
-  current = view_extents_for(width, height, fov, l->near_plane, l->far_plane);
+  float near_plane = l->near_plane, far_plane = l->far_plane;
+  if (!(near_plane > 0 && far_plane > near_plane)) {
+    // No track has set its lighting yet: the lighting file's defaults.
+    near_plane = 0.25f;
+    far_plane = 5000;
+  }
+  current = view_extents_for(width, height, fov, near_plane, far_plane);
   glViewport(0, 0, width, height);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();

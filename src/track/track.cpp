@@ -13,6 +13,7 @@
 #include "app/ripemd160.h"
 #include "bike/collide.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "platform/log.h"
 #include "track/deform.h"
@@ -349,7 +350,8 @@ int track_ensure_loaded(const char *dir, int online, int force_reload) {
 
 void free_track() {
   map_texture = 0;
-  texture_release_held();  // the pictures go with their generation now
+  texture_release_held();  // the pictures and models go with their generation now
+  model_release_held();
   if (!current_dir && !current_terrain) return;
   hovl_log("Deallocating track\n");
   free_robot_lines_pending();

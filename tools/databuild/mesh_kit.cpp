@@ -311,9 +311,12 @@ void mesh_ellipsoid(Mesh *mesh, const Place &at, Vec3 c, Vec3 r, int stacks, int
     float th = 3.14159265f * static_cast<float>(i) / static_cast<float>(stacks);
     for (int k = 0; k <= slices; k++) {
       float ph = two_pi * static_cast<float>(k) / static_cast<float>(slices);
-      // The poles take the middle of their slice so the texture does not pinch.
-      float uf = (i == 0 || i == stacks) ? (static_cast<float>(k) + 0.5f) / static_cast<float>(slices)
-                                         : static_cast<float>(k) / static_cast<float>(slices);
+      // A pole vertex takes the middle of the slice whose triangle uses it
+      // (the one before it at the top, after it at the bottom), so the
+      // texture does not pinch; the unused end ones stay in range.
+      float uf = static_cast<float>(k) / static_cast<float>(slices);
+      if (i == 0) uf = std::max(0.0f, (static_cast<float>(k) - 0.5f) / static_cast<float>(slices));
+      if (i == stacks) uf = std::min(1.0f, (static_cast<float>(k) + 0.5f) / static_cast<float>(slices));
       Vec3 unit{std::sin(th) * std::sin(ph), std::cos(th), std::sin(th) * std::cos(ph)};
       Vec3 p{c.x + r.x * unit.x, c.y + r.y * unit.y, c.z + r.z * unit.z};
       Vec3 n{unit.x / r.x, unit.y / r.y, unit.z / r.z};

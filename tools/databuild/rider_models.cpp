@@ -39,6 +39,15 @@ void set_weights(MeshVertex *v, int a, float wa, int b, float wb) {
   v->w[b] += wb;
 }
 
+// A limb's inner bone shares a vertex with the torso near the body, or with
+// the outer bone near the middle joint.
+void limb_weights(MeshVertex *v, int inner, float torso, int outer, float toward_outer) {
+  if (torso > 0)
+    set_weights(v, inner, 1 - torso, bone_torso, torso);
+  else
+    set_weights(v, inner, 1 - toward_outer, outer, toward_outer);
+}
+
 enum Part { part_torso, part_arm, part_hand, part_leg, part_foot };
 
 // Weights for a vertex of a part by where it lies in the rest pose.
@@ -62,27 +71,17 @@ void weigh(Mesh *mesh, int first, Part part, int side) {
           set_weights(&v, bone_torso, 1 - leg, bone_thigh + s, leg);
         break;
       }
-      case part_arm: {
-        float torso = 0.5f * (1 - ramp(d, shoulder - 0.1f, shoulder + 0.12f));
-        float fore = ramp(d, elbow - 0.12f, elbow + 0.12f);
-        if (torso > 0)
-          set_weights(&v, bone_upper_arm + s, 1 - torso, bone_torso, torso);
-        else
-          set_weights(&v, bone_upper_arm + s, 1 - fore, bone_forearm + s, fore);
+      case part_arm:
+        limb_weights(&v, bone_upper_arm + s, 0.5f * (1 - ramp(d, shoulder - 0.1f, shoulder + 0.12f)), bone_forearm + s,
+                     ramp(d, elbow - 0.12f, elbow + 0.12f));
         break;
-      }
       case part_hand:
         set_weights(&v, bone_forearm + s, 1, bone_forearm + s, 0);
         break;
-      case part_leg: {
-        float torso = 0.5f * ramp(y, hip - 0.12f, hip + 0.15f);
-        float shin = ramp(-y, -knee - 0.14f, -knee + 0.14f);
-        if (torso > 0)
-          set_weights(&v, bone_thigh + s, 1 - torso, bone_torso, torso);
-        else
-          set_weights(&v, bone_thigh + s, 1 - shin, bone_shin + s, shin);
+      case part_leg:
+        limb_weights(&v, bone_thigh + s, 0.5f * ramp(y, hip - 0.12f, hip + 0.15f), bone_shin + s,
+                     ramp(-y, -knee - 0.14f, -knee + 0.14f));
         break;
-      }
       case part_foot:
         set_weights(&v, bone_shin + s, 1, bone_shin + s, 0);
         break;

@@ -21,6 +21,7 @@
 #include "assets/file.h"
 #include "bike/catalogue.h"
 #include "bike/shape.h"
+#include "assets/model.h"
 #include "hm_model.h"
 #include "test_util.h"
 #include "track/gates.h"
@@ -750,6 +751,17 @@ TEST(DataSet, EveryCatalogueModelAndSkinLoads) {
       HmModel model = read_hm_model(data_file(file));
       ASSERT_TRUE(model.ok) << file;
       EXPECT_EQ(model.removed_triangles, 0) << file;
+      // And the game's own reader takes it whole.
+      DataFile *opened = dfile_open((data_set().dir + "/" + file).c_str(), "rb");
+      ASSERT_NE(opened, nullptr) << file;
+      Model *parsed = model_parse(opened, file.c_str());
+      dfile_close(opened);
+      ASSERT_NE(parsed, nullptr) << file;
+      EXPECT_EQ(parsed->degenerate_triangles, 0) << file;
+      int parsed_meshes = 0;
+      for (const Mesh *m = parsed->meshes; m; m = m->next) parsed_meshes++;
+      EXPECT_EQ(parsed_meshes, static_cast<int>(model.meshes.size())) << file;
+      model_free(parsed);
       EXPECT_EQ(model.weight_warnings, 0) << file;
       bool reflection_seen = false;
       for (const HmMesh &mesh : model.meshes) {

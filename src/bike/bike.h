@@ -111,6 +111,7 @@ struct BikeGraphics {
   char number[max_rider_number + 1];
   uint8_t number_background[3];
   uint8_t number_foreground[3];
+  uint32_t number_plate_bytes;  // the composed plate texture, owned by the bike
 };
 
 // Aid flag bits.

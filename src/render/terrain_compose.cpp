@@ -623,6 +623,14 @@ int oldest_stale_stamp(const TerrainRender *r) {
   return oldest;
 }
 
+int terrain_stale_textures(const Terrain *t) {
+  TerrainRender *r = t ? t->render : nullptr;
+  if (!r) return 0;
+  int stale = 0;
+  each_ground(r, [&](GroundTexture &g) { stale += g.state > 0; });
+  return stale;
+}
+
 const GroundTexture *ground_for(const TerrainRender *r, int tile_x, int tile_z, int tiles) {
   int need = 0;
   while ((1 << need) < tiles) need++;

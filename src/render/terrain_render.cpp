@@ -499,19 +499,18 @@ void terrain_mark_dirty(Terrain *t, int col0, int row0, int col1, int row1) {
   TerrainRender *r = t ? t->render : nullptr;
   if (!r) return;
   if (r->technique == compose_tex_sub_image) {
-    // A vertex on a tile border belongs to the tiles on both sides.
+    // The shading of the vertices round the changed ones changes too, and
+    // a vertex's shading reaches into the cells on both of its sides.
     int last = r->tiles_per_side - 1;
-    stamp_ground(r, std::clamp((col0 - 1) >> 1, 0, last), std::clamp((row0 - 1) >> 1, 0, last),
-                 std::clamp(col1 >> 1, 0, last), std::clamp(row1 >> 1, 0, last));
+    stamp_ground(r, std::clamp((col0 - 2) >> 1, 0, last), std::clamp((row0 - 2) >> 1, 0, last),
+                 std::clamp((col1 + 1) >> 1, 0, last), std::clamp((row1 + 1) >> 1, 0, last));
     return;
   }
-  // A ground texture reads its shading cell up to the vertex on the cell's
-  // far border, which belongs to the next cell: one vertex of margin.
+  // Likewise here; and a ground texture reads its shading cell up to the
+  // vertex on the cell's far border, which belongs to the next cell.
   int last = r->shading_side - 1;
-  int u0 = std::clamp((col0 - 1) / shading_cell, 0, last), u1 = std::clamp((col1 + 1) / shading_cell, 0, last);
-  int v0 = std::clamp((row0 - 1) / shading_cell, 0, last), v1 = std::clamp((row1 + 1) / shading_cell, 0, last);
-  if (col0 < 1) u0 = 0;
-  if (row0 < 1) v0 = 0;
+  int u0 = std::clamp(std::max(col0 - 2, 0) / shading_cell, 0, last), u1 = std::clamp((col1 + 2) / shading_cell, 0, last);
+  int v0 = std::clamp(std::max(row0 - 2, 0) / shading_cell, 0, last), v1 = std::clamp((row1 + 2) / shading_cell, 0, last);
   for (int v = v0; v <= v1; v++)
     for (int u = u0; u <= u1; u++) r->shading_textures[u + v * r->shading_side].dirty = 1;
 }
@@ -662,7 +661,7 @@ void terrain_draw(Terrain *t) {
     r->vertices = static_cast<float *>(alloc_or_die(sizeof(float) * 3 * static_cast<size_t>(r->vertex_capacity)));
     r->coords = static_cast<float *>(alloc_or_die(sizeof(float) * 2 * static_cast<size_t>(r->vertex_capacity)));
   }
-  glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_LIGHTING_BIT);
+  glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_LIGHTING_BIT | GL_FOG_BIT);
   glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
   int program = current_program();
   // The ground's light is in its textures (or, with shader lighting, in its
@@ -675,6 +674,9 @@ void terrain_draw(Terrain *t) {
     static const float white[4] = {1, 1, 1, 1};
     glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
     glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
+    // The program fogs whatever the fog switch says; with fog off it must
+    // see no fog at all, as the fixed pipeline would.
+    if (!glIsEnabled(GL_FOG)) glFogf(GL_FOG_DENSITY, 0);
     use_program(program_terrain);
   }
   glEnableClientState(GL_VERTEX_ARRAY);

@@ -82,6 +82,8 @@ int terrain_decals_hidden(const Terrain *terrain);
 // --- statistics --------------------------------------------------------------
 // Frames since the oldest stale ground texture was marked (0 when none).
 int terrain_texture_age(const Terrain *terrain);
+// Ground textures whose content is stale (waiting ones not counted).
+int terrain_stale_textures(const Terrain *terrain);
 // Shading textures waiting for a refresh.
 int terrain_reshades_pending(const Terrain *terrain);
 

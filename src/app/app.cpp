@@ -29,12 +29,14 @@
 #include "platform/window.h"
 #include "race/race.h"
 #include "render/gl_caps.h"
+#include "render/terrain_render.h"
 #include "race/race_net.h"
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "robot/lines.h"
 #include "race/race_sound.h"
 #include "sound/engine_sound.h"
+#include "track/terrain.h"
 #include "track/track.h"
 
 namespace {
@@ -229,12 +231,43 @@ void update_view() {
   if (track_count() > 0 && app.view == view_title) app.view = view_rider;
 }
 
+// TEMPORARY until the scene lands: the terrain from a fixed camera above
+// one corner of the track, looking across it.
+void draw_terrain_interim(const Viewport &viewport) {
+  Terrain *terrain = track_terrain();
+  if (!terrain || app.view == view_title) return;
+  float e = terrain->extent;
+  float eye[3] = {0.15f * e, terrain->max_height + 0.08f * e, 0.15f * e};
+  float look[3] = {0.5f * e, terrain->min_height, 0.5f * e};
+  float dir[3] = {look[0] - eye[0], look[1] - eye[1], look[2] - eye[2]};
+  float len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+  for (float &d : dir) d /= len;
+  terrain_set_view(terrain, eye, dir);
+  terrain_compose(terrain);
+  glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  float aspect = static_cast<float>(viewport.width) / static_cast<float>(std::max(1, viewport.height));
+  glFrustum(-0.25f * aspect, 0.25f * aspect, -0.25f, 0.25f, 0.25f, 5000.0f);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  float yaw = std::atan2(dir[0], -dir[2]), pitch = std::asin(dir[1]);
+  glRotatef(-pitch * 57.29578f, 1, 0, 0);
+  glRotatef(yaw * 57.29578f, 0, 1, 0);
+  glTranslatef(-eye[0], -eye[1], -eye[2]);
+  glEnable(GL_DEPTH_TEST);
+  terrain_draw(terrain);
+  glDisable(GL_DEPTH_TEST);
+}
+
 void draw_frame() {
   Viewport viewport;
   if (!window_frame_begin(app.window, &viewport)) return;
   glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  draw_terrain_interim(viewport);
   if (app.settings.record_video && !app.paused && app.view != view_title) {
     int w = viewport.width, h = viewport.height;
     unsigned char *pixels = static_cast<unsigned char *>(alloc_or_die(static_cast<size_t>(w) * h * 3));
@@ -293,6 +326,11 @@ void run_frame() {
     race_sound_frame(master, static_cast<float>(g.volume.value), static_cast<float>(g.comp_volume.value));
   }
   if (app.settings.warp && app.view != view_title) race_warp_check();
+  if (app.view != view_title && track_terrain()) {
+    int delay = static_cast<int>(game_settings().reshade_delay.value);
+    terrain_set_reshade_interval(track_terrain(), app.view == view_editor ? 0 : (1 << delay) - 1);
+    terrain_update(track_terrain());
+  }
   message_expire(app.clock.program_clock);
 }
 

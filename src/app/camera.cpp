@@ -1,7 +1,5 @@
 #include "app/camera.h"
 
-#include <ode/ode.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -50,22 +48,15 @@ F3 unit(F3 a) {
   return l > 0 ? a * (1 / l) : F3{0, 0, 0};
 }
 F3 f3(const float *p) { return {p[0], p[1], p[2]}; }
-F3 f3(const dReal *p) { return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])}; }
 void put(F3 a, float out[3]) {
   out[0] = a.x;
   out[1] = a.y;
   out[2] = a.z;
 }
 
-F3 body_point(dBodyID body, F3 p) {
-  dVector3 out;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
-  return f3(out);
-}
-F3 body_vector(dBodyID body, F3 v) {
-  dVector3 out;
-  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
-  return f3(out);
+// A point given in the frame body's coordinates, in the world.
+F3 frame_point(const BodyPlacement &frame, F3 p) {
+  return f3(frame.position) + f3(frame.axes[0]) * p.x + f3(frame.axes[1]) * p.y + f3(frame.axes[2]) * p.z;
 }
 
 float clampf(float v, float lo, float hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }
@@ -183,37 +174,36 @@ CameraSettings camera_settings(const float chase_centre[3]) {
 // --- The cameras -----------------------------------------------------------------
 
 CameraView rider_camera(const BikeState *bike, int viewed_slot, const CameraSettings &settings) {
-  dBodyID frame = bike->bodies[bike_frame];
-  F3 right = body_vector(frame, F3{1, 0, 0}), up = body_vector(frame, F3{0, 1, 0});
-  F3 back = body_vector(frame, F3{0, 0, 1});
+  BodyPlacement frame = bike_body_placement(bike, bike_frame);
+  F3 right = f3(frame.axes[0]), up = f3(frame.axes[1]), back = f3(frame.axes[2]);
   // Turned about the frame's x axis: a positive angle tilts the view down.
   float a = settings.first_person_angle * degrees_to_radians;
   float c = std::cos(a), s = std::sin(a);
-  CameraView view = make_view(body_point(frame, eye_point(settings)), right, up * c - back * s, back * c + up * s,
+  CameraView view = make_view(frame_point(frame, eye_point(settings)), right, up * c - back * s, back * c + up * s,
                               settings.fov);
   view.hidden_slot = settings.hide_first_person_rider ? viewed_slot : -1;
   return view;
 }
 
 void print_orientation(FILE *out, const BikeState *bike, int tic, const CameraSettings &settings) {
-  dBodyID frame = bike->bodies[bike_frame];
-  F3 p = body_point(frame, eye_point(settings));
-  F3 x = body_vector(frame, F3{1, 0, 0}), z = body_vector(frame, F3{0, 0, 1});
+  BodyPlacement frame = bike_body_placement(bike, bike_frame);
+  F3 p = frame_point(frame, eye_point(settings));
+  F3 x = f3(frame.axes[0]), z = f3(frame.axes[2]);
   fprintf(out, "t=%f p0=%f p1=%f p2=%f x0=%f x1=%f x2=%f z0=%f z1=%f z2=%f\n", tic * seconds_per_tic, p.x, p.y, p.z,
           x.x, x.y, x.z, z.x, z.y, z.z);
 }
 
 CameraView chase_camera(const BikeState *bike, int local_rider_drives, const ChaseOrbit &orbit,
                         const Terrain *terrain, const CameraSettings &settings) {
-  dBodyID frame = bike->bodies[bike_frame];
-  F3 T = body_point(frame, f3(settings.chase_centre));
+  BodyPlacement frame = bike_body_placement(bike, bike_frame);
+  F3 T = frame_point(frame, f3(settings.chase_centre));
   F3 D;
   float distance, height;
   if (local_rider_drives) {
     distance = settings.chase_distance;
     height = settings.chase_height;
-    F3 F = body_vector(frame, F3{0, 0, -1});
-    F3 V = f3(dBodyGetLinearVel(frame));
+    F3 F = f3(frame.axes[2]) * -1;
+    F3 V = f3(frame.velocity);
     V.y = 0;
     float s = length(V);
     if (settings.rigid_chase) {
@@ -229,7 +219,7 @@ CameraView chase_camera(const BikeState *bike, int local_rider_drives, const Cha
     D = D * -1;
     // Backing against the frame's heading can cancel the blend, and a bike
     // on its tail has no heading: then the camera stays behind the frame.
-    if (!(dot(D, D) > 1e-12f)) D = body_vector(frame, F3{0, 0, 1});
+    if (!(dot(D, D) > 1e-12f)) D = f3(frame.axes[2]);
     if (!(dot(D, D) > 1e-12f)) D = F3{0, 0, 1};
   } else {
     D = F3{std::sin(orbit.angle), 0, std::cos(orbit.angle)};
@@ -390,10 +380,10 @@ ChaseOrbit *chase_orbit() { return &state.orbit; }
 void cameras_reset() { state = initial_state(); }
 
 void place_free_camera(const BikeState *bike) {
-  const dReal *p = dBodyGetPosition(bike->bodies[bike_frame]);
-  state.free.x = static_cast<float>(p[0]);
-  state.free.y = static_cast<float>(p[1]) + 5;
-  state.free.z = static_cast<float>(p[2]);
+  BodyPlacement frame = bike_body_placement(bike, bike_frame);
+  state.free.x = frame.position[0];
+  state.free.y = frame.position[1] + 5;
+  state.free.z = frame.position[2];
 }
 
 // --- Per tic -------------------------------------------------------------------
@@ -424,9 +414,9 @@ void trackside_tic(const TracksideTic &tic) {
 
   CameraAim aim{};
   if (tic.viewed) {
-    dBodyID frame = tic.viewed->bodies[bike_frame];
-    put(f3(dBodyGetPosition(frame)), aim.target);
-    if (!tic.paused) put(f3(dBodyGetLinearVel(frame)), aim.velocity);
+    BodyPlacement frame = bike_body_placement(tic.viewed, bike_frame);
+    put(f3(frame.position), aim.target);
+    if (!tic.paused) put(f3(frame.velocity), aim.velocity);
   }
   aim.automatic = state.automatic;
   aim.steer = ch[channel_steer];

@@ -315,6 +315,19 @@ float bike_swingarm_fraction(const BikeState *bike) {
   return static_cast<float>(clampd(x, 0, 1));
 }
 
+BodyPlacement bike_body_placement(const BikeState *bike, int body) {
+  dBodyID b = bike->bodies[body];
+  const dReal *p = dBodyGetPosition(b), *r = dBodyGetRotation(b), *v = dBodyGetLinearVel(b);
+  BodyPlacement out;
+  for (int k = 0; k < 3; k++) {
+    out.position[k] = static_cast<float>(p[k]);
+    out.velocity[k] = static_cast<float>(v[k]);
+    // ODE's rotation is 3 x 4, row-major: column i is the image of axis i.
+    for (int i = 0; i < 3; i++) out.axes[i][k] = static_cast<float>(r[4 * k + i]);
+  }
+  return out;
+}
+
 // --- Packing -------------------------------------------------------------------
 
 PackedBikeState pack_bike_state(const BikeState *bike, const PackTerrain &terrain) {

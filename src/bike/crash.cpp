@@ -26,22 +26,6 @@ CrashRaceQueries race_queries{};
 
 using namespace bike_vec;
 
-V rel_point(dBodyID body, V p) {
-  dVector3 out;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
-  return vr(out);
-}
-V point_vel(dBodyID body, V p) {
-  dVector3 out;
-  dBodyGetPointVel(body, p.x, p.y, p.z, out);
-  return vr(out);
-}
-V to_world(dBodyID body, V v) {
-  dVector3 out;
-  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
-  return vr(out);
-}
-
 float ground_height(const void *terrain, float x, float z) {
   return terrain_height(static_cast<const Terrain *>(terrain), x, z);
 }

@@ -14,17 +14,7 @@ using namespace bike_vec;
 // NaN goes to the low end, like the double version.
 float clampf(float v, float lo, float hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }
 
-V3 to_v3(const dReal *p) { return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])}; }
-V3 body_point(dBodyID body, V3 p) {
-  dVector3 out;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
-  return to_v3(out);
-}
-V3 body_vector(dBodyID body, V3 v) {
-  dVector3 out;
-  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
-  return to_v3(out);
-}
+V3 world_v3(const dReal *p) { return to_v3(vr(p)); }
 
 // Any unit vector at right angles to u (u non-zero).
 V3 perpendicular(V3 u) {
@@ -87,16 +77,16 @@ FootPlacement foot_positions(const BikeState *bike, const PackTerrain &ground) {
       float a = 0.5f * clampf(2 * t - 1, 0, 1), b = clampf(2 * t, 0, 1), k = clampf(1.3333334f * t, 0, 1);
       p = p + V3{side == 0 ? -a : a, 1.75f * b, k};
     }
-    pegs[side] = body_point(frame, p);
+    pegs[side] = rel_point(frame, p);
     store(pegs[side], out.feet[side]);
   }
   float level = bike->controls.foot_down;
   if (level != 0 && c < 128) {
-    V3 hip_l = body_point(rider, v3(pose.hips[0])), hip_r = body_point(rider, v3(pose.hips[1]));
+    V3 hip_l = rel_point(rider, v3(pose.hips[0])), hip_r = rel_point(rider, v3(pose.hips[1]));
     V3 d = hip_r - hip_l;
-    V3 f = body_vector(frame, V3{0, 0, -1});
+    V3 f = to_world(frame, V3{0, 0, -1});
     float phi = lean_angle(bike);
-    float q = clampf(dot(f, to_v3(dBodyGetLinearVel(frame))) / 15, 0, 1);
+    float q = clampf(dot(f, world_v3(dBodyGetLinearVel(frame))) / 15, 0, 1);
     float s = clampf(std::fabs(phi) * 1.2732395f, 0, 1);
     V3 o = f * ((1.25f * q - 0.25f) * 2.5f * s);
     // Only the foot on the low side goes down, nearer under its hip the
@@ -128,14 +118,14 @@ RiderBones rider_bones(const BikeState *bike, const PackTerrain &ground) {
   dBodyID rider = bike->bodies[bike_rider], fork = bike->bodies[bike_fork_upper];
   V3 shoulder[2], hip[2], grip[2];
   for (int side = 0; side < 2; side++) {
-    shoulder[side] = body_point(rider, v3(pose.shoulders[side]));
-    hip[side] = body_point(rider, v3(pose.hips[side]));
-    grip[side] = body_point(fork, v3(pose.grips[side]));
+    shoulder[side] = rel_point(rider, v3(pose.shoulders[side]));
+    hip[side] = rel_point(rider, v3(pose.hips[side]));
+    grip[side] = rel_point(fork, v3(pose.grips[side]));
   }
   const float *sh = pose.shoulders[0], *hp = pose.hips[0];
-  V3 pelvis = body_point(rider, V3{0, hp[1], hp[2]});
-  V3 neck = body_point(rider, V3{0, sh[1], sh[2]});
-  V3 spine = body_vector(rider, V3{0, sh[1] - hp[1], sh[2] - hp[2]});
+  V3 pelvis = rel_point(rider, V3{0, hp[1], hp[2]});
+  V3 neck = rel_point(rider, V3{0, sh[1], sh[2]});
+  V3 spine = to_world(rider, V3{0, sh[1] - hp[1], sh[2] - hp[2]});
   V3 e = hip[1] - hip[0];
   FootPlacement placement = foot_positions(bike, ground);
   V3 foot[2] = {v3(placement.feet[0]), v3(placement.feet[1])};
@@ -145,10 +135,10 @@ RiderBones rider_bones(const BikeState *bike, const PackTerrain &ground) {
   float dy = shoulder[1].y - shoulder[0].y;
   V3 g = grip[1] - grip[0];
   const float *sl = pose.shoulders[0], *sr = pose.shoulders[1];
-  V3 hint_l = body_point(rider, V3{sl[0] - 0.5f, sl[1] - (1.5f * std::max(dy, 0.0f) + 1.0f), sl[2] + 2.0f}) - g;
+  V3 hint_l = rel_point(rider, V3{sl[0] - 0.5f, sl[1] - (1.5f * std::max(dy, 0.0f) + 1.0f), sl[2] + 2.0f}) - g;
   float throttle = bike->controls.throttle;
   V3 hint_r =
-      body_point(rider, V3{sr[0] + 0.5f, sr[1] - (0.125f * throttle + 1.5f * std::max(-dy, 0.0f) + 0.9f), sr[2] + 2.0f}) +
+      rel_point(rider, V3{sr[0] + 0.5f, sr[1] - (0.125f * throttle + 1.5f * std::max(-dy, 0.0f) + 0.9f), sr[2] + 2.0f}) +
       g;
   V3 elbow[2], knee[2];
   float joint[3], start[3], end[3], hint[3];
@@ -161,7 +151,7 @@ RiderBones rider_bones(const BikeState *bike, const PackTerrain &ground) {
     elbow[side] = v3(joint);
     // The knees point forward and outward.
     const float *h = pose.hips[side];
-    store(body_point(rider, V3{h[0] + (side == 0 ? -0.5f : 0.5f), h[1], h[2] - 2.0f}), hint);
+    store(rel_point(rider, V3{h[0] + (side == 0 ? -0.5f : 0.5f), h[1], h[2] - 2.0f}), hint);
     store(hip[side], start);
     store(foot[side], end);
     two_bone_ik(start, end, pose.thigh, pose.shin, hint, joint);
@@ -199,7 +189,7 @@ RiderBones rider_bones(const BikeState *bike, const PackTerrain &ground) {
     set_bone(&b[bone_left_thigh + side], pose.model_hips[side], hip[side], cross(y, z), y, z);
   }
   {
-    V3 x = body_vector(rider, V3{1, 0, 0}), y = unit(neck - pelvis);
+    V3 x = to_world(rider, V3{1, 0, 0}), y = unit(neck - pelvis);
     set_bone(&b[bone_torso], pose.model_pelvis, pelvis, x, y, cross(x, y));
   }
   return out;
@@ -209,9 +199,9 @@ HeadPose head_pose(const BikeState *bike) {
   const RiderPoseBlock &pose = bike_info(bike->model)->pose;
   dBodyID rider = bike->bodies[bike_rider];
   HeadPose out;
-  store(body_point(rider, v3(pose.head_pivot)), out.pivot);
-  V3 v = to_v3(dBodyGetLinearVel(rider));
-  V3 xb = body_vector(rider, V3{1, 0, 0}), yb = body_vector(rider, V3{0, 1, 0}), zb = body_vector(rider, V3{0, 0, 1});
+  store(rel_point(rider, v3(pose.head_pivot)), out.pivot);
+  V3 v = world_v3(dBodyGetLinearVel(rider));
+  V3 xb = to_world(rider, V3{1, 0, 0}), yb = to_world(rider, V3{0, 1, 0}), zb = to_world(rider, V3{0, 0, 1});
   // Riding backward the head does not turn round.
   float back = dot(v, zb);
   if (back >= 0) v = v - zb * back;

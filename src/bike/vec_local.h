@@ -29,6 +29,24 @@ inline void store(V v, float out[3]) {
   out[1] = static_cast<float>(v.y);
   out[2] = static_cast<float>(v.z);
 }
+
+// A body point (in the body's frame) in the world, its velocity there, and a
+// body vector in the world.
+inline V rel_point(dBodyID body, V p) {
+  dVector3 out;
+  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
+  return vr(out);
+}
+inline V point_vel(dBodyID body, V p) {
+  dVector3 out;
+  dBodyGetPointVel(body, p.x, p.y, p.z, out);
+  return vr(out);
+}
+inline V to_world(dBodyID body, V v) {
+  dVector3 out;
+  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
+  return vr(out);
+}
 struct V3 {
   float x, y, z;
 };
@@ -50,6 +68,11 @@ inline void store(V3 a, float out[3]) {
   out[1] = a.y;
   out[2] = a.z;
 }
+inline V3 to_v3(V v) { return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)}; }
+inline V to_v(V3 v) { return {v.x, v.y, v.z}; }
+// The same in single precision (ODE computes them in double).
+inline V3 rel_point(dBodyID body, V3 p) { return to_v3(rel_point(body, to_v(p))); }
+inline V3 to_world(dBodyID body, V3 v) { return to_v3(to_world(body, to_v(v))); }
 
 // NaN goes to the low end.
 inline double clampd(double v, double lo, double hi) { return !(v > lo) ? lo : (v > hi ? hi : v); }

@@ -384,6 +384,7 @@ void place_free_camera(const BikeState *bike) {
   state.free.x = frame.position[0];
   state.free.y = frame.position[1] + 5;
   state.free.z = frame.position[2];
+  state.free.fov = static_cast<float>(game_settings().fov.value);
 }
 
 // --- Per tic -------------------------------------------------------------------
@@ -447,8 +448,8 @@ void trackside_tic(const TracksideTic &tic) {
     f.y = p.y;
     f.z = p.z;
   }
-  // Kept out of the ground whether it flies or not: the ground can rise
-  // under a parked camera as the track is dug.
+  // Kept out of the ground whether it flies or not: a parked camera may
+  // have been placed low, and the ground is reshaped as the race goes on.
   if (tic.terrain)
     f.y = std::max(f.y, average_ground_height(tic.terrain, f.x, f.z, free_ground_radius) + free_ground_clearance);
 }

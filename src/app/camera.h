@@ -102,7 +102,8 @@ void set_automatic_cameras(int on);
 ChaseOrbit *chase_orbit();
 // Back to the start-up state: orbit angle 0, distance 10, height 5.
 void cameras_reset();
-// The free camera 5 ft above the bike's frame (at every race reset).
+// The free camera 5 ft above the bike's frame, with the field of view
+// setting (at every race reset).
 void place_free_camera(const BikeState *bike);
 
 // --- Per tic ---------------------------------------------------------------------

@@ -55,11 +55,9 @@ void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote);  // (colli
 void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture);  // engine voice (sound)
 void hook_sound_free(int slot);              // frees the slot's engine voice (sound)
 
-// --- Track script, textures, camera, HUD -----------------------------------------
+// --- Track script, camera, HUD -----------------------------------------
 void hook_frills_load(const char *path);     // loads "frills.js" (script)
 void hook_frills_tic(int tic);               // calls the script's tic handler (script)
-int hook_texture_megabytes();                // texture memory in use (textures)
-void hook_release_unused_assets();           // ends a texture and model generation (textures, models)
 void hook_place_free_camera(BikeState *bike);  // free camera 5 above the bike (cameras)
 void hook_suspension_graph(BikeState *bike); // samples the suspension graph (HUD)
 

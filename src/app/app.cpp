@@ -11,6 +11,7 @@
 
 #include "app/alloc.h"
 #include "app/bindings.h"
+#include "app/camera.h"
 #include "app/config.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
@@ -62,11 +63,11 @@ struct App {
   float channels[control_channel_count];
   int width, height;
   const char *starting_track;
-  float chase_distance, chase_height, chase_angle;
   AxisHandle cursor_x, cursor_y;
   int cursor_last_x, cursor_last_y;
   // Special keys resolved once at start-up.
   int key_esc, key_tab;
+  int key_digits[10];
   int dab_latch;
   float dab_channel_last;
   const char **demos;
@@ -162,7 +163,10 @@ void handle_key(const InputEvent *e) {
       case view_chase: app.view = view_trackside; break;
       default: app.view = view_rider; break;
     }
+    return;
   }
+  for (int digit = 0; digit < 10; digit++)
+    if (e->code == app.key_digits[digit]) select_camera_key(digit);
 }
 
 void tic_begin(void *) {
@@ -178,9 +182,36 @@ bool local_rider_drives() {
   return s && s->drive_mode == drive_local && !(game_settings().spy && app.view == view_trackside);
 }
 
+BikeState *viewed_bike() {
+  Slot *s = race_slot(race_state().viewed_slot);
+  return s ? s->bike : nullptr;
+}
+
+// The views without the local rider: the chase orbit and the trackside
+// cameras take the channels instead of a bike.
+void apply_camera_channels() {
+  if (app.view == view_chase) {
+    chase_orbit_tic(app.channels);
+  } else if (app.view == view_trackside) {
+    Slot *s = race_slot(race_state().viewed_slot);
+    TracksideTic tic{};
+    tic.channels = app.channels;
+    tic.viewed = s ? s->bike : nullptr;
+    tic.timing_position = s ? s->timing.next_gate : 0;
+    tic.paused = app.paused;
+    tic.fov = static_cast<float>(game_settings().fov.value);
+    tic.terrain = track_terrain();
+    trackside_tic(tic);
+  }
+}
+
 // Writes the summed channels into the viewed bike through its setters.
 void apply_channels() {
-  if (app.menu_open || track_count() == 0 || app.view == view_editor || !local_rider_drives()) return;
+  if (app.menu_open || track_count() == 0 || app.view == view_editor) return;
+  if (!local_rider_drives()) {
+    apply_camera_channels();
+    return;
+  }
   const float *c = app.channels;
   const RaceState &race = race_state();
   if (race.time_trial && c[channel_back_up] > 0.5f && game_settings().time_trial_abort.selected == 1) {
@@ -229,6 +260,11 @@ void tic_run(void *) {
 
 void update_view() {
   if (track_count() > 0 && app.view == view_title) app.view = view_rider;
+  if (app.view == view_title) return;
+  // The local rider rides in the rider or chase view; the trackside view is
+  // for watching others, and a slot without a bike can only be watched.
+  if (local_rider_drives() && app.view != view_editor && app.view != view_chase) app.view = view_rider;
+  if (!viewed_bike()) app.view = view_trackside;
 }
 
 // TEMPORARY until the scene lands: the terrain from a fixed camera above
@@ -268,6 +304,9 @@ void draw_frame() {
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   draw_terrain_interim(viewport);
+  BikeState *bike = viewed_bike();
+  if (app.view == view_rider && bike && app.settings.print_orientation)
+    print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
   if (app.settings.record_video && !app.paused && app.view != view_title) {
     int w = viewport.width, h = viewport.height;
     unsigned char *pixels = static_cast<unsigned char *>(alloc_or_die(static_cast<size_t>(w) * h * 3));
@@ -340,9 +379,7 @@ int start_up(int argc, char **argv) {
   app.settings.chase_center[0] = 0.0f;
   app.settings.chase_center[1] = 2.52f;
   app.settings.chase_center[2] = 0.52f;
-  app.chase_distance = 10;
-  app.chase_height = 5;
-  app.chase_angle = 0;
+  cameras_reset();  // chase orbit distance 10, height 5, angle 0
   app.view = view_title;
 
   if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
@@ -462,6 +499,10 @@ int start_up(int argc, char **argv) {
   app.key_esc = input_button_code("esc");
   resolve_bindings();
   app.key_tab = event_key_base + 15;
+  for (int digit = 0; digit < 10; digit++) {
+    char name[2] = {static_cast<char>('0' + digit), 0};
+    app.key_digits[digit] = input_button_code(name);
+  }
 
   physics_world_create();
   install_crash_hooks();  // shape contacts, dabbing and crashes join each bike's step

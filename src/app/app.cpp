@@ -13,6 +13,7 @@
 #include "app/bindings.h"
 #include "app/camera.h"
 #include "app/config.h"
+#include "app/keyframes.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
 #include "app/types.h"
@@ -30,6 +31,10 @@
 #include "platform/window.h"
 #include "race/race.h"
 #include "render/gl_caps.h"
+#include "render/render_stats.h"
+#include "render/scene.h"
+#include "render/view.h"
+#include "ui/text.h"
 #include "render/terrain_render.h"
 #include "race/race_net.h"
 #include "replay/demo.h"
@@ -118,9 +123,6 @@ void collect_demos() {
   }
 }
 
-void set_projection(int width, int height) {
-  glViewport(0, 0, width, height);
-}
 
 // --- key handling ------------------------------------------------------
 
@@ -267,34 +269,55 @@ void update_view() {
   if (!viewed_bike()) app.view = view_trackside;
 }
 
-// TEMPORARY until the scene lands: the terrain from a fixed camera above
-// one corner of the track, looking across it.
-void draw_terrain_interim(const Viewport &viewport) {
-  Terrain *terrain = track_terrain();
-  if (!terrain || app.view == view_title) return;
-  float e = terrain->extent;
-  float eye[3] = {0.15f * e, terrain->max_height + 0.08f * e, 0.15f * e};
-  float look[3] = {0.5f * e, terrain->min_height, 0.5f * e};
-  float dir[3] = {look[0] - eye[0], look[1] - eye[1], look[2] - eye[2]};
-  float len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
-  for (float &d : dir) d /= len;
-  terrain_set_view(terrain, eye, dir);
-  terrain_compose(terrain);
-  glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  float aspect = static_cast<float>(viewport.width) / static_cast<float>(std::max(1, viewport.height));
-  glFrustum(-0.25f * aspect, 0.25f * aspect, -0.25f, 0.25f, 0.25f, 5000.0f);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  float yaw = std::atan2(dir[0], -dir[2]), pitch = std::asin(dir[1]);
-  glRotatef(-pitch * 57.29578f, 1, 0, 0);
-  glRotatef(yaw * 57.29578f, 0, 1, 0);
-  glTranslatef(-eye[0], -eye[1], -eye[2]);
-  glEnable(GL_DEPTH_TEST);
-  terrain_draw(terrain);
-  glDisable(GL_DEPTH_TEST);
+// The camera of the current view.
+CameraView view_camera() {
+  CameraSettings settings = camera_settings(app.settings.chase_center);
+  BikeState *bike = viewed_bike();
+  int viewed = race_state().viewed_slot;
+  switch (app.view) {
+    case view_rider:
+      if (bike) return rider_camera(bike, viewed, settings);
+      break;
+    case view_chase:
+      if (bike) return chase_camera(bike, local_rider_drives(), *chase_orbit(), track_terrain(), settings);
+      break;
+    default:
+      break;
+  }
+  return trackside_camera(keyframes(), keyframe_count(), keycam_mode(), race_tic());
+}
+
+void draw_view(const Viewport &viewport) {
+  if (app.view == view_title || !track_terrain()) return;
+  CameraView camera = view_camera();
+  SceneView view;
+  memcpy(view.position, camera.position, sizeof view.position);
+  memcpy(view.axes, camera.axes, sizeof view.axes);
+  view.fov = camera.fov;
+  view.hidden_slot = camera.hidden_slot;
+  view.first_person = app.view == view_rider;
+  scene_set_window(viewport.width, viewport.height);
+  draw_scene(view);
+}
+
+// "Paused", and the warm-up notice while the player only watches a server's race.
+void draw_overlays() {
+  bool paused = app.paused && app.settings.show_paused;
+  bool warmup = local_rider_drives() && net_connected() && race_network().gate_position == max_slots;
+  if (!paused && !warmup) return;
+  overlay_begin();
+  text_frame(30);
+  float width = text_frame_width(30);
+  if (paused) {
+    text_move(0, -1);
+    draw_text_centred(1, 1, 1, 1, 0, width, "Paused");
+    text_move(0, 1);
+  }
+  if (warmup) {
+    text_move(0, -28);
+    draw_text_centred(1, 1, 1, 1, 0, width, "Warmup mode - collisions disabled");
+  }
+  overlay_end();
 }
 
 void draw_frame() {
@@ -303,7 +326,8 @@ void draw_frame() {
   glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  draw_terrain_interim(viewport);
+  render_stats_frame_begin();
+  draw_view(viewport);
   BikeState *bike = viewed_bike();
   if (app.view == view_rider && bike && app.settings.print_orientation)
     print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
@@ -316,6 +340,7 @@ void draw_frame() {
     fflush(stdout);
     tracked_free(pixels);
   }
+  draw_overlays();
   if (app.settings.glfinish) glFinish();
   window_frame_end(app.window);
 }
@@ -330,7 +355,7 @@ void run_frame() {
   if (window_size_changed(app.window, &w, &h)) {
     app.width = w;
     app.height = h;
-    set_projection(w, h);
+    set_projection(w, h, static_cast<float>(game_settings().fov.value));
   }
   draw_frame();
 

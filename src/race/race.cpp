@@ -23,6 +23,7 @@
 #include "race/race_hooks.h"
 #include "race/roster.h"
 #include "race/running_order.h"
+#include "render/bike_draw.h"
 #include "track/objects.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -202,6 +203,7 @@ int build_slot(int i, int kind, int *demo_rider) {
   s->name = intern_string(name ? name : "");
   for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
   s->bike = build_bike(s->bike_model, i, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
+  bike_graphics_load(s->bike);  // before the sound, which takes the skin it was loaded with
   hook_sound_attach(i, s->bike, s->textures[2]);
   return 1;
 }
@@ -445,6 +447,7 @@ void start_ghost() {
     s->name = intern_string(name ? name : "");
     for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
     s->bike = build_bike(s->bike_model, next, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
+    bike_graphics_load(s->bike);
     hook_sound_attach(next, s->bike, s->textures[2]);
     s->drive_mode = drive_history;
     bike_deactivate(s->bike);

@@ -13,6 +13,7 @@
 #include "assets/texture.h"
 #include "bike/bike.h"
 #include "bike/collide.h"
+#include "platform/input.h"
 #include "platform/window.h"
 #include "race/race.h"
 #include "render/billboard_draw.h"

@@ -421,5 +421,10 @@ void text_frame(float lines) {
   glScalef(unit, unit, 1);
 }
 
+float text_frame_width(float lines) {
+  const ViewExtents &v = view_extents();
+  return v.yext > 0 ? lines * v.xext / v.yext : lines;
+}
+
 void text_move(float dx, float dy) { glTranslatef(dx, dy, 0); }
 void text_scale(float factor) { glScalef(factor, factor, 1); }

@@ -45,6 +45,8 @@ void overlay_begin();
 void overlay_end();
 // A frame of `lines` lines over the whole screen (see above).
 void text_frame(float lines);
+// The screen's width in the units of a frame of `lines` lines.
+float text_frame_width(float lines);
 // Moves the origin of the current frame.
 void text_move(float dx, float dy);
 // Scales the current frame (for text of another size at the same origin).

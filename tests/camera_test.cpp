@@ -26,7 +26,7 @@ CameraKeyframe key(float x, float yaw, float fov, int tic) {
   CameraKeyframe k{};
   k.position[0] = x;
   k.position[1] = 2;
-  yaw_pitch_quaternion(yaw, 0.25f, k.rotation);
+  keyframe_rotation(yaw, 0.25f, k.rotation);
   k.fov = fov;
   k.tic = tic;
   return k;
@@ -55,7 +55,7 @@ TEST(KeyframeCamera, KeyShowsTheCameraItWasTakenFrom) {
     for (float pitch : {0.0f, 0.3f, -1.2f}) {
       TrackCamera c = record(yaw, pitch);
       CameraKeyframe k{};
-      yaw_pitch_quaternion(yaw, pitch, k.rotation);
+      keyframe_rotation(yaw, pitch, k.rotation);
       k.fov = 70;
       expect_same_axes(keyframe_camera(&k, 1, 0), camera_record_view(c), 1e-5f, "yaw/pitch");
     }

@@ -531,6 +531,7 @@ TEST_F(Deform, FreeingTheTrackEmptiesTheQueue) {
   write_text_file(dir + "/terrain.hf", hf);
   write_text_file(dir + "/tileinfo", "name dirt\naddtile\n");
   write_text_file(dir + "/tilemap", std::string(64 * 64, '\0'));
+  write_text_file(dir + "/shadingx2.ppm", flat_shading_ppm(129));
   track_set_root(root.c_str());
   ASSERT_EQ(load_track("tracks/pit"), 1);
   Terrain *t = track_terrain();

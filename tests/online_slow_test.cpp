@@ -101,6 +101,7 @@ void read_client(Client *c) {
 }
 
 struct RaceRun {
+  std::string dir;
   std::string server_log;
   Client clients[2];
 };
@@ -110,6 +111,7 @@ void race(const std::string &tag, const std::vector<std::string> &server_extra,
           const std::vector<std::string> &client_extra, RaceRun *run) {
   std::string bin = TORVANE_BIN_DIR;
   std::string dir = make_temp_dir(tag.c_str());
+  run->dir = dir;
   std::vector<std::string> server = {bin + "/torvane-server", "--bind", "127.0.0.1", "--port", "0",
                                      "--home", dir + "/server", "--track", "rabbithill", "--laps", "1",
                                      "--gate-delay", "10", "--race-limit", "0.25", "--results-wait", "1",
@@ -197,3 +199,24 @@ TEST(OnlineEndToEnd, TwoClientsRaceThroughLossAndLagWithRobots) {
 }
 
 }  // namespace
+
+// Console lines online: a chat line typed in the console reaches the other
+// rider, and "namedemo" names the recording of the server's race.
+TEST(OnlineEndToEnd, ConsoleChatAndDemoName) {
+  RaceRun run;
+  race("online_console", {}, {"--command", "typed in the console", "--command", "/namedemo online1", "--demos"},
+       &run);
+  SCOPED_TRACE(run.server_log);
+  for (int i = 0; i < 2; i++) {
+    const Client &me = run.clients[i], &other = run.clients[1 - i];
+    SCOPED_TRACE(me.name + ":" + me.out + me.err);
+    EXPECT_EQ(me.status, 0);
+    EXPECT_TRUE(has_line(me.out, "command: typed in the console: handled"));
+    EXPECT_TRUE(has_line(me.out, "chat: " + other.name + ": typed in the console"));
+    EXPECT_TRUE(has_line(me.out, "message: Demo name updated"));
+    std::string demos = run.dir + "/" + me.name + "/torvane/demos/";
+    EXPECT_TRUE(file_exists(demos + "online1.qxdemo"));
+    EXPECT_FALSE(file_exists(demos + "default.qxdemo"));
+    EXPECT_EQ(read_text_file(demos + "online1.qxdemo").rfind("QX06 ", 0), 0u);
+  }
+}

@@ -78,6 +78,7 @@ struct Track {
     write_text_file(dir + "terrain.hf", flat_terrain());
     write_text_file(dir + "tileinfo", "texture @dirt.png\naddtile\n");
     write_text_file(dir + "tilemap", std::string(64 * 64, '\0'));
+    write_text_file(dir + "shadingx2.ppm", flat_shading_ppm(129));
     write_text_file(dir + "timing_gates", ring_gates(grid));
     track_set_root(root.c_str());
     const char *names[] = {"tracks/ring"};

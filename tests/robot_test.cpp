@@ -25,6 +25,7 @@ struct RingTrack {
     write_text_file(dir + "terrain.hf", hf);
     write_text_file(dir + "tileinfo", "texture @dirt.png\naddtile\n");
     write_text_file(dir + "tilemap", std::string(64 * 64, '\0'));
+    write_text_file(dir + "shadingx2.ppm", flat_shading_ppm(129));
     std::string gates = "startinggate:\n";
     char line[200];
     for (int k = 0; k < 4; k++) {

@@ -11,72 +11,10 @@
 #include "race/results.h"
 #include "race/running_order.h"
 #include "test_util.h"
+#include "timing_scene.h"
 #include "track/gates.h"
 
 namespace {
-
-// Checkpoints 0..3; first lap 0 1 2 3 (F = 4), normal laps 1 2 3 (N = 3):
-// lap L ends at timing index 3 + 3 (L - 1).
-struct Timing {
-  std::string dir;
-
-  Timing() {
-    dir = make_temp_dir("running-order");
-    std::string path = dir + "/timing_gates";
-    write_text_file(path,
-                    "checkpoints:\n5 [0 0 0] [1 0 0]\n5 [10 0 0] [1 0 0]\n5 [20 0 0] [1 0 0]\n5 [30 0 0] [1 0 0]\n"
-                    "firstlap: 0 1 2 3\nnormallap: 1 2 3\n");
-    DataFile *f = dfile_open(path.c_str(), "rb");
-    timing_gates_read(f, 0);
-    dfile_close(f);
-    physics_world_create();
-    RaceState &race = race_state();
-    race = RaceState{};
-    race.first_lap_length = 4;
-    race.normal_lap_length = 3;
-    race.final_lap = 5;
-    race.halfway_lap = 3;
-    race.finish_laps = 5;
-    set_results_path((dir + "/results.txt").c_str());
-  }
-  ~Timing() {
-    race_free_bikes();
-    race_state() = RaceState{};
-    set_results_path(nullptr);
-    timing_gates_reset();
-  }
-
-  static void add(int slot, const char *number) {
-    Slot *s = race_slot(slot);
-    s->bike = build_bike("yz250f(2017)", slot, number, nullptr, nullptr, nullptr, nullptr);
-    s->drive_mode = drive_robot;
-    snprintf(s->number, sizeof s->number, "%s", number);
-    s->bike_model = "yz250f(2017)";
-    gate_progress_clear(&s->timing);
-  }
-  // Passes position p at tic t, as the gate step does, and updates the order.
-  static void pass(int slot, int p, int t) {
-    race_state().tic = t;
-    GateProgress *g = &race_slot(slot)->timing;
-    gate_stamp(g, p, t);
-    g->next_gate = p + 1;
-    update_running_order();
-  }
-  // Rides positions from..to with the given gap per position (missing ones
-  // are skipped); returns the last stamp.
-  static int ride(int slot, int from, int to, int start, int (*gap)(int), int skip = -1, int save = 0) {
-    int t = start;
-    for (int p = from; p <= to; p++) {
-      t += gap(p);
-      if (p == skip) {
-        t -= save;
-        continue;
-      }
-      pass(slot, p, t);
-    }
-    return t;
-  }
-};
 
 int even_gap(int) { return 1000; }
 // Normal laps: 1000 to gate 1, 3000 to gate 2, 1000 to gate 3.
@@ -299,6 +237,23 @@ TEST(Results, FileLayout) {
   EXPECT_NE(text.find("\r\n7\r\n   8.500   16.500   24.500   32.500\r\n      -1   48.500   56.500\r\n"),
             std::string::npos);
   EXPECT_FALSE(file_exists(timing.dir + "/results.txt.tmp"));
+}
+
+// The results count the laps left after a penalty and add the rest of the
+// penalty to the total time.
+TEST(Results, LapTakenOffByAPenalty) {
+  Timing timing;
+  Timing::add(0, "1");
+  Timing::add(1, "2");
+  Timing::ride(0, 0, 15, 0, uneven_gap);
+  Timing::ride(1, 0, 15, 10, uneven_gap, 8, 3000);
+  ASSERT_TRUE(race_state().results_final);
+  std::string text = read_text_file(timing.dir + "/results.txt");
+  // Position 13 is four laps; 21010 + 1128 tics from the drop; lap 3 of 2000 tics.
+  EXPECT_NE(text.find("\r\n   2 | yz250f(2017) |    4 |   2:52.953 |    3 |   0:15.625\r\n"), std::string::npos)
+      << text;
+  // Its timing list still shows the gate it missed, in its lap's line.
+  EXPECT_NE(text.find("      -1 "), std::string::npos);
 }
 
 TEST(Results, UnwritableDirectoryIsReported) {

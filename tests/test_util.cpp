@@ -80,3 +80,9 @@ bool ensure_x_display() {
   atexit(stop_xvfb);
   return true;
 }
+
+std::string flat_shading_ppm(int verts) {
+  std::string ppm = "P6\n" + std::to_string(verts) + " " + std::to_string(verts) + "\n255\n";
+  ppm.append(static_cast<size_t>(verts) * verts * 3, static_cast<char>(96));
+  return ppm;
+}

@@ -11,3 +11,7 @@ bool file_exists(const std::string &path);
 // Makes sure an X display is there for GL tests: the one in DISPLAY, or an
 // Xvfb started for this process (stopped at exit). False when neither works.
 bool ensure_x_display();
+
+// A "shadingx2.ppm" for a scratch track of verts x verts vertices: every
+// vertex at half of a mid grey, the colour a flat ground would get.
+std::string flat_shading_ppm(int verts);

@@ -10,6 +10,7 @@
 #include "assets/file.h"
 #include "platform/log.h"
 #include "test_util.h"
+#include "render/terrain_render.h"
 #include "track/gates.h"
 #include "track/objects.h"
 #include "track/terrain.h"
@@ -53,6 +54,7 @@ struct TrackFiles {
     map[1] = 1;
     map[2] = 7;  // beyond the table: the last tile
     put("tilemap", map);
+    put("shadingx2.ppm", flat_shading_ppm(129));
     put("timing_gates",
         "startinggate:\n[10 0 10] 0 gate.hm null " + root + "gate.shp\n"
         "checkpoints:\n3 [20 0 20] [1 0 0]\n3 [40 0 20] [1 0 0]\n3 [60 0 20] [1 0 0]\n"
@@ -250,6 +252,44 @@ TEST(TrackLoad, MissingAndBadFilesRefuseTheTrack) {
   EXPECT_EQ(load_track(files.dir.c_str()), 0);
   EXPECT_EQ(newest_message(), "Can't open '" + files.path + "/terrain.hf'");
   EXPECT_EQ(load_track(nullptr), 0);
+}
+
+// The shading is required and must fit the grid; the shadows may be left
+// out but must fit when given. A refused track leaves no track loaded and
+// the next good one loads.
+TEST(TrackLoad, ShadingAndShadowsMustFitTheGrid) {
+  TrackFiles files("track-shading");
+  files.put("shadingx2.ppm", flat_shading_ppm(65));
+  message_clear();
+  EXPECT_EQ(load_track(files.dir.c_str()), 0);
+  EXPECT_EQ(newest_message(), "Bad shading dimensions (65x65)");
+  EXPECT_EQ(track_terrain(), nullptr);
+
+  files.remove("shadingx2.ppm");
+  EXPECT_EQ(load_track(files.dir.c_str()), 0);
+  EXPECT_EQ(newest_message(), "Can't open '" + files.path + "/shading.ppm'");
+  files.put("shading.ppm", "P6 129 129 255\n" + std::string(129 * 129 * 3, static_cast<char>(201)));
+  files.put("shadows.pgm", "P5 129 128 255\n" + std::string(129 * 128, static_cast<char>(255)));
+  EXPECT_EQ(load_track(files.dir.c_str()), 0);
+  EXPECT_EQ(newest_message(), "Bad shadow dimensions (129x128)");
+  files.put("shadows.pgm", "P5 129 129 255\n" + std::string(129 * 129, static_cast<char>(17)));
+  ASSERT_EQ(load_track(files.dir.c_str()), 1);
+
+  // Without GL the layers are only checked; read into a terrain of the
+  // track's size, the full-intensity file comes in halved.
+  Terrain *t = terrain_create(6, 2.0f, 0, 1);
+  DataFile *f = dfile_open((files.path + "/shading.ppm").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(terrain_read_shading(t, f, 1), 1);
+  dfile_close(f);
+  f = dfile_open((files.path + "/shadows.pgm").c_str(), "rb");
+  ASSERT_EQ(terrain_read_shadows(t, f), 1);
+  dfile_close(f);
+  ASSERT_NE(terrain_shading_layer(t), nullptr);
+  EXPECT_EQ(terrain_shading_layer(t)[0], 100);
+  EXPECT_EQ(terrain_shading_layer(t)[129 * 129 * 3 - 1], 100);
+  EXPECT_EQ(terrain_shadow_layer(t)[129 * 129 - 1], 17);
+  terrain_free(t);
 }
 
 TEST(TrackList, ScanSortsByDisplayName) {

@@ -13,6 +13,7 @@
 #include "app/bindings.h"
 #include "app/camera.h"
 #include "app/config.h"
+#include "app/console.h"
 #include "app/keyframes.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
@@ -37,6 +38,7 @@
 #include "ui/text.h"
 #include "render/terrain_render.h"
 #include "race/race_net.h"
+#include "race/series.h"
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "robot/lines.h"
@@ -65,6 +67,11 @@ struct App {
   int viewed_slot;
   int menu_open;  // the main menu stands in for the menu screens until they exist
   int menu_selection;
+  // The chat/console screen; its drawing belongs to the menus. Keys of the
+  // frame that opened it are not typed into it (the key that opened it
+  // arrives again as a character).
+  int console_open;
+  int console_opened_this_frame;
   float channels[control_channel_count];
   int width, height;
   const char *starting_track;
@@ -140,11 +147,24 @@ void handle_key(const InputEvent *e) {
   if (binding_key_event(e->code, e->pressed, app.clock.program_clock)) return;
   if (!e->pressed) return;
   if (e->code == app.key_esc) {
+    if (app.console_open) {
+      app.console_open = 0;
+      return;
+    }
     app.menu_open = !app.menu_open;
     app.menu_selection = 0;
     return;
   }
+  if (app.console_open) {
+    if (!app.console_opened_this_frame) console_line_key(e->code);
+    return;
+  }
   if (app.menu_open) return;
+  if (e->code == binding_code(bind_console) && app.view != view_editor) {
+    app.console_open = 1;
+    app.console_opened_this_frame = 1;
+    return;
+  }
   if (app.view == view_title) return;
   if (e->code == binding_code(bind_pause) && !app.settings.connect) {
     app.paused = !app.paused;
@@ -209,7 +229,7 @@ void apply_camera_channels() {
 
 // Writes the summed channels into the viewed bike through its setters.
 void apply_channels() {
-  if (app.menu_open || track_count() == 0 || app.view == view_editor) return;
+  if (app.menu_open || app.console_open || track_count() == 0 || app.view == view_editor) return;
   if (!local_rider_drives()) {
     apply_camera_channels();
     return;
@@ -384,9 +404,11 @@ void run_frame() {
 
   TicHandlers handlers = {tic_begin, tic_event, tic_run, nullptr};
   frame_run_tics(&app.clock, now, &handlers);
+  app.console_opened_this_frame = 0;
   if (audio_is_open()) {
     const GameSettings &g = game_settings();
-    float master = engine_sound_master_factor(app.paused, app.view == view_editor, app.menu_open, local_rider_drives());
+    float master = engine_sound_master_factor(app.paused, app.view == view_editor, app.menu_open || app.console_open,
+                                              local_rider_drives());
     race_sound_frame(master, static_cast<float>(g.volume.value), static_cast<float>(g.comp_volume.value));
   }
   if (app.settings.warp && app.view != view_title) race_warp_check();
@@ -483,6 +505,7 @@ int start_up(int argc, char **argv) {
     set_track_names(dirs, count);
   }
   collect_demos();
+  load_series();
   if (app.settings.track) select_choice(&g.track, app.settings.track);
   app.starting_track = choice_text(&g.track);
 
@@ -549,6 +572,7 @@ int start_up(int argc, char **argv) {
   if (app.settings.connect) net_connect(app.settings.connect);
 
   frame_clock_start(&app.clock, time_seconds(time_now()));
+  console_set_frame_clock(&app.clock);
   hovl_log("Entering main loop\n");
   return -1;
 }
@@ -558,6 +582,7 @@ void stage(const char *text) { hovl_log("%s\n", text); }
 void shut_down() {
   if (net_connected()) net_disconnect();
   net_client_shutdown();
+  finish_series_event();
   save_lines(race_state().skill);  // writes only while learning is on
   race_free_bikes();
   demo_close_read();
@@ -573,6 +598,7 @@ void shut_down() {
   stage("Writing config files");
   write_config("@config");
   stage("Freeing memory (2)");
+  free_series();
   stage("Freeing memory (3)");
   tracked_free(app.demos);
   app.demos = nullptr;

@@ -146,7 +146,7 @@ float hermite(float p0, float p1, float p2, float p3, double t0, double t1, doub
 // A view from a position, a quaternion (x, y, z, w) and a field of view.
 // The rotation of the quaternion with its y component negated, right and
 // back rows negated, is exactly the view of a camera at the yaw and pitch
-// the quaternion was made from (yaw_pitch_quaternion).
+// the quaternion was made from (keyframe_rotation).
 CameraView quaternion_view(const float position[3], const float q[4], float fov) {
   float x = q[0], y = -q[1], z = q[2], w = q[3];
   F3 row0{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)};
@@ -290,13 +290,6 @@ CameraView trackside_camera(const CameraKeyframe *keys, int count, int keycam, i
   return view;
 }
 
-void yaw_pitch_quaternion(float yaw, float pitch, float q[4]) {
-  float cy = std::cos(yaw / 2), sy = std::sin(yaw / 2), cp = std::cos(pitch / 2), sp = std::sin(pitch / 2);
-  q[0] = cy * sp;
-  q[1] = sy * cp;
-  q[2] = -sy * sp;
-  q[3] = cy * cp;
-}
 
 float average_ground_height(const Terrain *terrain, float x, float z, float radius) {
   if (!std::isfinite(x) || !std::isfinite(z) || !(radius >= 0)) return terrain_height(terrain, 0, 0);

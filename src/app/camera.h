@@ -66,9 +66,6 @@ CameraView camera_record_view(const TrackCamera &camera);
 // exist, else the selected track camera or the free camera.
 CameraView trackside_camera(const CameraKeyframe *keys, int count, int keycam, int tic);
 
-// The quaternion (x, y, z, w) a keyframe stores for a camera at yaw and
-// pitch; keyframe_camera turns it back into that camera's view.
-void yaw_pitch_quaternion(float yaw, float pitch, float q[4]);
 
 // The weighted mean of the height samples round (x, z): weight 1 within
 // `radius`, fading to 0 over one grid spacing beyond it.

@@ -960,14 +960,23 @@ int write_setup_file(const char *path) {
 namespace {
 
 // "@setups/" plus the command's name without its surrounding blanks; false
-// when there is no name or the path would not fit.
+// when there is no name or the path would not fit. A name that would leave
+// the setups folder is refused with its reason, so a console line can never
+// read or write outside it.
 bool setup_path(const char *args, char *out, int size) {
   if (!args) return false;
   while (*args == ' ' || *args == '\t') args++;
   int length = static_cast<int>(strlen(args));
   while (length > 0 && (args[length - 1] == ' ' || args[length - 1] == '\t')) length--;
   if (length == 0) return false;
-  return snprintf(out, size, "%s%.*s", setups_prefix, length, args) < size;
+  char name[max_path];
+  if (length >= static_cast<int>(sizeof name)) return false;
+  snprintf(name, sizeof name, "%.*s", length, args);
+  if (!file_name_is_plain(name)) {
+    print_message("Bad setup name");
+    return false;
+  }
+  return snprintf(out, size, "%s%s", setups_prefix, name) < size;
 }
 
 }  // namespace

@@ -267,7 +267,8 @@ int write_setup_file(const char *path);
 // The console commands "readsetup name" and "writesetup name": leading
 // blanks of the name are skipped and trailing blanks removed. They print
 // "Setup updated" / "Error reading setup" and "Setup written" / "Error
-// writing setup". Return 1 on success.
+// writing setup"; a name with "/", "\\" or ".." first prints "Bad setup
+// name". Return 1 on success.
 // `args` is the text after the command word.
 int command_readsetup(const char *args);
 int command_writesetup(const char *args);

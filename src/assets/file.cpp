@@ -965,6 +965,10 @@ const char *const *file_list() {
   return names;
 }
 
+int file_name_is_plain(const char *name) {
+  return name && name[0] && !strchr(name, '/') && !strchr(name, '\\') && !strstr(name, "..");
+}
+
 int file_index_describe(int index, char *buffer, int size) {
   if (index < 0 || index >= entry_count) return 0;
   if (buffer && size > 0)

@@ -71,6 +71,11 @@ int dfile_commit_replace(DataFile *file);
 // replaced atomically. Returns 1 on success.
 int dfile_rename(const char *from, const char *to);
 
+// A name the player typed that stays inside the folder it is meant for:
+// not empty, without "/", "\\" or "..". Console commands that read or write
+// user files refuse any other.
+int file_name_is_plain(const char *name);
+
 // Whole file as a zero-terminated string (tracked_free it), or null when it
 // cannot be opened or holds 16 MiB or more.
 char *file_to_string(const char *path);

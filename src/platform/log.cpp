@@ -37,6 +37,7 @@ int ring_visible = 0;
 int ring_limit = 5;
 double ring_expiry = 0.0;
 double ring_clock = 0.0;
+void (*message_observer)(const char *text) = nullptr;
 
 void configure_log(const char *first_format) {
   const char *env_name = getenv("HOVL_LOGFILE");
@@ -215,8 +216,11 @@ int print_message(const char *text) {
   ring_write = (ring_write + 1) % message_ring_lines;
   if (ring_visible < ring_limit) ring_visible++;
   ring_expiry = ring_clock + 2.0;
+  if (message_observer) message_observer(text);
   return ring_visible;
 }
+
+void message_set_observer(void (*observer)(const char *text)) { message_observer = observer; }
 
 void message_set_clock(double program_clock) { ring_clock = program_clock; }
 

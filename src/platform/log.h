@@ -51,3 +51,6 @@ int message_visible_count();
 // The n-th newest line (0 = newest).
 const char *message_line(int newest_index);
 void message_clear();
+// Sees every message as it is printed (a headless program echoes them);
+// null for none.
+void message_set_observer(void (*observer)(const char *text));

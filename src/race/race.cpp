@@ -23,6 +23,7 @@
 #include "race/race_hooks.h"
 #include "race/roster.h"
 #include "race/running_order.h"
+#include "race/series.h"
 #include "render/bike_draw.h"
 #include "track/objects.h"
 #include "track/terrain.h"
@@ -48,6 +49,9 @@ RaceState race;
 RaceNetwork network = {0, max_slots, 0, 0, nullptr, nullptr, 10.0f, 1.5f, {}};
 RaceOptions options = {0, -1, 0};
 RobotOrder robots;
+// Console switches: "forcereload" and "togglegraph"; live for the process.
+int track_reload_requested = 0;
+int suspension_graph = 0;
 
 // Loading-screen timing of the current reset (reporting only).
 double loading_last, loading_max;
@@ -498,6 +502,9 @@ RaceNetwork &race_network() { return network; }
 RaceOptions &race_options() { return options; }
 Slot *race_slot(int slot) { return slot >= 0 && slot < max_slots ? &slots[slot] : nullptr; }
 int race_tic() { return race.tic; }
+void race_request_track_reload() { track_reload_requested = 1; }
+int suspension_graph_on() { return suspension_graph; }
+void set_suspension_graph(int on) { suspension_graph = on != 0; }
 
 void place_bike(BikeState *bike, float x, float z, float angle) {
   reset_bike(bike);
@@ -540,7 +547,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   loading_last = 0;
   loading_max = 0;
   loading_max_what[0] = 0;
-  hook_finish_series_event();
+  finish_series_event();
   loading("Resetting...");
   hovl_log("Resetting\n");
   // Textures and models this race asks for move into the new generation;
@@ -585,7 +592,9 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   if (from_demo && hook_demo_open_read(nullptr)) dir = hook_demo_track();
   if (!dir && network.connected) dir = network.track;
   if (!dir) dir = choice_text(&game_settings().track);
-  if (!track_ensure_loaded(dir, network.connected, 0)) {
+  int reload = track_reload_requested;
+  track_reload_requested = 0;
+  if (!track_ensure_loaded(dir, network.connected, reload)) {
     race.from_demo = 0;
     return 0;
   }
@@ -768,7 +777,8 @@ void race_step() {
   hook_demo_write_tic(0);
   hook_demo_read_ahead();
   if (race.time_trial) time_trial_tic();
-  if (race.viewed_slot >= 0 && slots[race.viewed_slot].bike) hook_suspension_graph(slots[race.viewed_slot].bike);
+  if (suspension_graph && race.viewed_slot >= 0 && slots[race.viewed_slot].bike)
+    hook_suspension_graph(slots[race.viewed_slot].bike);
 }
 
 void time_trial_start_attempt() {

@@ -105,6 +105,12 @@ RaceNetwork &race_network();
 RaceOptions &race_options();
 Slot *race_slot(int slot);  // null outside 0..159
 int race_tic();
+// "forcereload": the next race reset loads the track from disk again.
+void race_request_track_reload();
+// The suspension graph ("togglegraph"): while on, the race step samples the
+// viewed bike's suspension for the HUD's graph.
+int suspension_graph_on();
+void set_suspension_graph(int on);
 
 // Returns 0 when the track could not be loaded. `slot_kinds` holds max_slots
 // entries, or is null for a time trial. `finish_time` in tics.

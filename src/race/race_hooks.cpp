@@ -6,6 +6,7 @@
 
 #include "app/camera.h"
 #include "app/config.h"
+#include "app/keyframes.h"
 #include "bike/assembly.h"
 #include "bike/collide.h"
 #include "race/race.h"
@@ -18,11 +19,11 @@
 #include "robot/lines.h"
 #include "track/deform.h"
 #include "track/gates.h"
+#include "track/objects.h"
 #include "track/roost.h"
 #include "track/terrain.h"
 #include "track/track.h"
 
-void hook_finish_series_event() {}
 void hook_loading_screen(const char *) {}
 void hook_save_lines() { save_lines(race_state().skill); }
 void hook_clear_lines() { clear_lines(); }

@@ -7,9 +7,6 @@
 
 struct BikeState;
 
-// --- Points series ----------------------------------------------------------
-void hook_finish_series_event();  // records a running series event (series)
-
 // --- Loading screen -----------------------------------------------------------
 void hook_loading_screen(const char *text);  // redraws the loading screen (HUD)
 

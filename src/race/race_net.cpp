@@ -108,7 +108,9 @@ int reset_race(const NetRaceSetup *setup, uint8_t loaded_hash[track_hash_size]) 
   }
   set_erode_server_sink(send_erode);
   stats.races++;
-  int ok = race_reset(kinds, 0, 0, setup->duration, setup->laps, game_settings().skill.selected);
+  // A server's race is recorded like a local one when "Record Demo" is on.
+  int ok = race_reset(kinds, 0, game_settings().record.selected == 1, setup->duration, setup->laps,
+                      game_settings().skill.selected);
   if (ok && track_hash()) memcpy(loaded_hash, track_hash(), track_hash_size);
   return ok;
 }

@@ -47,6 +47,10 @@ void race_sound_free(int slot) {
   voice_made[slot] = false;
 }
 
+EngineVoice *race_sound_voice(int slot) {
+  return slot >= 0 && slot < max_slots && voice_made[slot] ? &voices[slot] : nullptr;
+}
+
 void race_sound_free_all() {
   for (int i = 0; i < max_slots; i++) race_sound_free(i);
 }

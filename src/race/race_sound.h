@@ -14,5 +14,8 @@ void race_sound_free(int slot);
 // `master` is the main loop's master factor; `volume` and `comp_volume` the
 // settings of the same names (0..10).
 void race_sound_frame(float master, float volume, float comp_volume);
+// The slot's voice while its bike has one, else null (the "pipe" command).
+struct EngineVoice;
+EngineVoice *race_sound_voice(int slot);
 // Frees every voice (shutdown, before the sound tables go).
 void race_sound_free_all();

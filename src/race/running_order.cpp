@@ -5,6 +5,7 @@
 #include "race/race.h"
 #include "race/race_hooks.h"
 #include "race/results.h"
+#include "race/series.h"
 #include "track/gates.h"
 
 namespace {
@@ -299,5 +300,5 @@ void update_running_order() {
   final_results();
   if (count > 0 && rider_finished(race.running_order[0].slot)) write_results(results_path());
   race.results_final = 1;
-  hook_finish_series_event();
+  finish_series_event();
 }

@@ -623,6 +623,14 @@ int oldest_stale_stamp(const TerrainRender *r) {
   return oldest;
 }
 
+int terrain_window_origin(const Terrain *t, int level, int *x, int *z) {
+  const TerrainRender *r = t ? t->render : nullptr;
+  if (!r || level < 0 || level >= fine_levels || !level_used(r, level) || !r->fine[level].placed) return 0;
+  *x = r->fine[level].origin_x;
+  *z = r->fine[level].origin_z;
+  return 1;
+}
+
 int terrain_stale_textures(const Terrain *t) {
   TerrainRender *r = t ? t->render : nullptr;
   if (!r) return 0;

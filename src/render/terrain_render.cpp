@@ -108,6 +108,9 @@ int terrain_read_shadows(Terrain *t, DataFile *file) {
   return 1;
 }
 
+const uint8_t *terrain_shading_layer(const Terrain *t) { return t && t->render ? t->render->shading : nullptr; }
+const uint8_t *terrain_shadow_layer(const Terrain *t) { return t && t->render ? t->render->shadows : nullptr; }
+
 // --- per-vertex layers ------------------------------------------------------
 
 void reshade_vertex(Terrain *t, TerrainRender *r, int i, int j) {

@@ -47,6 +47,10 @@ int terrain_read_shading(Terrain *terrain, DataFile *file, int halve);
 // The shadow layer from "shadows.pgm"; 0 with "Bad shadow dimensions
 // (%dx%d)\n" when it is not R x R. Without the file every vertex is lit.
 int terrain_read_shadows(Terrain *terrain, DataFile *file);
+// The layers as read (R * R * 3 shading bytes, R * R shadow bytes); null
+// when there are none (the shadows when the track has no file).
+const uint8_t *terrain_shading_layer(const Terrain *terrain);
+const uint8_t *terrain_shadow_layer(const Terrain *terrain);
 // After the tile map: tile and decal pictures, the normal map, the shading
 // textures and the ground textures with their placeholders, then a full
 // level-of-detail pass. Uses the graphics settings; without GL it only drops
@@ -86,6 +90,10 @@ int terrain_texture_age(const Terrain *terrain);
 int terrain_stale_textures(const Terrain *terrain);
 // Shading textures waiting for a refresh.
 int terrain_reshades_pending(const Terrain *terrain);
+
+// Where a fine level's 4 x 4 window stands, in that level's textures
+// (each 2^level tiles a side); 0 when the level is not in use.
+int terrain_window_origin(const Terrain *terrain, int level, int *x, int *z);
 
 struct TerrainRenderCounters {
   int frame;             // frames counted by terrain_update

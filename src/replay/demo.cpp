@@ -518,7 +518,7 @@ int demo_name_recording(const char *text) {
   memcpy(name, text, n);
   name[n] = 0;
   // The name stays inside the demos directory.
-  if (n == 0 || strchr(name, '/') || strchr(name, '\\') || name[0] == '.') {
+  if (!file_name_is_plain(name) || name[0] == '.') {
     print_message("Bad demo name");
     return 0;
   }

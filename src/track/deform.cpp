@@ -37,6 +37,7 @@ ErodePacketSink server_sink;
 ErodePacketSink recorder;
 TerrainDirtyHook dirty_hook;
 ErodeLabelHook label_hook;
+ErodeLabelClearHook label_clear_hook;
 int log_flags;
 float label_spacing = 10;
 
@@ -582,6 +583,10 @@ float loaded_height_at(const Terrain *t, float x, float z) {
 
 void set_terrain_dirty_hook(TerrainDirtyHook hook) { dirty_hook = hook; }
 
+void terrain_recompose_all(Terrain *terrain) {
+  if (terrain && dirty_hook) dirty_hook(terrain, 0, 0, terrain->verts_per_side - 1, terrain->verts_per_side - 1);
+}
+
 // --- The race's side ------------------------------------------------------------------
 
 void erode_wheel_marks(Terrain *terrain, BikeState *bike, int tic) {
@@ -625,6 +630,12 @@ void erode_set_logging(int flags, float spacing) {
 }
 
 void set_erode_label_hook(ErodeLabelHook hook) { label_hook = hook; }
+void set_erode_label_clear_hook(ErodeLabelClearHook hook) { label_clear_hook = hook; }
+
+void erode_clear_labels() {
+  memset(labels, 0, sizeof labels);
+  if (label_clear_hook) label_clear_hook();
+}
 
 void erode_label_text(const ErodeDebug wheels[2], char *out, int size) {
   char front[120], rear[120];

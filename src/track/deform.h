@@ -125,6 +125,9 @@ float loaded_height_at(const Terrain *terrain, float x, float z);
 // (columns col0 ... col1, rows row0 ... row1, clamped to the grid).
 using TerrainDirtyHook = void (*)(Terrain *terrain, int col0, int row0, int col1, int row1);
 void set_terrain_dirty_hook(TerrainDirtyHook hook);
+// The whole grid through the same hook: every ground texture is composed
+// again (the decals were switched on or off).
+void terrain_recompose_all(Terrain *terrain);
 
 // --- The race's side ---------------------------------------------------------------------
 // Front then rear wheel of one bike not driven from history; the bike's two
@@ -144,5 +147,10 @@ void erode_set_logging(int flags, float spacing);
 using ErodeLabelHook = void (*)(const float position[3], const char *text);
 // Labels go to the scene's label list; null drops them.
 void set_erode_label_hook(ErodeLabelHook hook);
+// "clearlog": the scene forgets the labels shown (through the clear hook)
+// and new ones are placed afresh.
+using ErodeLabelClearHook = void (*)();
+void set_erode_label_clear_hook(ErodeLabelClearHook hook);
+void erode_clear_labels();
 // "front:\n" and "rear:\n" followed by each wheel's values.
 void erode_label_text(const ErodeDebug wheels[2], char *out, int size);

@@ -37,6 +37,9 @@ struct Terrain {
   int locked;               // non-zero: terrain_set_height ignores writes
   int modified;             // three changed-since-saved bits (the editor's)
   int edit_count;           // bumped once per dig or deposit
+  // Ground decals left out of the composed ground textures ("toggledecals");
+  // clear when the terrain loads.
+  int hide_decals;
 
   // Renderer dirty bits, one per vertex each: shading and vertex normal.
   uint32_t *shading_dirty;

@@ -10,6 +10,14 @@
 // and the run ends when the server's race is over (or at --limit-minutes of
 // race time), after a clean disconnect. Then it also prints what went over
 // the network, and the chat lines as they arrive.
+//
+// With --series it runs the next event of a points series from the game
+// data, the player's slot ridden by the auto pilot, records its result in
+// the series' standings file and prints the standings. Run again, it runs
+// the event after that. --command runs a console line (chat or a slash
+// command): offline right after the race reset, online once the rider is in
+// the server's race. Every message the game prints is echoed as
+// "message: ...".
 #include <time.h>
 #include <unistd.h>
 
@@ -21,6 +29,7 @@
 #include <cstring>
 
 #include "app/config.h"
+#include "app/console.h"
 #include "app/frame_clock.h"
 #include "app/types.h"
 #include "assets/file.h"
@@ -30,6 +39,7 @@
 #include "race/race.h"
 #include "race/race_net.h"
 #include "race/running_order.h"
+#include "race/series.h"
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "runner/runner.h"
@@ -37,6 +47,8 @@
 #include "track/track.h"
 
 namespace {
+
+constexpr int max_commands = 64;
 
 struct Options {
   const char *track = "rabbithill";
@@ -63,6 +75,12 @@ struct Options {
   double fake_lag = 0;  // seconds
   long fake_loss = 0;   // percent
   double join_timeout = 60;  // wall seconds to get into a race
+  // Series and console.
+  const char *series = nullptr;
+  int reset_points = 0;
+  int demos = 0;  // the "Record Demo" setting: races recorded under the home's demos/
+  const char *commands[max_commands];
+  int command_count = 0;
 };
 
 void usage(FILE *out) {
@@ -74,13 +92,22 @@ void usage(FILE *out) {
           "       torvane-race --connect HOST[:PORT] [--password TEXT] [--name NAME] [--number N]\n"
           "                    [--chat TEXT] [--personality NAME] [--fake-lag MS] [--fake-loss PERCENT]\n"
           "                    [--join-timeout S] [--limit-minutes M] [--simple-driver] [--home DIR]\n"
+          "       torvane-race --series NAME [--reset-points] [--personality NAME] [--limit-minutes M]\n"
+          "                    [--simple-driver] [--home DIR]\n"
+          "       any of them also [--command LINE]... [--demos]\n"
           "Runs a race with robot riders and no window, as fast as possible, and prints\n"
           "the results and a summary (riders finished, simulated and wall seconds, the\n"
           "real-time ratio and the hash of the final state). --play replays a demo and\n"
           "with --expect-hash checks its final state. --erode sets the erosion rate as\n"
           "the game's option does (0 to 100; 0, the default, leaves no ruts). --connect\n"
           "joins a race server and rides its race on the auto pilot in real time, sending\n"
-          "--chat after the gate drop.\n");
+          "--chat after the gate drop. --series runs the next event of a points series\n"
+          "(by file name or title; the series decides track, riders and laps) with the\n"
+          "player on the auto pilot, records the result and prints the standings;\n"
+          "--reset-points starts the series again. --command runs a console line (a chat\n"
+          "line or a slash command) after the race reset, online once in the race; it may\n"
+          "be repeated. --demos records every race into the home's demos folder as the\n"
+          "game's \"Record Demo\" setting does.\n");
 }
 
 double monotonic_seconds() {
@@ -192,11 +219,19 @@ int parse_options(int argc, char **argv, Options *o) {
       ok = parse_long(value, 0, 100, &o->fake_loss);
     } else if (!strcmp(a, "--join-timeout")) {
       ok = parse_double(value, 1, 3600, &o->join_timeout);
+    } else if (!strcmp(a, "--series")) {
+      ok = value && *value;
+      o->series = value;
+    } else if (!strcmp(a, "--command")) {
+      ok = value && o->command_count < max_commands;
+      if (ok) o->commands[o->command_count++] = value;
     } else {
       takes_value = false;
       if (!strcmp(a, "--simple-driver")) o->simple_driver = 1;
       else if (!strcmp(a, "--progress")) o->progress = 1;
       else if (!strcmp(a, "--no-progress")) o->progress = 0;
+      else if (!strcmp(a, "--reset-points")) o->reset_points = 1;
+      else if (!strcmp(a, "--demos")) o->demos = 1;
       else {
         fprintf(stderr, "torvane-race: unknown option '%s'\n", a);
         usage(stderr);
@@ -211,6 +246,14 @@ int parse_options(int argc, char **argv, Options *o) {
   }
   if (o->connect && (o->record || o->play)) {
     fprintf(stderr, "torvane-race: --connect rides a server's race: no --record or --play\n");
+    return 1;
+  }
+  if (o->series && (o->connect || o->play)) {
+    fprintf(stderr, "torvane-race: --series runs a local event: no --connect or --play\n");
+    return 1;
+  }
+  if (o->reset_points && !o->series) {
+    fprintf(stderr, "torvane-race: --reset-points needs --series\n");
     return 1;
   }
   if (o->record && o->play) {
@@ -307,6 +350,77 @@ void print_summary(uint64_t trace, double cpu, int finished, int riders, double 
   fflush(stdout);
 }
 
+// --- Console and series ------------------------------------------------------------
+
+void echo_message(const char *text) {
+  size_t n = strlen(text);
+  printf("message: %s%s", text, n > 0 && text[n - 1] == '\n' ? "" : "\n");
+  fflush(stdout);
+}
+
+void run_commands(const Options &o) {
+  for (int i = 0; i < o.command_count; i++) {
+    int handled = run_console_line(o.commands[i]);
+    printf("command: %s: %s\n", o.commands[i], handled ? "handled" : "not handled");
+  }
+  fflush(stdout);
+}
+
+// The local rider rides as the robots do: standard physics, and no
+// automatic dab, which would keep a foot down when the auto pilot lets the
+// clutch out.
+void ride_like_a_robot() {
+  SetupSettings &setup = setup_settings();
+  select_choice(&setup.arcade, "No");
+  select_choice(&setup.auto_dab, "No");
+}
+
+// The Standings screen's table as text, block by block.
+void print_standings(const Series *s) {
+  char title[series_text_size + 32];
+  standings_title(s, title, sizeof title);
+  printf("series: %s\n", title);
+  printf("series: events done: %d of %d\n", s->events_done, s->event_count);
+  static StandingsBlock block;
+  for (int b = 0; b < standings_block_count(s); b++) {
+    standings_block(s, b, setup_settings().number.text, &block);
+    printf("standings:");
+    for (int c = 0; c < block.column_count; c++) printf(" %s |", block.header[c].text);
+    printf("\n");
+    for (int r = 0; r < block.row_count; r++) {
+      printf("standings:");
+      for (int c = 0; c < block.column_count; c++) printf(" %s |", block.rows[r][c].text);
+      printf("\n");
+    }
+  }
+  fflush(stdout);
+}
+
+// Selects the series and starts its next event; returns 0 to race, else
+// the exit status (with -1 for "nothing left to race").
+int start_series(const Options &o) {
+  load_series();
+  int index = find_series(o.series);
+  if (index < 0) {
+    fprintf(stderr, "torvane-race: no series '%s'\n", o.series);
+    return 1;
+  }
+  select_series(index);
+  if (o.reset_points) reset_series_points();
+  ride_like_a_robot();
+  int started = start_series_event(0);
+  if (started == 0) {
+    printf("series: every event is done\n");
+    print_standings(series_at(index));
+    return -1;
+  }
+  if (started < 0) {
+    fprintf(stderr, "torvane-race: the track could not be loaded\n");
+    return 1;
+  }
+  return 0;
+}
+
 // --- Online ----------------------------------------------------------------------
 
 void print_chat(const char *text) {
@@ -348,10 +462,7 @@ int run_connected(const Options &o) {
   SetupSettings &setup = setup_settings();
   if (o.name) set_text(&setup.name, o.name);
   if (o.number) set_text(&setup.number, o.number);
-  // The rider rides as the robots do: standard physics, and no automatic dab,
-  // which would keep a foot down when the auto pilot lets the clutch out.
-  select_choice(&setup.arcade, "No");
-  select_choice(&setup.auto_dab, "No");
+  ride_like_a_robot();
   race_connect_net();
   race_net_set_chat_observer(print_chat);
   net_set_password(o.password);
@@ -371,6 +482,8 @@ int run_connected(const Options &o) {
   double wall_start = monotonic_seconds(), cpu_start = cpu_seconds(), shown = wall_start;
   FrameClock clock;
   frame_clock_start(&clock, wall_start);
+  console_set_frame_clock(&clock);
+  bool commands_run = false;
   FrameTiming timing = {0, 0, 1};
   for (;;) {
     double now = monotonic_seconds(), sleep_for;
@@ -392,6 +505,10 @@ int run_connected(const Options &o) {
       if (o.chat && !chat_sent && rode && race.tic >= race.gate_drop_tic) {
         net_send_chat(o.chat);
         chat_sent = true;
+      }
+      if (!commands_run && rode && race.tic >= race.gate_drop_tic) {
+        run_commands(o);
+        commands_run = true;
       }
       if (o.simple_driver)
         simple_driver_tic(net_my_slot());
@@ -445,6 +562,7 @@ int run_connected(const Options &o) {
   int finished = 0;
   int riders = count_bikes(&finished);
   print_summary(trace, cpu, finished, riders, tics * seconds_per_tic, wall, hash);
+  demo_close_write();  // a "namedemo" name is applied here
   race_free_bikes();
   net_client_shutdown();
   if (rode && !leaving) fprintf(stderr, "torvane-race: the server ended the connection\n");
@@ -458,10 +576,12 @@ int main(int argc, char **argv) {
   int status = parse_options(argc, argv, &o);
   if (status) return status < 0 ? 0 : status;
   if (!runner_open_data(o.home)) return 1;
+  message_set_observer(echo_message);
+  GameSettings &g = game_settings();
+  if (o.demos) select_choice(&g.record, "Yes");
   if (o.connect) return run_connected(o);
 
-  GameSettings &g = game_settings();
-  if (!o.play && !select_choice(&g.track, o.track)) {
+  if (!o.play && !o.series && !select_choice(&g.track, o.track)) {
     fprintf(stderr, "torvane-race: no track '%s'\n", o.track);
     return 1;
   }
@@ -469,7 +589,12 @@ int main(int argc, char **argv) {
   // The race seeds the shared generator with the tic counter at its reset.
   race_state().tic = static_cast<int>(o.seed);
   int ok;
-  if (o.play) {
+  if (o.series) {
+    if (o.record) select_choice(&g.record, "Yes");
+    int status = start_series(o);
+    if (status) return status < 0 ? 0 : status;
+    ok = 1;
+  } else if (o.play) {
     DemoHeader header;
     const char *error = nullptr;
     if (!demo_read_header(o.play, &header, &error)) {
@@ -483,7 +608,7 @@ int main(int argc, char **argv) {
     int kinds[max_slots] = {};
     for (int i = 0; i < o.robots; i++) kinds[i] = slot_kind_robot;
     int finish_time = static_cast<int>(o.minutes * 60 * tics_per_second);
-    ok = race_reset(kinds, 0, o.record != nullptr, finish_time, o.laps, o.skill);
+    ok = race_reset(kinds, 0, o.record != nullptr || o.demos, finish_time, o.laps, o.skill);
   }
   if (!ok) {
     fprintf(stderr, "torvane-race: the track could not be loaded\n");
@@ -494,6 +619,10 @@ int main(int argc, char **argv) {
   int riders = count_bikes(&finished);
   fprintf(stderr, "torvane-race: %s, %d riders, %s\n", current_track_dir(), riders,
           o.play ? "playing a demo" : o.simple_driver ? "simple driver" : "auto pilot");
+  // The console's chat clock follows the race: one tic of program time a tic.
+  FrameClock console_clock = {};
+  console_set_frame_clock(&console_clock);
+  run_commands(o);
 
   long limit = static_cast<long>(o.limit_minutes * 60 * tics_per_second);
   long tics = 0;
@@ -520,8 +649,10 @@ int main(int argc, char **argv) {
     if (o.simple_driver)
       for (int i = 0; i < max_slots; i++)
         if (race_slot(i)->drive_mode == drive_robot) simple_driver_tic(i);
+    if (o.series) runner_robot_rider_tic(o.personality);
     race_step();
     tics++;
+    console_clock.program_clock = tics * seconds_per_tic;
     // The demo writer packs every fourth tic after the step; playback poses
     // at the tic before the step's increment. Both fold the same states.
     int stamp = o.play ? race.tic - 1 : race.tic;
@@ -544,8 +675,10 @@ int main(int argc, char **argv) {
   if (o.progress) fprintf(stderr, "\n");
   uint64_t hash = have_final ? final_hash : race_state_hash(o.play ? race.tic - 1 : -1);
 
+  // An event left at the limit counts as it stands, as at the game's shutdown.
+  if (o.series) finish_series_event();
+  if (o.record || o.demos) demo_close_write();
   if (o.record) {
-    demo_close_write();
     if (!keep_demo(o.record)) {
       fprintf(stderr, "torvane-race: could not write %s\n", o.record);
       return 1;
@@ -554,6 +687,7 @@ int main(int argc, char **argv) {
   print_results();
   riders = count_bikes(&finished);
   double simulated = tics * seconds_per_tic;
+  if (o.series) print_standings(series_at(selected_series()));
   print_summary(trace, cpu, finished, riders, simulated, wall, hash);
   race_free_bikes();
   demo_close_read();

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "databuild.h"
+#include "image_gen.h"
 
 namespace databuild {
 
@@ -14,29 +15,6 @@ namespace {
 
 constexpr float pi = 3.14159265358979f;
 constexpr float bank_max = 3.5f;  // ft at the outside edge of the tightest berm
-
-float smoothstep(float t) {
-  t = std::clamp(t, 0.0f, 1.0f);
-  return t * t * (3.0f - 2.0f * t);
-}
-
-// Deterministic value noise: an integer hash on the lattice, smoothly
-// interpolated. Seeded per track so each track has its own ground.
-float lattice(int ix, int iz, uint32_t seed) {
-  uint32_t h = static_cast<uint32_t>(ix) * 374761393u + static_cast<uint32_t>(iz) * 668265263u + seed * 2246822519u;
-  h = (h ^ (h >> 13)) * 1274126177u;
-  h ^= h >> 16;
-  return static_cast<float>(h & 0xffffff) / 16777216.0f;
-}
-
-float value_noise(float x, float z, uint32_t seed) {
-  float fx = std::floor(x), fz = std::floor(z);
-  int ix = static_cast<int>(fx), iz = static_cast<int>(fz);
-  float u = smoothstep(x - fx), v = smoothstep(z - fz);
-  float a = lattice(ix, iz, seed), b = lattice(ix + 1, iz, seed);
-  float c = lattice(ix, iz + 1, seed), d = lattice(ix + 1, iz + 1, seed);
-  return a + (b - a) * u + (c - a) * v + (a - b - c + d) * u * v;
-}
 
 // The untouched ground of the field: gentle rolls and the design's landform.
 float natural_ground(const TrackDesign *design, float x, float z) {

@@ -190,14 +190,14 @@ Premultiplied resample_axis(const Premultiplied &src, int size, bool horizontal)
 
 struct FaceFile {
   const char *file;
-  float condense;  // horizontal scale applied to the outlines
+  float x_scale, y_scale;  // applied to the outlines: the condensed face is narrower and taller
 };
 
 const FaceFile face_files[face_count] = {
-    {"DejaVuSans.ttf", 1.0f},
-    {"DejaVuSans-Bold.ttf", 1.0f},
-    {"DejaVuSans-Bold.ttf", 0.8f},
-    {"DejaVuSerif-Bold.ttf", 1.0f},
+    {"DejaVuSans.ttf", 1.0f, 1.0f},
+    {"DejaVuSans-Bold.ttf", 1.0f, 1.0f},
+    {"DejaVuSans-Bold.ttf", 0.9f, 1.13f},
+    {"DejaVuSerif-Bold.ttf", 1.0f, 1.0f},
 };
 const char *const font_dir = "/usr/share/fonts/truetype/dejavu/";
 
@@ -225,7 +225,8 @@ FT_Face sized_face(int face, float pixel_size) {
   FT_Face f = open_face(face);
   if (!f) return nullptr;
   FT_Set_Char_Size(f, 0, static_cast<FT_F26Dot6>(std::lround(pixel_size * 64.0f)), 72, 72);
-  FT_Matrix m = {static_cast<FT_Fixed>(std::lround(face_files[face].condense * 65536.0f)), 0, 0, 0x10000};
+  FT_Matrix m = {static_cast<FT_Fixed>(std::lround(face_files[face].x_scale * 65536.0f)), 0, 0,
+                 static_cast<FT_Fixed>(std::lround(face_files[face].y_scale * 65536.0f))};
   FT_Set_Transform(f, &m, nullptr);
   return f;
 }

@@ -40,7 +40,8 @@ void segment(Picture *p, float x0, float z0, float x1, float z1, const unsigned 
 int write_track_picture(const Track *track, const char *path) {
   Picture pic{track_verts, std::vector<unsigned char>(static_cast<size_t>(track_verts) * track_verts * 3)};
   static const unsigned char tile_colour[tile_kind_count][3] = {
-      {92, 132, 70}, {150, 112, 78}, {128, 88, 58}, {170, 166, 156}};
+      {92, 132, 70}, {150, 112, 78}, {128, 88, 58}, {170, 166, 156},
+      {164, 126, 92}, {120, 134, 76}, {80, 120, 60}, {136, 100, 70}};
   float range = std::max(track->max_height - track->min_height, 1.0f);
   for (int j = 0; j < track_verts; j++)
     for (int i = 0; i < track_verts; i++) {

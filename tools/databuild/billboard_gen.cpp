@@ -219,7 +219,7 @@ void draw_flag(Canvas *c, const View &v, Point hand, float angle, float phase, R
   Point ux = {std::sin(angle), std::cos(angle)};  // along the pole, up
   // Across the pole, sagging a little under its own weight.
   Point side = {ux.y * dir, -ux.x * dir - 0.6f};
-  float sl = std::hypot(side.x, side.y);
+  float sl = length2d(side.x, side.y);
   side = {side.x / sl, side.y / sl};
   auto cloth = [&](float s, float t) {
     float ripple = 0.16f * std::sin(s * 5.0f + phase) * s;

@@ -240,7 +240,7 @@ void write_ground_files(const Track *track, const Scenery *scenery, const TrackL
   const float *L = light->sun;
   // Shadows: a vertex is in shade where the ground rises above the line
   // from it toward the sun; the last half foot of clearance fades it in.
-  float flat = std::hypot(L[0], L[2]);
+  float flat = length2d(L[0], L[2]);
   float rise = L[1] / flat;  // height gained per foot toward the sun
   std::vector<float> lit(static_cast<size_t>(track_verts) * track_verts, 1.0f);
   for (int j = 0; j < track_verts; j++)

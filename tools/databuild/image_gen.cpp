@@ -42,9 +42,12 @@ void fill_by_distance(Canvas *canvas, float x0, float y0, float x1, float y1, co
 float segment_distance(float px, float py, float x0, float y0, float x1, float y1) {
   float dx = x1 - x0, dy = y1 - y0, len2 = dx * dx + dy * dy;
   float t = len2 > 0.0f ? clamp01(((px - x0) * dx + (py - y0) * dy) / len2) : 0.0f;
-  return std::hypot(px - (x0 + t * dx), py - (y0 + t * dy));
+  return length2d(px - (x0 + t * dx), py - (y0 + t * dy));
 }
 
+// Row by row over the edges that reach the row: the winding number says
+// inside or out, and only pixels within a pixel of an edge need its
+// distance for their coverage.
 void polygon_fill(Canvas *canvas, const std::vector<Point> &pts, const Paint *paint, Rgba colour) {
   if (pts.size() < 3) return;
   float x0 = pts[0].x, x1 = pts[0].x, y0 = pts[0].y, y1 = pts[0].y;
@@ -53,22 +56,37 @@ void polygon_fill(Canvas *canvas, const std::vector<Point> &pts, const Paint *pa
     y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
   }
   size_t n = pts.size();
-  auto distance = [&](float px, float py) {
-    float nearest = 1e30f;
-    int winding = 0;
+  int i0 = std::max(0, static_cast<int>(std::floor(x0 - 1.0f)));
+  int j0 = std::max(0, static_cast<int>(std::floor(y0 - 1.0f)));
+  int i1 = std::min(canvas->width - 1, static_cast<int>(std::ceil(x1 + 1.0f)));
+  int j1 = std::min(canvas->height - 1, static_cast<int>(std::ceil(y1 + 1.0f)));
+  std::vector<size_t> active;
+  for (int j = j0; j <= j1; j++) {
+    float py = static_cast<float>(j) + 0.5f;
+    active.clear();
     for (size_t k = 0; k < n; k++) {
       const Point &a = pts[k], &b = pts[(k + 1) % n];
-      nearest = std::min(nearest, segment_distance(px, py, a.x, a.y, b.x, b.y));
-      float cross = (b.x - a.x) * (py - a.y) - (px - a.x) * (b.y - a.y);
-      if (a.y <= py) {
-        if (b.y > py && cross > 0.0f) winding++;
-      } else if (b.y <= py && cross < 0.0f) {
-        winding--;
-      }
+      if (std::min(a.y, b.y) - 1.0f <= py && std::max(a.y, b.y) + 1.0f >= py) active.push_back(k);
     }
-    return winding != 0 ? -nearest : nearest;
-  };
-  fill_by_distance(canvas, x0, y0, x1, y1, distance, paint, colour);
+    for (int i = i0; i <= i1; i++) {
+      float px = static_cast<float>(i) + 0.5f;
+      float nearest = 1.0f;
+      int winding = 0;
+      for (size_t k : active) {
+        const Point &a = pts[k], &b = pts[(k + 1) % n];
+        if (px >= std::min(a.x, b.x) - 1.0f && px <= std::max(a.x, b.x) + 1.0f)
+          nearest = std::min(nearest, segment_distance(px, py, a.x, a.y, b.x, b.y));
+        float cross = (b.x - a.x) * (py - a.y) - (px - a.x) * (b.y - a.y);
+        if (a.y <= py) {
+          if (b.y > py && cross > 0.0f) winding++;
+        } else if (b.y <= py && cross < 0.0f) {
+          winding--;
+        }
+      }
+      float coverage = clamp01(0.5f - (winding != 0 ? -nearest : nearest));
+      if (coverage > 0.0f) blend_pixel(canvas, i, j, paint ? (*paint)(px, py) : colour, coverage);
+    }
+  }
 }
 
 void ellipse_fill(Canvas *canvas, float cx, float cy, float rx, float ry, const Paint *paint, Rgba colour) {
@@ -333,7 +351,7 @@ void fill_round_rect(Canvas *canvas, float x0, float y0, float x1, float y1, flo
   float cx = 0.5f * (x0 + x1), cy = 0.5f * (y0 + y1), hx = 0.5f * (x1 - x0) - radius, hy = 0.5f * (y1 - y0) - radius;
   auto distance = [&](float px, float py) {
     float qx = std::fabs(px - cx) - hx, qy = std::fabs(py - cy) - hy;
-    float outside = std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f));
+    float outside = length2d(std::max(qx, 0.0f), std::max(qy, 0.0f));
     return outside + std::min(std::max(qx, qy), 0.0f) - radius;
   };
   fill_by_distance(canvas, x0, y0, x1, y1, distance, nullptr, colour);
@@ -383,7 +401,7 @@ void stroke_polyline(Canvas *canvas, const std::vector<Point> &points, float wid
 void fill_arc(Canvas *canvas, float cx, float cy, float r0, float r1, float a0, float a1, Rgba colour) {
   float mid = 0.5f * (a0 + a1), half = 0.5f * (a1 - a0);
   auto distance = [&](float px, float py) {
-    float dx = px - cx, dy = py - cy, r = std::hypot(dx, dy);
+    float dx = px - cx, dy = py - cy, r = length2d(dx, dy);
     float radial = std::max(r0 - r, r - r1);
     if (half >= pi) return radial;
     float angle = std::atan2(dx, -dy);

@@ -4,6 +4,7 @@
 // (fonts, interface, sky, ground, billboards, skins) draws with these, so
 // the same inputs always give the same bytes.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,10 @@
 #include "databuild.h"
 
 namespace databuild {
+
+// The length of (x, y); std::hypot is far slower and its care for
+// overflow is wasted on pixels.
+inline float length2d(float x, float y) { return std::sqrt(x * x + y * y); }
 
 // ---- Colours and canvases ----
 

@@ -118,7 +118,7 @@ Rgba with_clouds(const Sky &s, Vec3 d, Rgba sky) {
   float n = fractal_noise(px, pz, 6, s.seed);
   float density = smoothstep((n - threshold) / 0.11f);
   if (density <= 0.0f) return sky;
-  float sx = s.sun.x, sz = s.sun.z, sl = std::hypot(sx, sz);
+  float sx = s.sun.x, sz = s.sun.z, sl = length2d(sx, sz);
   if (sl > 1e-4f) sx /= sl, sz /= sl;
   float toward = fractal_noise(px + sx * 0.12f, pz + sz * 0.12f, 6, s.seed);
   float lit = std::clamp(0.75f - (toward - n) * 7.0f, 0.25f, 1.0f);
@@ -163,11 +163,11 @@ Rgba sky_colour(const Sky &s, Vec3 d) {
   float hills, trees;
   horizon(s, heading, &hills, &trees);
   if (elevation > std::max(hills, trees)) return add_sun(s, d, with_clouds(s, d, clear_sky(s, d)));
-  float l = std::hypot(d.x, d.z);
+  float l = length2d(d.x, d.z);
   Vec3 level = l > 1e-6f ? Vec3{d.x / l, 0.01f, d.z / l} : Vec3{0, 1, 0};
   Rgba haze = clear_sky(s, normalised(level));
   // Hills and trees lit on the side that faces the sun.
-  float facing = l > 1e-6f ? 0.5f + 0.5f * (d.x * s.sun.x + d.z * s.sun.z) / (l * std::max(std::hypot(s.sun.x, s.sun.z), 1e-4f)) : 0.5f;
+  float facing = l > 1e-6f ? 0.5f + 0.5f * (d.x * s.sun.x + d.z * s.sun.z) / (l * std::max(length2d(s.sun.x, s.sun.z), 1e-4f)) : 0.5f;
   Rgba c;
   if (elevation < 0.0f) {
     Rgba field = mix(rgb_hex(0x4f5a32), rgb_hex(0x6b6a3e), 0.5f * facing);
@@ -198,7 +198,7 @@ Vec3 face_direction(int face, int i, int j) {
 
 Vec3 env_direction(int i, int j) {
   float s = (static_cast<float>(i) + 0.5f) / env_size - 0.5f, t = (static_cast<float>(j) + 0.5f) / env_size - 0.5f;
-  float r = std::hypot(s, t);
+  float r = length2d(s, t);
   if (r < 1e-6f) return {0, 1, 0};
   float theta = std::min(r * 2.0f * pi, pi);
   return {std::sin(theta) * s / r, std::cos(theta), std::sin(theta) * t / r};
@@ -306,7 +306,7 @@ void write_flare_files(Archive *archive) {
     for (int j = 0; j < size; j++)
       for (int i = 0; i < size; i++) {
         float dx = (static_cast<float>(i) + 0.5f) / size * 2.0f - 1.0f, dy = (static_cast<float>(j) + 0.5f) / size * 2.0f - 1.0f;
-        canvas_at(&c, i, j).a = std::clamp(intensity(std::hypot(dx, dy), std::atan2(dy, dx)), 0.0f, 1.0f);
+        canvas_at(&c, i, j).a = std::clamp(intensity(length2d(dx, dy), std::atan2(dy, dx)), 0.0f, 1.0f);
       }
     archive_add_png(archive, name + 1, c, 4);
   };

@@ -38,7 +38,7 @@ Canvas tach_picture() {
   fill_ellipse(&canvas, c, c, 244.0f, 244.0f, rgb_hex(0x17181c));
   fill_ellipse(&canvas, c, c, 236.0f, 236.0f, [&](float x, float y) {
     float t = std::clamp((y - 20.0f) / 472.0f, 0.0f, 1.0f);
-    float r = std::hypot(x - c, y - c) / 236.0f;
+    float r = length2d(x - c, y - c) / 236.0f;
     return scaled(mix(rgb_hex(0x2a2c33), rgb_hex(0x0e0f12), t), 1.0f - 0.25f * r * r);
   });
   // The red zone, where the engines run out of torque.
@@ -164,7 +164,7 @@ Canvas title_picture() {
   for (int j = 0; j < h; j++)
     for (int i = 0; i < w; i++) {
       float t = static_cast<float>(j) / horizon;
-      float glow = std::exp(-std::hypot(static_cast<float>(i) - 1600.0f, static_cast<float>(j) - 300.0f) / 420.0f);
+      float glow = std::exp(-length2d(static_cast<float>(i) - 1600.0f, static_cast<float>(j) - 300.0f) / 420.0f);
       Rgba sky = mix(rgb_hex(0x2c5f9e), rgb_hex(0xe9c89a), std::pow(std::min(t, 1.0f), 2.2f));
       canvas_at(&c, i, j) = mix(sky, rgb_hex(0xfff4dc), std::min(glow * 0.9f, 1.0f));
     }

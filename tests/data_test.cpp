@@ -870,7 +870,7 @@ TEST(DataSet, FontsCutIntoOneCellPerCharacter) {
 
 // One sun for each track: the lighting file's sun is where the sky's
 // brightest spot is, the baked shading is the game's reshading formula under
-// it, and ground turned away from the sun is in shadow.
+// it, and the baked shadows darken some ground but not most of it.
 TEST(DataSet, SkyShadingAndShadowsShareTheLightingsSun) {
   for (const std::string &track : data_set().tracks) {
     SCOPED_TRACE(track);
@@ -918,7 +918,7 @@ TEST(DataSet, SkyShadingAndShadowsShareTheLightingsSun) {
     ASSERT_EQ(ppm.size(), header + 1025u * 1025u * 3u);
     ASSERT_EQ(pgm.size(), header + 1025u * 1025u);
     Terrain *terrain = track_terrain();
-    int checked = 0, shaded = 0, facing_away = 0;
+    int checked = 0, shaded = 0;
     for (int j = 8; j < 1017; j += 37)
       for (int i = 8; i < 1017; i += 41) {
         float n[3];
@@ -932,8 +932,6 @@ TEST(DataSet, SkyShadingAndShadowsShareTheLightingsSun) {
         }
         checked++;
         shaded += s < 0.5f;
-        // Ground that faces away from the sun is dark whatever its shadow.
-        if (sun[0] * n[0] + sun[1] * n[1] + sun[2] * n[2] < 0.0f) facing_away++;
       }
     EXPECT_GT(checked, 500);
     EXPECT_GT(shaded, 0) << "nothing casts a shadow";

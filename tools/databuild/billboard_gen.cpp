@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/random.h"
 #include "databuild.h"
 #include "image_gen.h"
 
@@ -20,14 +19,6 @@ namespace databuild {
 namespace {
 
 constexpr float pi = 3.14159265358979f;
-
-struct Dice {
-  Mt19937 mt;
-  explicit Dice(uint32_t seed) { mt_seed(&mt, seed); }
-  float uniform() { return static_cast<float>(mt_next(&mt) >> 8) / 16777216.0f; }
-  float range(float a, float b) { return a + (b - a) * uniform(); }
-  int below(int n) { return static_cast<int>(mt_next(&mt) % static_cast<uint32_t>(n)); }
-};
 
 // Feet in the picture: x right from the sprite's middle, y up from its base.
 struct View {
@@ -321,18 +312,23 @@ void set_arm(Person *p, int side, float upper, float fore) {
   p->arm[side][1] = fore;
 }
 
+// A flagger with both arms in one pose, holding a board up or down.
+Canvas holding_board(Person p, float upper, float fore, float board_y, float board_w, float board_h, const char *text,
+                     Rgba ink, Rgba face) {
+  View v = person_view();
+  Canvas c = person_canvas();
+  set_arm(&p, 0, upper, fore);
+  set_arm(&p, 1, upper, fore);
+  draw_person(&c, v, p, 0.0f);
+  draw_board(&c, v, 0.0f, board_y, board_w, board_h, text, ink, face);
+  return c;
+}
+
 void write_starter(Archive *archive) {
   View v = person_view();
   Rgba board_face = rgb_hex(0xf4f2ea), ink = rgb_hex(0xc8201a);
-  {  // Both hands holding the board up over the head: the gate is about to drop.
-    Canvas c = person_canvas();
-    Person p = starter();
-    set_arm(&p, 0, 2.55f, 2.9f);
-    set_arm(&p, 1, 2.55f, 2.9f);
-    draw_person(&c, v, p, 0.0f);
-    draw_board(&c, v, 0.0f, 5.2f, 1.9f, 1.1f, "5", ink, board_face);
-    add_sprite(archive, starter_textures[0], c);
-  }
+  // Both hands holding the board up over the head: the gate is about to drop.
+  add_sprite(archive, starter_textures[0], holding_board(starter(), 2.55f, 2.9f, 5.2f, 1.9f, 1.1f, "5", ink, board_face));
   {  // The drop: the board swung down to the side.
     Canvas c = person_canvas();
     Person p = starter();
@@ -383,24 +379,10 @@ void write_starter(Archive *archive) {
 void write_lapboard(Archive *archive) {
   View v = person_view();
   Rgba face = rgb_hex(0xf4f2ea), ink = rgb_hex(0x141414);
-  {  // Between laps: the board held low, blank side out.
-    Canvas c = person_canvas();
-    Person p = lapboard_flagger();
-    set_arm(&p, 0, 0.3f, 0.55f);
-    set_arm(&p, 1, 0.3f, 0.55f);
-    draw_person(&c, v, p, 0.0f);
-    draw_board(&c, v, 0.0f, 2.9f, 1.5f, 1.1f, "", ink, rgb_hex(0xc0beb6));
-    add_sprite(archive, lapboard_textures[0], c);
-  }
-  {  // Two laps to go.
-    Canvas c = person_canvas();
-    Person p = lapboard_flagger();
-    set_arm(&p, 0, 0.9f, 2.2f);
-    set_arm(&p, 1, 0.9f, 2.2f);
-    draw_person(&c, v, p, 0.0f);
-    draw_board(&c, v, 0.0f, 4.6f, 1.5f, 1.2f, "2", ink, face);
-    add_sprite(archive, lapboard_textures[1], c);
-  }
+  // Between laps the board is held low, blank side out; then two to go.
+  add_sprite(archive, lapboard_textures[0],
+             holding_board(lapboard_flagger(), 0.3f, 0.55f, 2.9f, 1.5f, 1.1f, "", ink, rgb_hex(0xc0beb6)));
+  add_sprite(archive, lapboard_textures[1], holding_board(lapboard_flagger(), 0.9f, 2.2f, 4.6f, 1.5f, 1.2f, "2", ink, face));
   std::vector<Canvas> last, finish;
   for (int k = 0; k < 4; k++) {
     float swing = 0.5f * std::sin(static_cast<float>(k) * pi * 0.5f);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/random.h"
 #include "databuild.h"
 #include "image_gen.h"
 
@@ -17,14 +16,6 @@ namespace databuild {
 namespace {
 
 constexpr int tile_size = 256;
-
-// Random numbers for placing details, from a fixed seed per picture.
-struct Dice {
-  Mt19937 mt;
-  explicit Dice(uint32_t seed) { mt_seed(&mt, seed); }
-  float uniform() { return static_cast<float>(mt_next(&mt) >> 8) / 16777216.0f; }
-  float range(float a, float b) { return a + (b - a) * uniform(); }
-};
 
 // Calls draw at (x, y) and at every copy of it one tile over that can
 // still reach into the tile, so details cross the edges seamlessly.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/random.h"
 #include "databuild.h"
 
 namespace databuild {
@@ -123,6 +124,15 @@ float value_noise(float x, float z, uint32_t seed, int period = 0);
 // Octaves of value noise, each twice the frequency and half the weight,
 // scaled back to 0..1. The period (if any) doubles with each octave.
 float fractal_noise(float x, float z, int octaves, uint32_t seed, int period = 0);
+
+// Random numbers for placing details, from a fixed seed per picture.
+struct Dice {
+  Mt19937 mt;
+  explicit Dice(uint32_t seed) { mt_seed(&mt, seed); }
+  float uniform() { return static_cast<float>(mt_next(&mt) >> 8) / 16777216.0f; }  // 0..1
+  float range(float a, float b) { return a + (b - a) * uniform(); }
+  int below(int n) { return static_cast<int>(mt_next(&mt) % static_cast<uint32_t>(n)); }
+};
 
 // ---- Encoded images ----
 

@@ -150,10 +150,10 @@ Rgba add_sun(const Sky &s, Vec3 d, Rgba c) {
 void horizon(const Sky &s, float heading, float *hills, float *trees) {
   float cx = std::cos(heading), cz = std::sin(heading);
   float h = fractal_noise(cx * 2.2f + 7.0f, cz * 2.2f + 7.0f, 4, s.seed + 11u);
-  *hills = (0.6f + 4.2f * smoothstep((h - 0.3f) / 0.45f)) * degree;
+  *hills = (1.2f + 5.0f * smoothstep((h - 0.3f) / 0.45f)) * degree;
   float t = fractal_noise(cx * 14.0f + 3.0f, cz * 14.0f + 3.0f, 3, s.seed + 23u);
   float crowns = value_noise(cx * 90.0f + 50.0f, cz * 90.0f + 50.0f, s.seed + 31u);
-  *trees = (0.25f + 1.1f * t + 0.3f * crowns) * degree;
+  *trees = (0.4f + 1.5f * t + 0.35f * crowns) * degree;
 }
 
 // The whole sky seen in direction d; below the horizon, the hazy field.

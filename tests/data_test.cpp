@@ -273,7 +273,7 @@ TEST(DataSet, ShippedTracksAreListedAndLoad) {
     const Terrain *terrain = track_terrain();
     ASSERT_NE(terrain, nullptr);
     EXPECT_EQ(terrain->verts_per_side, 1025);
-    EXPECT_EQ(terrain->tile_count, 8);  // five surfaces and three look-alike patches
+    EXPECT_EQ(terrain->tile_count, 64);  // five surfaces, three look-alike patches, 56 edges of the field
     const TimingGates *gates = timing_gates();
     EXPECT_EQ(gates->grid_count, 40);
     EXPECT_GT(gates->gate_count, 50);

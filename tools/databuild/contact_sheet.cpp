@@ -196,6 +196,47 @@ bool font_sheet(const std::string &path, const std::map<std::string, Entry> &all
   return write_sheet(path, sheet);
 }
 
+// A patch of a track's ground laid out from its tile map as the renderer
+// composes it (each 2 ft square one tile picture, u along x, v along z),
+// where the map is most varied: the grass meeting the track, in plan.
+bool ground_sheet(const std::string &path, const Archive *archive, const std::string &dir,
+                  const std::map<std::string, Entry> &all) {
+  const Bytes *info = nullptr, *map = nullptr;
+  for (size_t k = 0; k < archive->names.size(); k++) {
+    if (archive->names[k] == dir + "/tileinfo") info = &archive->members[k];
+    if (archive->names[k] == dir + "/tilemap.gz") map = &archive->members[k];
+  }
+  Bytes tiles;
+  if (!info || !map || !gunzip(*map, &tiles)) return true;
+  size_t side = static_cast<size_t>(std::lround(std::sqrt(static_cast<double>(tiles.data.size()))));
+  if (side * side != tiles.data.size() || side < 64) return true;
+  std::vector<Canvas> pictures;
+  std::string text(info->data.begin(), info->data.end());
+  for (size_t at = text.find("texture @"); at != std::string::npos; at = text.find("texture @", at + 1)) {
+    size_t end = text.find('\n', at);
+    auto it = all.find(text.substr(at + 9, end - at - 9));
+    pictures.push_back(it == all.end() ? canvas_make(32, 32, {1, 0, 1, 1}) : canvas_resize(image_canvas(it->second.image), 32, 32));
+  }
+  constexpr int window = 48, cell = 32;
+  size_t best_at = 0;
+  int best = -1;
+  for (size_t row = 0; row + window <= side; row += 16)
+    for (size_t col = 0; col + window <= side; col += 16) {
+      std::vector<int> seen(256);
+      int kinds = 0;
+      for (size_t j = row; j < row + window; j += 2)
+        for (size_t i = col; i < col + window; i += 2) kinds += seen[tiles.data[j * side + i]]++ == 0;
+      if (kinds > best) best = kinds, best_at = row * side + col;
+    }
+  Canvas sheet = canvas_make(window * cell, window * cell, {0, 0, 0, 1});
+  for (int j = 0; j < window; j++)
+    for (int i = 0; i < window; i++) {
+      size_t tile = tiles.data[best_at + static_cast<size_t>(j) * side + static_cast<size_t>(i)];
+      if (tile < pictures.size()) canvas_paste(&sheet, pictures[tile], i * cell, j * cell);
+    }
+  return write_sheet(path, sheet);
+}
+
 }  // namespace
 
 int write_contact_sheets(const Archive *archive, const char *dir) {
@@ -234,8 +275,10 @@ int write_contact_sheets(const Archive *archive, const char *dir) {
   }
   for (const auto &[group, entries] : groups)
     if (!grid_sheet(std::string(dir) + "/sheet-" + group + ".png", group, entries)) return 0;
-  for (const auto &[group, faces] : skies)
+  for (const auto &[group, faces] : skies) {
     if (!sky_sheet(std::string(dir) + "/sky-" + group + ".png", faces)) return 0;
+    if (!ground_sheet(std::string(dir) + "/ground-" + group + ".png", archive, group, all)) return 0;
+  }
   return font_sheet(std::string(dir) + "/sheet-fonts.png", all) ? 1 : 0;
 }
 

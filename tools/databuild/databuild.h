@@ -130,6 +130,19 @@ enum TileKind {
   tile_kind_count
 };
 
+// Where the field meets the track, a dry-grass square may show the track's
+// surface creeping in from some of its corners: one tile for every surface
+// it meets and every set of corners (1 to 14; bit 3 the corner at the
+// lower x and z, bit 2 higher x, bit 1 higher z, bit 0 both higher). They
+// ride as the grass they stand on. A tile picture runs u along +x, v along +z.
+constexpr int edge_surfaces[4] = {tile_loose, tile_berm, tile_startpad, tile_dirt};
+constexpr int edge_surface_count = 4, edge_masks = 14;
+constexpr int tile_count = tile_kind_count + edge_surface_count * edge_masks;
+static_assert(tile_count <= 256, "the tile map holds one byte a square");
+constexpr int edge_tile(int surface, int mask) { return tile_kind_count + surface * edge_masks + mask - 1; }
+// The kind a tile rides as (itself, or the grass of an edge tile).
+constexpr int tile_base(int tile) { return tile < tile_kind_count ? tile : tile_grass_dry; }
+
 struct Track {
   const TrackDesign *design;
   std::vector<TrackSample> line;  // closed loop, one sample per step; s = 0 is the finish line

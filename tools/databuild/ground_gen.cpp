@@ -7,6 +7,7 @@
 // reshades a vertex).
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "databuild.h"
 #include "image_gen.h"
@@ -117,12 +118,12 @@ const GroundTile ground_tiles[tile_kind_count] = {
 Canvas tile_picture(int tile) {
   switch (tile) {
     case tile_grass: return grass_texture(rgb_hex(0x3f4a22), rgb_hex(0x4f7a2a), rgb_hex(0x86a447), 0x6a11u, 2600);
-    case tile_grass_dry: return grass_texture(rgb_hex(0x55502c), rgb_hex(0x6c8032), rgb_hex(0xa8a459), 0x6a12u, 2200);
-    case tile_grass_lush: return grass_texture(rgb_hex(0x33401c), rgb_hex(0x437326), rgb_hex(0x6f9a3b), 0x6a13u, 3000);
+    case tile_grass_dry: return grass_texture(rgb_hex(0x474b26), rgb_hex(0x587a2c), rgb_hex(0x93a24e), 0x6a12u, 2400);
+    case tile_grass_lush: return grass_texture(rgb_hex(0x3b4720), rgb_hex(0x4a7628), rgb_hex(0x7e9e42), 0x6a13u, 2800);
     case tile_dirt: return dirt_texture(rgb_hex(0x7e6047), 0x6a21u, 90, 160);
-    case tile_dirt_dark: return dirt_texture(rgb_hex(0x6a4e39), 0x6a22u, 70, 200);
-    case tile_loose: return loose_texture(rgb_hex(0x8a6b50), 0x6a31u);
-    case tile_berm: return dirt_texture(rgb_hex(0x5b4130), 0x6a41u, 30, 650);
+    case tile_dirt_dark: return dirt_texture(rgb_hex(0x775a41), 0x6a22u, 70, 200);
+    case tile_loose: return loose_texture(rgb_hex(0x84654a), 0x6a31u);
+    case tile_berm: return dirt_texture(rgb_hex(0x6c4c36), 0x6a41u, 30, 650);
     default: return startpad_texture(0x6a51u);
   }
 }
@@ -217,11 +218,48 @@ void write_roost_textures(Archive *archive) {
 
 }  // namespace
 
-const char *tile_texture(int tile) { return ground_tiles[tile].texture; }
-const char *roost_texture(int tile) { return ground_tiles[tile].roost; }
+const char *tile_texture(int tile) {
+  static std::vector<std::string> edges;
+  if (tile < tile_kind_count) return ground_tiles[tile].texture;
+  if (edges.empty())
+    for (int k = tile_kind_count; k < tile_count; k++) {
+      int surface = (k - tile_kind_count) / edge_masks, mask = (k - tile_kind_count) % edge_masks + 1;
+      char name[96];
+      snprintf(name, sizeof name, "@ground/edge-%d-%d%d%d%d-repeat.png", surface, mask >> 3 & 1, mask >> 2 & 1,
+               mask >> 1 & 1, mask & 1);
+      edges.push_back(name);
+    }
+  return edges[static_cast<size_t>(tile - tile_kind_count)].c_str();
+}
+
+const char *roost_texture(int tile) { return ground_tiles[tile_base(tile)].roost; }
 
 void write_ground_textures(Archive *archive) {
-  for (int t = 0; t < tile_kind_count; t++) archive_add_png(archive, ground_tiles[t].texture + 1, tile_picture(t), 3);
+  std::vector<Canvas> pictures;
+  for (int t = 0; t < tile_kind_count; t++) {
+    pictures.push_back(tile_picture(t));
+    archive_add_png(archive, ground_tiles[t].texture + 1, pictures.back(), 3);
+  }
+  // Edge tiles: the track's surface over the grass where the corners say,
+  // the line between them ragged but the same along a shared side.
+  for (int k = tile_kind_count; k < tile_count; k++) {
+    int surface = (k - tile_kind_count) / edge_masks, mask = (k - tile_kind_count) % edge_masks + 1;
+    const Canvas &grass = pictures[tile_grass_dry], &track = pictures[static_cast<size_t>(edge_surfaces[surface])];
+    float corner[4];
+    for (int c = 0; c < 4; c++) corner[c] = static_cast<float>(mask >> (3 - c) & 1);
+    Canvas out = grass;
+    for (int j = 0; j < tile_size; j++)
+      for (int i = 0; i < tile_size; i++) {
+        float u = (static_cast<float>(i) + 0.5f) / tile_size, v = (static_cast<float>(j) + 0.5f) / tile_size;
+        float w = (corner[0] * (1 - u) + corner[1] * u) * (1 - v) + (corner[2] * (1 - u) + corner[3] * u) * v;
+        float ragged = fractal_noise(u * 8.0f, v * 8.0f, 3, 0xed9eu, 8) - 0.5f;
+        float t = smoothstep((w + 0.45f * ragged - 0.5f) / 0.08f + 0.5f);
+        Rgba g = canvas_at(&out, i, j), d = track.pixels[static_cast<size_t>(j) * tile_size + i];
+        // Grass right at the edge is darkened by the dirt thrown on it.
+        canvas_at(&out, i, j) = mix(scaled(g, 1.0f - 0.25f * smoothstep((w - 0.15f) / 0.35f)), d, t);
+      }
+    archive_add_png(archive, tile_texture(k) + 1, out, 3);
+  }
   write_decal_textures(archive);
   write_roost_textures(archive);
 }

@@ -55,7 +55,7 @@ int write_track_picture(const Track *track, const char *path) {
       float tint = 0.8f + 0.4f * (h - track->min_height) / range;
       for (int c = 0; c < 3; c++)
         pic.rgb[v * 3 + static_cast<size_t>(c)] =
-            static_cast<unsigned char>(std::clamp(tile_colour[tile][c] * shade * tint, 0.0f, 255.0f));
+            static_cast<unsigned char>(std::clamp(tile_colour[tile_base(tile)][c] * shade * tint, 0.0f, 255.0f));
     }
   static const unsigned char red[3] = {220, 30, 30}, white[3] = {255, 255, 255}, yellow[3] = {240, 220, 40},
                              orange[3] = {255, 140, 0}, blue[3] = {40, 80, 255};

@@ -4,6 +4,7 @@
 // start area hard packed, and everything off the track grass that grips
 // much less; patches of drier and lusher grass and of darker dirt ride like
 // the surface they vary. The pictures are ground_gen.cpp's.
+#include <algorithm>
 #include <cmath>
 
 #include "databuild.h"
@@ -47,7 +48,7 @@ const TileSurface tile_surfaces[tile_kind_count] = {
 
 }  // namespace
 
-float tile_grip(int tile) { return tile_surfaces[tile].friction[0][0]; }
+float tile_grip(int tile) { return tile_surfaces[tile_base(tile)].friction[0][0]; }
 
 void build_tilemap(Track *track) {
   track->tilemap.assign(static_cast<size_t>(track_tiles) * track_tiles, tile_grass);
@@ -81,13 +82,52 @@ void build_tilemap(Track *track) {
       if (track->edge[v] < 4.0f || dry > 0.7f) tile = tile_grass_dry;
       else if (lush > 0.7f) tile = tile_grass_lush;
     }
+  // The edge: a corner of a grass square counts as track when any square
+  // round it is; the surface is the one most of its neighbours have.
+  std::vector<uint8_t> kinds(track->tilemap);
+  auto at = [&](int col, int row) {
+    return kinds[static_cast<size_t>(std::clamp(col, 0, track_tiles - 1) + std::clamp(row, 0, track_tiles - 1) * track_tiles)];
+  };
+  auto surface_of = [](int tile) {
+    for (int k = 0; k < edge_surface_count; k++)
+      if (edge_surfaces[k] == tile || (edge_surfaces[k] == tile_dirt && tile == tile_dirt_dark)) return k;
+    return -1;
+  };
+  for (int row = 0; row < track_tiles; row++)
+    for (int col = 0; col < track_tiles; col++) {
+      if (at(col, row) != tile_grass_dry) continue;
+      int votes[edge_surface_count] = {};
+      for (int dz = -1; dz <= 1; dz++)
+        for (int dx = -1; dx <= 1; dx++) {
+          int k = surface_of(at(col + dx, row + dz));
+          if (k >= 0) votes[k]++;
+        }
+      int best = static_cast<int>(std::max_element(votes, votes + edge_surface_count) - votes);
+      if (votes[best] == 0) continue;
+      int mask = 0;
+      for (int corner = 0; corner < 4; corner++) {
+        int cx = col + (corner & 1), cz = row + (corner >> 1);  // the corner between squares cx-1..cx, cz-1..cz
+        bool track_corner = false;
+        for (int q = 0; q < 4; q++) track_corner = track_corner || surface_of(at(cx - 1 + (q & 1), cz - 1 + (q >> 1))) >= 0;
+        if (track_corner) mask |= 8 >> corner;
+      }
+      if (mask > 0 && mask < 15) track->tilemap[static_cast<size_t>(col + row * track_tiles)] = static_cast<uint8_t>(edge_tile(best, mask));
+    }
 }
 
 void write_tile_files(const Track *track, Archive *archive) {
   Bytes info, list;
-  for (int k = 0; k < tile_kind_count; k++) {
-    const TileSurface &t = tile_surfaces[k];
-    bytes_printf(&info, "name %s\ntexture %s\n", t.name, tile_texture(k));
+  for (int k = 0; k < tile_count; k++) {
+    const TileSurface &t = tile_surfaces[tile_base(k)];
+    if (k < tile_kind_count) {
+      bytes_printf(&info, "name %s\n", t.name);
+    } else {
+      // "A-B-mask": the field's grass, the track's surface, its corners.
+      int surface = (k - tile_kind_count) / edge_masks, mask = (k - tile_kind_count) % edge_masks + 1;
+      bytes_printf(&info, "name %s-%s-%d%d%d%d\n", t.name, tile_surfaces[edge_surfaces[surface]].name, mask >> 3 & 1,
+                   mask >> 2 & 1, mask >> 1 & 1, mask & 1);
+    }
+    bytes_printf(&info, "texture %s\n", tile_texture(k));
     for (const auto &f : t.friction) bytes_printf(&info, "friction %g %g\n", f[0], f[1]);
     bytes_printf(&info, "roll_resist %g %g 1\nroost texture=%s %s\nerode_depth %g\naddtile\n\n", t.roll[0],
                  t.roll[1], roost_texture(k), t.roost, t.erode_depth);

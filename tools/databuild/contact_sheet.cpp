@@ -66,10 +66,11 @@ struct Entry {
 };
 
 Canvas checkerboard(int w, int h) {
-  Canvas c = canvas_make(w, h, {1, 1, 1, 1});
+  // Mid greys: white sprites and dark ones both stand out.
+  Canvas c = canvas_make(w, h, rgb_hex(0x767676));
   for (int j = 0; j < h; j++)
     for (int i = 0; i < w; i++)
-      if (((i / 8) + (j / 8)) % 2) canvas_at(&c, i, j) = rgb_hex(0xc8c8c8);
+      if (((i / 8) + (j / 8)) % 2) canvas_at(&c, i, j) = rgb_hex(0x5c5c5c);
   return c;
 }
 

@@ -170,7 +170,7 @@ void write_decal_textures(Archive *archive) {
   Canvas logo = canvas_make(512, 128, with_alpha(paint, 0.0f));
   fill_rect(&logo, 24.0f, 100.0f, 488.0f, 112.0f, rgb_hex(0xc8281e));
   draw_text_centred(&logo, face_sans_bold, 92.0f, 256.0f, 90.0f, "TORVANE", paint);
-  wear(&logo, 0xdec4u, 10.0f, 0.6f);
+  wear(&logo, 0xdec4u, 10.0f, 0.35f);
   bleed_colour(&logo);
   archive_add_png(archive, decal_logo + 1, logo, 4);
 }

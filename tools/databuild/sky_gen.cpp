@@ -321,8 +321,8 @@ void write_flare_files(Archive *archive) {
     return (0.55f + 0.35f * hex) * smoothstep((0.92f - hex) / 0.06f);
   });
   radial(flare_star, [](float r, float a) {
-    float rays = std::pow(std::fabs(std::cos(3.0f * a)), 40.0f) + 0.6f * std::pow(std::fabs(std::cos(3.0f * a + pi / 6.0f)), 60.0f);
-    return r < 1.0f ? rays * std::pow(1.0f - r, 1.5f) + 0.3f * std::exp(-r / 0.08f) : 0.0f;
+    float rays = std::pow(std::fabs(std::cos(3.0f * a)), 14.0f) + 0.6f * std::pow(std::fabs(std::cos(3.0f * a + pi / 6.0f)), 20.0f);
+    return r < 1.0f ? rays * std::pow(1.0f - r, 1.2f) + 0.5f * std::exp(-r / 0.1f) : 0.0f;
   });
 }
 

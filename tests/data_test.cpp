@@ -1,8 +1,8 @@
 // The default data set as the game reads it: the archive's layout and size,
 // byte-identical rebuilds, every shipped track listed and loaded, robot lines
 // that fit the track's gates and ride through all of them, collision shapes,
-// the points series, and the models and skins the catalogue and the tracks
-// name.
+// the points series, the models and skins the catalogue and the tracks
+// name, and every picture the tracks and the HUD ask for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 
 #include "app/alloc.h"
 #include "assets/file.h"
+#include "assets/image.h"
 #include "bike/catalogue.h"
 #include "bike/shape.h"
 #include "assets/model.h"
@@ -277,7 +279,7 @@ TEST(DataSet, ShippedTracksAreListedAndLoad) {
     const Terrain *terrain = track_terrain();
     ASSERT_NE(terrain, nullptr);
     EXPECT_EQ(terrain->verts_per_side, 1025);
-    EXPECT_EQ(terrain->tile_count, 4);
+    EXPECT_EQ(terrain->tile_count, 64);  // five surfaces, three look-alike patches, 56 edges of the field
     const TimingGates *gates = timing_gates();
     EXPECT_EQ(gates->grid_count, 40);
     EXPECT_GT(gates->gate_count, 50);
@@ -646,13 +648,13 @@ std::string strip_data_path(const char *path) { return path[0] == '@' ? path + 1
 
 // A picture as the texture loader finds it: LINK files followed (at most a
 // few deep), then the PNG decoded. Empty on any failure.
-struct Picture {
+struct SkinPicture {
   int width = 0, height = 0;
   std::string file, text;  // the file finally decoded and its raw bytes
 };
 
-Picture decode_picture(std::string name) {
-  Picture pic;
+SkinPicture decode_picture(std::string name) {
+  SkinPicture pic;
   for (int depth = 0; depth < 4; depth++) {
     std::string bytes = data_file(name);
     if (bytes.compare(0, 4, "LINK") == 0) {
@@ -710,7 +712,312 @@ int texture_choice_count(const std::string &prefix) {
   return count;
 }
 
+// ---- Pictures, decoded the way the texture loader will ----
+
+struct Decoded {
+  int width = 0, height = 0, channels = 0;
+  std::vector<unsigned char> pixels;  // 8-bit, top row first
+};
+
+// A data file's PNG through the game's own reader; false when it refuses it.
+bool decode_png(const std::string &name, Decoded *out) {
+  DataFile *file = dfile_open((data_set().dir + "/" + name).c_str(), "rb");
+  if (!file) return false;
+  Picture picture{};
+  char error[image_error_size] = "";
+  int ok = png_read(file, &picture, nullptr, error);
+  dfile_close(file);
+  if (!ok) return false;
+  out->width = picture.width;
+  out->height = picture.height;
+  out->channels = picture.channels;
+  out->pixels.assign(picture.pixels, picture.pixels + static_cast<size_t>(picture.width) * picture.height * picture.channels);
+  picture_free(&picture);
+  return true;
+}
+
+
+// Checks that a texture name resolves to pictures the game can use:
+// following "LINK" files, every frame of an "ANIM1" animation, power-of-two
+// sizes. Returns the first picture.
+Decoded check_texture(std::string name, int depth = 0) {
+  SCOPED_TRACE(name);
+  Decoded picture;
+  if (!name.empty() && name[0] == '!') name.erase(0, 1);
+  EXPECT_EQ(name.compare(0, 1, "@"), 0) << "not a data path";
+  name.erase(0, 1);
+  std::string data = data_file(name);
+  if (data.empty()) {
+    ADD_FAILURE() << "missing from the archive";
+    return picture;
+  }
+  if (data.compare(0, 4, "LINK") == 0) {
+    EXPECT_LT(depth, 4) << "links in a circle";
+    std::string target = data.substr(4);
+    target.erase(0, target.find_first_not_of(" \t\r\n"));
+    target.erase(target.find_last_not_of(" \t\r\n") + 1);
+    return depth < 4 ? check_texture(target, depth + 1) : picture;
+  }
+  if (data.compare(0, 5, "ANIM1") == 0) {
+    const char *p = data.c_str() + 5;
+    int length = 0, frames = 0, tics = 0, loop = 0, used = 0;
+    EXPECT_EQ(sscanf(p, "%d %d %d %d%n", &length, &frames, &tics, &loop, &used), 4);
+    p += used;
+    EXPECT_GT(length, 0);
+    EXPECT_GT(tics, 0);
+    for (int k = 0; k < length; k++) {
+      int index = -1;
+      EXPECT_EQ(sscanf(p, "%d%n", &index, &used), 1);
+      p += used;
+      EXPECT_GE(index, 0);
+      EXPECT_LT(index, frames);
+    }
+    for (int k = 0; k < frames; k++) {
+      char token[16], frame[1024];
+      EXPECT_EQ(sscanf(p, " %15s %1023s%n", token, frame, &used), 2) << "frame " << k;
+      p += used;
+      EXPECT_STREQ(token, "PNG");
+      Decoded f = check_texture(frame, depth + 1);
+      if (k == 0) picture = f;
+      EXPECT_EQ(f.width, picture.width) << "frame " << k;
+      EXPECT_EQ(f.height, picture.height) << "frame " << k;
+      EXPECT_EQ(f.channels, picture.channels) << "frame " << k;
+    }
+    return picture;
+  }
+  EXPECT_TRUE(decode_png(name, &picture)) << "does not decode";
+  EXPECT_TRUE(power_of_two(picture.width) && power_of_two(picture.height))
+      << picture.width << "x" << picture.height << " is not a power of two";
+  return picture;
+}
+
+// The glyph cells the font loader finds: bands start at rows whose first
+// pixel has the marker colour of the top-left pixel; markers in a band's
+// top row start its cells, the last running to the right edge.
+struct Cell {
+  int left, right, top, bottom;
+};
+
+std::vector<Cell> font_cells(const Decoded &font) {
+  std::vector<Cell> cells;
+  auto pixel = [&](int x, int y) {
+    uint32_t v = 0;
+    for (int c = 0; c < 4; c++) v = v << 8 | font.pixels[(static_cast<size_t>(y) * font.width + x) * 4 + c];
+    return v;
+  };
+  uint32_t marker = pixel(0, 0);
+  std::vector<int> starts;
+  for (int y = 0; y < font.height; y++)
+    if (y == 0 || pixel(0, y) == marker) starts.push_back(y);
+  for (size_t b = 0; b < starts.size(); b++) {
+    int bottom = b + 1 < starts.size() ? starts[b + 1] : font.height;
+    int left = 0;
+    for (int x = 1; x <= font.width; x++)
+      if (x == font.width || pixel(x, starts[b]) == marker) {
+        cells.push_back({left, x, starts[b], bottom});
+        left = x;
+      }
+  }
+  return cells;
+}
+
+// Every name a track's files ask for, once each.
+std::set<std::string> track_pictures() {
+  std::set<std::string> names;
+  auto add = [&](const char *name) {
+    if (name) names.insert(name);
+  };
+  const Lighting *light = track_lighting();
+  for (const char *face : light->sky) add(face);
+  add(light->sky_env);
+  for (int f = 0; f < light->flare_count; f++)
+    for (int e = 0; e < light->flares[f].element_count; e++) add(light->flares[f].elements[e].texture_path);
+  const Terrain *terrain = track_terrain();
+  for (int t = 0; t < terrain->tile_count; t++) {
+    add(terrain->tiles[t].texture_path);
+    for (const RoostType &r : terrain->tiles[t].roost)
+      if (r.kind != 0) add(r.texture_path);
+  }
+  for (int b = 0; b < billboard_count(); b++) add(track_billboard(b)->texture_path);
+  for (int d = 0; d < decal_count(); d++) add(track_decal(d)->texture_path);
+  if (start_flagger()->present)
+    for (const char *t : start_flagger()->textures) add(t);
+  if (lap_board_flagger()->present)
+    for (const char *t : lap_board_flagger()->textures) add(t);
+  for (int g = 0; g < gate_flagger_count(); g++)
+    for (const char *t : gate_flagger(g)->textures) add(t);
+  return names;
+}
+
 }  // namespace
+
+// Everything the tracks and the HUD draw exists, follows its links and
+// frames to real pictures, and has a power-of-two size.
+TEST(DataSet, EveryPictureAskedForIsThereAndDecodes) {
+  size_t count = 0;
+  for (const std::string &track : data_set().tracks) {
+    SCOPED_TRACE(track);
+    load(track);
+    std::set<std::string> names = track_pictures();
+    // The sky, the flare, four surfaces' tiles and roost, the flaggers'
+    // eleven poses, trees, crowds, banners and markers at the least.
+    EXPECT_GE(names.size(), 30u);
+    EXPECT_TRUE(start_flagger()->present && lap_board_flagger()->present);
+    EXPECT_GT(gate_flagger_count(), 0);
+    EXPECT_GT(track_lighting()->flare_count, 0);
+    for (const std::string &name : names) check_texture(name);
+    count += names.size();
+    // The default sky, for tracks whose lighting names none.
+    Lighting defaults;
+    lighting_defaults(&defaults);
+    for (const char *face : defaults.sky) check_texture(face);
+    check_texture(defaults.sky_env);
+  }
+  free_track();
+  static const char *const hud[] = {"@font.png", "@numbers.png", "@numbers-condensed.png", "!@tach.png",
+                                    "!@shifter.png", "!@pitboard.png", "!@title.png", "@colors/white.png",
+                                    "@roost.png", "@icon.png"};
+  for (const char *name : hud) check_texture(name);
+  EXPECT_EQ(check_texture("!@title.png").width, 2 * check_texture("!@title.png").height);
+  EXPECT_EQ(check_texture("@icon.png").width, 256);
+  EXPECT_GT(count, 0u);
+}
+
+// The fonts cut into exactly one cell per character of their lists, every
+// cell holds a visible glyph below its marker row, and the bands are one
+// line each, the same height within a pixel.
+TEST(DataSet, FontsCutIntoOneCellPerCharacter) {
+  struct Font {
+    const char *name;
+    size_t glyphs;
+  };
+  for (Font f : {Font{"@font.png", 94}, Font{"@numbers.png", 10}, Font{"@numbers-condensed.png", 10}}) {
+    SCOPED_TRACE(f.name);
+    Decoded font = check_texture(f.name);
+    ASSERT_EQ(font.channels, 4);
+    std::vector<Cell> cells = font_cells(font);
+    ASSERT_EQ(cells.size(), f.glyphs);
+    int lo = font.height, hi = 0;
+    for (size_t k = 0; k < cells.size(); k++) {
+      const Cell &c = cells[k];
+      lo = std::min(lo, c.bottom - c.top);
+      hi = std::max(hi, c.bottom - c.top);
+      EXPECT_GT(c.right - c.left, 4) << "cell " << k;
+      int ink = 0;
+      for (int y = c.top + 1; y < c.bottom; y++)
+        for (int x = c.left; x < c.right; x++) ink += font.pixels[(static_cast<size_t>(y) * font.width + x) * 4 + 3] > 128;
+      EXPECT_GT(ink, 20) << "cell " << k << " is empty";
+      // Glyphs are white: the HUD colours them.
+      for (int x = c.left + 1; x < c.right; x++) {
+        const unsigned char *p = &font.pixels[(static_cast<size_t>(c.top + (c.bottom - c.top) / 2) * font.width + x) * 4];
+        if (p[3] > 0) EXPECT_TRUE(p[0] == 255 && p[1] == 255 && p[2] == 255) << "cell " << k;
+      }
+    }
+    EXPECT_LE(hi - lo, 1);
+    EXPECT_GE(lo, 64) << "too small to stay sharp at 1080p";
+  }
+}
+
+// One sun for each track: the lighting file's sun is where the sky's
+// brightest spot is, the baked shading is the game's reshading formula under
+// it, and the baked shadows darken some ground but not most of it.
+TEST(DataSet, SkyShadingAndShadowsShareTheLightingsSun) {
+  for (const std::string &track : data_set().tracks) {
+    SCOPED_TRACE(track);
+    load(track);
+    const Lighting *light = track_lighting();
+    const float *sun = light->sun_vector;
+    ASSERT_GT(sun[1], 0.2f);
+    // The faces: north -z, east +x, south +z, west -x; up with north at the
+    // top. Texture coordinates 1/128 .. 127/128 span a face.
+    const char *face = nullptr;
+    float a = 0, b = 0, major = 0;
+    struct Axis {
+      int index;
+      float sign;
+      const char *name;
+    };
+    for (Axis ax : {Axis{2, -1, "sky-n"}, Axis{0, 1, "sky-e"}, Axis{2, 1, "sky-s"}, Axis{0, -1, "sky-w"},
+                    Axis{1, 1, "sky-u"}}) {
+      float m = sun[ax.index] * ax.sign;
+      if (m <= major) continue;
+      major = m;
+      face = ax.name;
+      if (ax.index == 1) a = sun[0] / m, b = sun[2] / m;
+      else if (ax.index == 2) a = ax.sign < 0 ? sun[0] / m : -sun[0] / m, b = -sun[1] / m;
+      else a = ax.sign > 0 ? sun[2] / m : -sun[2] / m, b = -sun[1] / m;
+    }
+    ASSERT_NE(face, nullptr);
+    Decoded sky = check_texture("@" + track + "/" + face + ".png");
+    ASSERT_GT(sky.width, 0);
+    auto texel = [&](float u, float v) {
+      float t = ((u + 1.0f) * 0.5f * 126.0f + 1.0f) / 128.0f, s = ((v + 1.0f) * 0.5f * 126.0f + 1.0f) / 128.0f;
+      int x = std::clamp(static_cast<int>(t * static_cast<float>(sky.width)), 0, sky.width - 1);
+      int y = std::clamp(static_cast<int>(s * static_cast<float>(sky.height)), 0, sky.height - 1);
+      const unsigned char *p = &sky.pixels[(static_cast<size_t>(y) * sky.width + x) * sky.channels];
+      return std::min({p[0], p[1], p[2]});
+    };
+    // White enough at the sun for the lens flare to show; plain sky a
+    // quarter of a face away.
+    EXPECT_GE(texel(a, b), 224);
+    EXPECT_LT(texel(a + (a > 0 ? -0.5f : 0.5f), b + (b > 0 ? -0.5f : 0.5f)), 224);
+    EXPECT_TRUE(light->fog_density > 0.0f && light->fog_density < 0.002f) << "a light haze";
+
+    std::string ppm = data_file(track + "/shadingx2.ppm"), pgm = data_file(track + "/shadows.pgm");
+    const size_t header = std::string("P6\n1025 1025\n255\n").size();
+    ASSERT_EQ(ppm.size(), header + 1025u * 1025u * 3u);
+    ASSERT_EQ(pgm.size(), header + 1025u * 1025u);
+    Terrain *terrain = track_terrain();
+    int checked = 0, shaded = 0;
+    for (int j = 8; j < 1017; j += 37)
+      for (int i = 8; i < 1017; i += 41) {
+        float n[3];
+        terrain_vertex_normal(terrain, i, j, n);
+        size_t v = static_cast<size_t>(j) * 1025 + i;
+        float s = static_cast<float>(static_cast<unsigned char>(pgm[header + v])) / 255.0f;
+        float lit = std::clamp(sun[0] * n[0] + sun[1] * n[1] + sun[2] * n[2], 0.0f, 1.0f) * s;
+        for (int c = 0; c < 3; c++) {
+          float expected = (light->sun_color[c] * lit + light->ambient[c]) * 0.5f * 255.0f;
+          EXPECT_NEAR(static_cast<unsigned char>(ppm[header + v * 3 + c]), expected, 6.0f) << "vertex " << i << ", " << j;
+        }
+        checked++;
+        shaded += s < 0.5f;
+      }
+    EXPECT_GT(checked, 500);
+    EXPECT_GT(shaded, 0) << "nothing casts a shadow";
+    EXPECT_LT(shaded, checked / 4);
+  }
+  free_track();
+}
+
+// Nothing placed beside the track stands on it: every billboard but the
+// roost pool and the markers at its edge keeps its whole turning footprint
+// off the surface, and the flaggers stand clear of the racing lines.
+TEST(DataSet, TracksideSpritesStandClearOfTheTrack) {
+  for (const std::string &track : data_set().tracks) {
+    SCOPED_TRACE(track);
+    load(track);
+    const Terrain *terrain = track_terrain();
+    const Tile *tiles = terrain->tiles;
+    auto on_track = [&](float x, float z) { return friction_at(&tiles[tile_at(terrain, x, z)], 1.0f) > 0.9f; };
+    int placed = 0;
+    for (int b = roost_billboard_pool; b < billboard_count(); b++) {
+      const Billboard *board = track_billboard(b);
+      // The starter stands in front of the gates until they drop.
+      if (!board->texture_path || strstr(board->texture_path, "starter")) continue;
+      placed++;
+      // The sprite stands on the ground: its base no higher than the ground.
+      EXPECT_LE(board->y, terrain_height(terrain, board->x, board->z) + 0.01f) << board->texture_path;
+      float r = strstr(board->texture_path, "marker") ? 0.0f : 0.5f * board->width;
+      for (int k = 0; k < 8; k++) {
+        float x = board->x + r * std::cos(k * 0.785398f), z = board->z + r * std::sin(k * 0.785398f);
+        EXPECT_FALSE(on_track(x, z)) << board->texture_path << " at (" << board->x << ", " << board->z << ")";
+      }
+    }
+    EXPECT_GT(placed, 200);
+  }
+  free_track();
+}
 
 // The reader the checks below rely on finds the faults they look for.
 TEST(DataSet, ModelReaderFindsBrokenTrianglesAndWeights) {
@@ -777,7 +1084,7 @@ TEST(DataSet, EveryCatalogueModelAndSkinLoads) {
     std::string name = strip_data_path(path);
     if (checked.count(name)) return;
     checked[name] = 1;
-    Picture pic = decode_picture(name);
+    SkinPicture pic = decode_picture(name);
     ASSERT_GT(pic.width, 0) << name;
     EXPECT_TRUE(power_of_two(pic.width) && power_of_two(pic.height)) << name;
   };
@@ -791,7 +1098,7 @@ TEST(DataSet, EveryCatalogueModelAndSkinLoads) {
     for (const char *texture : {b->bike_texture, b->wheels_texture, b->head_texture, b->rider_body_texture})
       check_texture(texture);
     // The number-plate colours travel with the bike's picture.
-    Picture pic = decode_picture(strip_data_path(b->bike_texture));
+    SkinPicture pic = decode_picture(strip_data_path(b->bike_texture));
     EXPECT_NE(pic.text.find("[numberbackground:"), std::string::npos) << b->name;
     EXPECT_NE(pic.text.find("[numberforeground:"), std::string::npos) << b->name;
   }

@@ -147,6 +147,26 @@ TEST_F(TextureTest, NamesAreCachedAcrossCaseAndGenerations) {
   EXPECT_EQ(texture_read(b.c_str()), hud);
 }
 
+// Pictures for pixel access (the terrain composes its ground from them) stay
+// where they are while dozens more are read after them, and come back from
+// the cache as the same picture.
+TEST_F(TextureTest, PicturesStayPutAsMoreAreRead) {
+  std::vector<const Picture *> pictures;
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; i++) {
+    names.push_back(dir + "/p" + std::to_string(i) + ".png");
+    write_png(names.back(), 4, 4, false, std::vector<uint8_t>(48, static_cast<uint8_t>(i * 5)));
+    pictures.push_back(image_read(names.back().c_str()));
+    ASSERT_NE(pictures.back(), nullptr);
+  }
+  for (int i = 0; i < 40; i++) {
+    EXPECT_EQ(image_read(names[static_cast<size_t>(i)].c_str()), pictures[static_cast<size_t>(i)]);
+    EXPECT_EQ(pictures[static_cast<size_t>(i)]->width, 4);
+    EXPECT_EQ(pictures[static_cast<size_t>(i)]->pixels[0], i * 5);
+  }
+  EXPECT_EQ(image_read((dir + "/missing.png").c_str()), nullptr);
+}
+
 TEST_F(TextureTest, LinksAndMissingPictures) {
   // Links name data paths: the pictures live in a data directory here.
   setenv("XDG_DATA_HOME", (dir + "/home").c_str(), 1);

@@ -42,8 +42,10 @@ struct TextureRecord {
   const char *name;  // interned, as requested (without "!")
 };
 
+// Callers keep the Picture pointer while the table grows, so each picture
+// lives in a block of its own.
 struct ImageRecord {
-  Picture picture;
+  Picture *picture;
   int generation;
   int held;
   const char *name;
@@ -530,7 +532,7 @@ const Picture *image_read(const char *request) {
       if (pass == 1) message("Warning: case mismatch on '%.900s'", request);
       if (r.generation != 0 && r.generation != tex.generation) r.generation = tex.generation;
       if (tex.holding) r.held = 1;
-      return &r.picture;
+      return r.picture;
     }
   }
   DataFile *file = dfile_open(request, "rb");
@@ -557,9 +559,11 @@ const Picture *image_read(const char *request) {
   }
   resample_to_power_of_two(&picture, 0);
   reduce_image_detail(&picture, reduction);
+  Picture *kept = static_cast<Picture *>(alloc_or_die(sizeof(Picture)));
+  *kept = picture;
   grow_array(tex.images, tex.image_count, tex.image_capacity);
-  tex.images[tex.image_count] = {picture, tex.generation, tex.holding, intern_string(request)};
-  return &tex.images[tex.image_count++].picture;
+  tex.images[tex.image_count] = {kept, tex.generation, tex.holding, intern_string(request)};
+  return tex.images[tex.image_count++].picture;
 }
 
 const char *texture_name(unsigned tid) {
@@ -581,7 +585,8 @@ void texture_flush(int all) {
     ImageRecord &r = tex.images[i];
     if (!(all || (r.generation != 0 && r.generation != tex.generation && !r.held))) continue;
     if (tex.verbosity) hovl_log("deleting image %.900s\n", r.name);
-    picture_free(&r.picture);
+    picture_free(r.picture);
+    tracked_free(r.picture);
     memmove(&tex.images[i], &tex.images[i + 1], sizeof(ImageRecord) * static_cast<size_t>(tex.image_count - i - 1));
     tex.image_count--;
   }

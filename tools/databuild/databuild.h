@@ -1,5 +1,6 @@
 // The data builder: writes the game's default data set (tracks, robot lines,
-// collision shapes, the points series, models and their skins) into the main
+// collision shapes, the points series, models and their skins, fonts,
+// interface pictures, skies, ground and trackside textures) into the main
 // archive. Every byte
 // depends only on the sources: no clock, no unseeded randomness, members in a
 // fixed order. One generator module per kind of asset; this header holds the
@@ -303,6 +304,10 @@ struct TrackDesign {
   float funnel_length;  // from the gate row to where the start area is track width again
   float ground_amplitude;
   float hill_x, hill_z, hill_radius, hill_height;  // one large landform (height 0: none)
+  // The day it is raced on: the sun (degrees clockwise from north, which is
+  // -z, and above the horizon) and how much of the sky is cloud (0..1).
+  float sun_azimuth, sun_elevation;
+  float cloud_cover;
 };
 
 int track_design_count();
@@ -348,7 +353,33 @@ struct Checkpoint {
   int unmarked;  // bounds a robot line segment
 };
 
-enum TileKind { tile_grass, tile_dirt, tile_berm, tile_startpad, tile_kind_count };
+// The surfaces of the tile table, in its order. The "-alt" kinds look
+// different and ride the same as the kind they vary, breaking up the
+// ground's repeats over large patches.
+enum TileKind {
+  tile_grass,
+  tile_dirt,
+  tile_berm,
+  tile_startpad,
+  tile_loose,
+  tile_grass_dry,
+  tile_grass_lush,
+  tile_dirt_dark,
+  tile_kind_count
+};
+
+// Where the field meets the track, a dry-grass square may show the track's
+// surface creeping in from some of its corners: one tile for every surface
+// it meets and every set of corners (1 to 14; bit 3 the corner at the
+// lower x and z, bit 2 higher x, bit 1 higher z, bit 0 both higher). They
+// ride as the grass they stand on. A tile picture runs u along +x, v along +z.
+constexpr int edge_surfaces[4] = {tile_loose, tile_berm, tile_startpad, tile_dirt};
+constexpr int edge_surface_count = 4, edge_masks = 14;
+constexpr int tile_count = tile_kind_count + edge_surface_count * edge_masks;
+static_assert(tile_count <= 256, "the tile map holds one byte a square");
+constexpr int edge_tile(int surface, int mask) { return tile_kind_count + surface * edge_masks + mask - 1; }
+// The kind a tile rides as (itself, or the grass of an edge tile).
+constexpr int tile_base(int tile) { return tile < tile_kind_count ? tile : tile_grass_dry; }
 
 struct Track {
   const TrackDesign *design;
@@ -373,11 +404,17 @@ float wrap_s(const Track *track, float s);
 const TrackSample *sample_at(const Track *track, float s);
 // The ground as the game triangulates it.
 float track_height(const Track *track, float x, float z);
+// The height of grid vertex (i, j), clamped to the grid.
+float vertex_height(const Track *track, int i, int j);
 
-// Lighting shared by the "lighting" file and the baked shading.
-constexpr float sun_vector[3] = {0.6f, 0.55f, 0.4f};  // afternoon, 37 degrees up
-constexpr float sun_color[3] = {0.78f, 0.75f, 0.68f};
-constexpr float ambient_color[3] = {0.42f, 0.44f, 0.48f};
+// The light of a track, shared by its "lighting" file, the baked shading
+// and shadows, and its sky pictures (sky_gen.cpp).
+struct TrackLight {
+  float sun[3];  // unit vector toward the sun
+  float sun_color[3], ambient[3];
+  float fog_color[3], fog_density;
+};
+TrackLight track_light(const TrackDesign *design);
 
 void build_track(const TrackDesign *design, Track *track);
 // Robots ride features well only on straights: a bike leaves a lip upright
@@ -392,7 +429,7 @@ int check_features(const Track *track);
 float feature_extent(const Feature &f);  // ft along the lap
 void write_terrain_files(const Track *track, Archive *archive);
 
-// tile_gen.cpp
+// tile_gen.cpp: the physics of the surfaces and where they lie.
 void build_tilemap(Track *track);
 void write_tile_files(const Track *track, Archive *archive);
 float tile_grip(int tile);
@@ -401,8 +438,78 @@ float tile_grip(int tile);
 void build_gates(Track *track);
 void write_gate_file(const Track *track, Archive *archive);
 
-// object_gen.cpp
-void write_object_files(const Track *track, Archive *archive);
+// ---- What stands beside a track (object_gen.cpp) ----
+
+// Texture names shared by the pictures' generators and the placement.
+constexpr int tree_kinds = 3, crowd_kinds = 4, banner_kinds = 6;
+constexpr const char *tree_textures[tree_kinds] = {"@trees/oak.png", "@trees/pine.png", "@trees/poplar.png"};
+constexpr const char *crowd_textures[crowd_kinds] = {"@people/crowd1.png", "@people/crowd2.png",
+                                                     "@people/crowd3.png", "@people/crowd4.png"};
+constexpr const char *banner_textures[banner_kinds] = {"@banners/torvane.png", "@banners/rooster.png",
+                                                       "@banners/gripline.png", "@banners/bermbros.png",
+                                                       "@banners/mudline.png", "@banners/summit.png"};
+constexpr const char *marker_texture = "@trackside/marker.png";
+// Flaggers' sprites, ft: a person with room for a flag held up.
+constexpr float flagger_width = 4.0f, flagger_height = 8.0f;
+// The starter's poses: before and just after the drop, turning away, board
+// down, walking off, standing clear.
+constexpr const char *starter_textures[5] = {"@flaggers/starter_board.png", "@flaggers/starter_drop.png",
+                                             "@flaggers/starter_turn.png", "@flaggers/starter_walk.seq",
+                                             "@flaggers/starter_clear.png"};
+// Normal, last lap but one, last lap, finish.
+constexpr const char *lapboard_textures[4] = {"@flaggers/lapboard.png", "@flaggers/lapboard_2.png",
+                                              "@flaggers/lapboard_1.seq", "@flaggers/lapboard_finish.seq"};
+constexpr const char *marshal_textures[2] = {"@flaggers/marshal_idle.png", "@flaggers/marshal_wave.seq"};
+constexpr const char *decal_finish = "@decals/finish.png", *decal_start = "@decals/start.png",
+                     *decal_lip = "@decals/lip.png", *decal_logo = "@decals/logo.png";
+
+// A billboard placed beside the track; trees also cast a baked shadow.
+struct Placed {
+  float x, z, y;  // y above the ground
+  float width, height;
+  const char *texture;
+  float shadow_radius;  // ft, 0 for none: a soft disc cast from shadow_height up
+  float shadow_height;
+};
+
+struct Scenery {
+  std::vector<Placed> billboards;
+};
+
+// Places the trackside billboards clear of the track surface.
+void build_scenery(const Track *track, Scenery *scenery);
+void write_object_files(const Track *track, const Scenery *scenery, Archive *archive);
+// Distance from (x, z) beyond the track edge, ft (negative on the track).
+float edge_distance(const Track *track, float x, float z);
+
+// ---- Pictures (one module per kind; the toolkit is image_gen.h) ----
+
+// font_gen.cpp: "@font.png", "@numbers.png", "@numbers-condensed.png".
+void write_font_files(Archive *archive);
+// The glyph cells of a font picture as the game finds them (its marker
+// bands); returns their count.
+struct Bitmap;
+struct FontCell {
+  int left, right, top, bottom;  // pixels; right and bottom exclusive
+};
+size_t font_cells(const Bitmap &image, std::vector<FontCell> *cells);
+// ui_gen.cpp: the title, dials, gear cells, pitboard, white and the icon.
+void write_ui_files(Archive *archive);
+// sky_gen.cpp: the sky faces, environment map and "lighting" of a track;
+// the lens flare pictures shared by all tracks.
+void write_sky_files(const Track *track, const TrackLight *light, Archive *archive);
+void write_flare_files(Archive *archive);
+// ground_gen.cpp: tile textures, decal and roost pictures (shared), and a
+// track's baked "shadows.pgm" and "shadingx2.ppm".
+void write_ground_textures(Archive *archive);
+void write_ground_files(const Track *track, const Scenery *scenery, const TrackLight *light, Archive *archive);
+const char *tile_texture(int tile);
+const char *roost_texture(int tile);
+// billboard_gen.cpp: flaggers, trees, spectators, banners and markers.
+void write_billboard_textures(Archive *archive);
+// contact_sheet.cpp: every picture of the archive, decoded from its member,
+// laid out on sheets in dir (1 on success).
+int write_contact_sheets(const Archive *archive, const char *dir);
 
 // lines_gen.cpp
 // The robots' lanes across the track. Every start gate merges into one of

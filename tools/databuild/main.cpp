@@ -1,18 +1,31 @@
 // torvane-databuild: writes the default data set into the main archive.
 //   --out PATH   the archive to write (default "torvane.saf")
-//   --png DIR    also write a top-down picture of every track, and a
-//                turntable of the bike with its rider ("bike.png"), into DIR
+//   --png DIR    also write into DIR a top-down picture of every track, a
+//                turntable of the bike with its rider ("bike.png") and
+//                contact sheets of every picture in the archive
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "databuild.h"
+#include "image_gen.h"
 
 using namespace databuild;
 
 namespace {
 // The whole data set must stay small enough to ship with the program.
 constexpr size_t max_archive_bytes = 64u << 20;
+
+// Names the game falls back on when a track's "lighting" names no sky.
+void write_default_sky(const char *track_dir, Archive *archive) {
+  static const char *const faces[] = {"sky-n", "sky-e", "sky-s", "sky-w", "sky-u", "sky-env"};
+  for (const char *face : faces) {
+    Bytes link;
+    bytes_printf(&link, "LINK @%s/%s.png\n", track_dir, face);
+    archive_add(archive, std::string(face) + ".ppm", std::move(link));
+  }
+}
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -28,8 +41,15 @@ int main(int argc, char **argv) {
       return 1;
     }
   }
+  auto started = std::chrono::steady_clock::now();
+  if (!faces_ready()) return 1;
   Archive archive;
   write_shape_files(&archive);
+  write_font_files(&archive);
+  write_ui_files(&archive);
+  write_ground_textures(&archive);
+  write_billboard_textures(&archive);
+  write_flare_files(&archive);
   // The rider must hold the grips and stand on the pegs as the game poses him.
   if (!check_rider_pose()) return 1;
   write_bike_models(&archive);
@@ -50,19 +70,26 @@ int main(int argc, char **argv) {
     if (!check_features(&track)) ridable = 0;
     build_tilemap(&track);
     build_gates(&track);
+    TrackLight light = track_light(design);
+    Scenery scenery;
+    build_scenery(&track, &scenery);
     write_terrain_files(&track, &archive);
+    write_ground_files(&track, &scenery, &light, &archive);
     write_tile_files(&track, &archive);
     write_gate_file(&track, &archive);
-    write_object_files(&track, &archive);
+    write_object_files(&track, &scenery, &archive);
+    write_sky_files(&track, &light, &archive);
     write_map_image(&track, &archive);
+    if (t == 0) write_default_sky(design->dir, &archive);
     LapEstimate estimate{};
     if (!write_line_files(&track, &archive, &estimate)) {
       fprintf(stderr, "%s: the robot lines cannot clear every jump\n", design->dir);
       ridable = 0;
     }
-    printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, lap estimate %.1f s expert, %.1f s amateur, %.1f s novice\n",
-           design->dir, track.length, track.checkpoints.size(), track.jumps.size(), estimate.lap_seconds[2],
-           estimate.lap_seconds[1], estimate.lap_seconds[0]);
+    printf("%s: lap %.0f ft, %zu checkpoints, %zu jumps, %zu billboards, lap estimate %.1f s expert, %.1f s amateur, "
+           "%.1f s novice\n",
+           design->dir, track.length, track.checkpoints.size(), track.jumps.size(), scenery.billboards.size(),
+           estimate.lap_seconds[2], estimate.lap_seconds[1], estimate.lap_seconds[0]);
     if (png_dir) {
       std::string path = std::string(png_dir) + "/" + design->dir + ".png";
       if (!write_track_picture(&track, path.c_str())) return 1;
@@ -77,6 +104,8 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!write_file_atomic(out, image)) return 1;
-  printf("Wrote %s: %zu members, %zu bytes\n", out, archive.names.size(), image.data.size());
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  printf("Wrote %s: %zu members, %zu bytes in %.1f s\n", out, archive.names.size(), image.data.size(), seconds);
+  if (png_dir && !write_contact_sheets(&archive, png_dir)) return 1;
   return 0;
 }

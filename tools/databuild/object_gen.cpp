@@ -1,17 +1,11 @@
-// Trackside objects and lighting: "lighting", "billboards" (track markers
-// along both edges, trees around the field), "statues" (straw bales beside
-// the take-off faces, to be seen only), "decals"
-// (the finish line), "flaggers" (the starter, the lap board, a marshal at
-// every jump) and "cameras" (one at every jump and the first turn, each
-// checkpoint watched by the nearest).
-//
-// The models and images named here are part of the data set too; until
-// their generators exist the game draws the objects without them:
-// @marker.png @tree.png @tree2.png
-// @decal_finish.png @starter1.png .. @starter5.png
-// @lapboard.png @lapboard_2.png @lapboard_1.png @lapboard_finish.png
-// @flagger_idle.png @flagger_wave.png (and the start gates' @startgate.hm
-// and @startgate.ppm).
+// Trackside objects: "billboards" (edge markers, trees round the field,
+// spectators and banners, all clear of the track), "statues" (straw bales
+// beside the take-off faces, to be seen only, banners beyond the landings,
+// the teams' tents and a few model trees), "decals" (the finish and start
+// lines, the lime on the jumps' lips, the name on the start pad),
+// "flaggers" (the starter, the lap board, a marshal at every jump) and
+// "cameras" (one at every jump and the first turn, each checkpoint watched
+// by the nearest). The lighting and sky are sky_gen.cpp's.
 #include <algorithm>
 #include <cmath>
 
@@ -53,45 +47,100 @@ bool in_start_area(const Track *track, float s) {
   return x < 100.0f + track->design->funnel_length;
 }
 
-void write_lighting(const Track *track, Archive *archive) {
-  Bytes out;
-  bytes_printf(&out, "sun_vector [%g %g %g]\n", sun_vector[0], sun_vector[1], sun_vector[2]);
-  bytes_printf(&out, "sun_color [%g %g %g]\n", sun_color[0], sun_color[1], sun_color[2]);
-  bytes_printf(&out, "ambient [%g %g %g]\n", ambient_color[0], ambient_color[1], ambient_color[2]);
-  bytes_printf(&out, "global_ambient [0.2 0.2 0.2]\n");
-  bytes_printf(&out, "fog [0.72 0.78 0.86] 0.0005\n");
-  bytes_printf(&out, "near_plane 0.25\nfar_plane 5000\n");
-  archive_add(archive, std::string(track->design->dir) + "/lighting", std::move(out));
+// Whether a camera-facing sprite of this width stands clear of the track:
+// its footprint turns with the view, so the whole circle must keep off.
+bool clear_of_track(const Track *track, float x, float z, float width, float margin) {
+  float r = 0.5f * width;
+  if (edge_distance(track, x, z) < r + margin) return false;
+  for (int k = 0; k < 8; k++) {
+    float a = static_cast<float>(k) * 0.785398f;
+    if (edge_distance(track, x + r * std::cos(a), z + r * std::sin(a)) < margin) return false;
+  }
+  return true;
 }
 
-void write_billboards(const Track *track, Archive *archive) {
-  Bytes out;
-  float s = 0.0f;
-  while (s < track->length) {
+void place(Scenery *scenery, float x, float z, float width, float height, const char *texture,
+           float shadow_radius = 0.0f, float shadow_height = 0.0f) {
+  // A little into the ground, so a sprite on a slope never floats.
+  scenery->billboards.push_back({x, z, -0.25f, width, height, texture, shadow_radius, shadow_height});
+}
+
+void place_markers(const Track *track, Scenery *scenery) {
+  for (float s = 0.0f; s < track->length; s += marker_spacing) {
     const TrackSample *p = sample_at(track, s);
-    if (!in_start_area(track, s)) {
-      for (int side = -1; side <= 1; side += 2) {
-        float x, z;
-        side_point(p, static_cast<float>(side) * (p->half_width + 1.5f), &x, &z);
-        bytes_printf(&out, "[%f %f %f] %f %f %s\n", x, 1.1f, z, 0.4f, 2.2f, "@marker.png");
-      }
+    if (in_start_area(track, s)) continue;
+    for (int side = -1; side <= 1; side += 2) {
+      float x, z;
+      side_point(p, static_cast<float>(side) * (p->half_width + 1.5f), &x, &z);
+      if (edge_distance(track, x, z) >= 1.0f) place(scenery, x, z, 0.4f, 2.2f, marker_texture);
     }
-    s += marker_spacing;
   }
-  // Trees wherever the field is clear of the track, placed from a fixed seed.
+}
+
+void place_trees(const Track *track, Scenery *scenery) {
+  // Oak, pine and poplar: width and height of a tree of size 1.
+  static const float shape[tree_kinds][2] = {{22.0f, 26.0f}, {14.0f, 30.0f}, {11.0f, 32.0f}};
   Mt19937 mt;
   mt_seed(&mt, track->design->seed);
   int placed = 0;
   for (int attempt = 0; attempt < 4000 && placed < tree_count; attempt++) {
     float x = 20.0f + static_cast<float>(mt_next(&mt) % 9840u) * 0.1f;
     float z = 20.0f + static_cast<float>(mt_next(&mt) % 9840u) * 0.1f;
-    float size = 0.8f + static_cast<float>(mt_next(&mt) % 1000u) * 0.0006f;
-    int kind = static_cast<int>(mt_next(&mt) % 2u);
-    if (!far_from_track(track, x, z, 25.0f)) continue;
-    float w = 20.0f * size, h = 30.0f * size;
-    bytes_printf(&out, "[%f %f %f] %f %f %s\n", x, 0.5f * h, z, w, h, kind == 0 ? "@tree.png" : "@tree2.png");
+    float size = 0.75f + static_cast<float>(mt_next(&mt) % 1000u) * 0.0006f;
+    int kind = static_cast<int>(mt_next(&mt) % static_cast<uint32_t>(tree_kinds));
+    float w = shape[kind][0] * size, h = shape[kind][1] * size;
+    if (!far_from_track(track, x, z, 25.0f) || !clear_of_track(track, x, z, w, 12.0f)) continue;
+    place(scenery, x, z, w, h, tree_textures[kind], 0.42f * w, 0.6f * h);
     placed++;
   }
+}
+
+// Spectators gather where the racing is best: beside the jumps' landings,
+// at the start and the finish, round the outside of the first turn.
+void place_crowds(const Track *track, Scenery *scenery) {
+  std::vector<float> spots;
+  for (const Jump &jump : track->jumps) spots.push_back(jump.target_s);
+  spots.push_back(0.0f);
+  spots.push_back(track->start_s + track->design->funnel_length + 40.0f);
+  int k = 0;
+  for (float s : spots)
+    for (int group = 0; group < 3; group++, k++) {
+      const TrackSample *p = sample_at(track, s + static_cast<float>(group - 1) * 14.0f);
+      // Both sides, the far side a little farther back.
+      for (int side = -1; side <= 1; side += 2) {
+        float x, z;
+        float back = p->half_width + 16.0f + (side > 0 ? 4.0f : 0.0f) + static_cast<float>(group % 2) * 3.0f;
+        side_point(p, static_cast<float>(side) * back, &x, &z);
+        if (clear_of_track(track, x, z, 12.0f, 10.0f))
+          place(scenery, x, z, 12.0f, 6.0f, crowd_textures[static_cast<size_t>(k + side + 1) % crowd_kinds]);
+      }
+    }
+}
+
+// Banners along the straights on the outside, the game's own at the finish.
+void place_banners(const Track *track, Scenery *scenery) {
+  int k = 0;
+  for (float s = 60.0f; s < track->length - 60.0f; s += 110.0f) {
+    const TrackSample *p = sample_at(track, s);
+    if (in_start_area(track, s) || std::fabs(p->curvature) > 1.0f / 250.0f) continue;
+    float side = (k % 2 == 0) ? 1.0f : -1.0f;
+    float x, z;
+    side_point(p, side * (p->half_width + 9.0f), &x, &z);
+    if (clear_of_track(track, x, z, 12.0f, 4.0f)) place(scenery, x, z, 12.0f, 4.0f, banner_textures[k % banner_kinds]);
+    k++;
+  }
+  const TrackSample *f = sample_at(track, -20.0f);
+  for (int side = -1; side <= 1; side += 2) {
+    float x, z;
+    side_point(f, static_cast<float>(side) * (f->half_width + 8.0f), &x, &z);
+    if (clear_of_track(track, x, z, 12.0f, 4.0f)) place(scenery, x, z, 12.0f, 4.0f, banner_textures[0]);
+  }
+}
+
+void write_billboards(const Track *track, const Scenery *scenery, Archive *archive) {
+  Bytes out;
+  for (const Placed &b : scenery->billboards)
+    bytes_printf(&out, "[%f %f %f] %f %f %s\n", b.x, b.y, b.z, b.width, b.height, b.texture);
   archive_add(archive, std::string(track->design->dir) + "/billboards", std::move(out));
 }
 
@@ -140,9 +189,23 @@ void write_statues(const Track *track, Archive *archive) {
 
 void write_decals(const Track *track, Archive *archive) {
   Bytes out;
-  const TrackSample *p = sample_at(track, 0.0f);
-  bytes_printf(&out, "[%f %f] %f %f %f %s\n", p->x, p->z, along_angle(-p->tz, p->tx), 2.0f * p->half_width, 3.0f,
-               "@decal_finish.png");
+  // The decal's x axis runs across the track: the first size is its width.
+  auto decal = [&](float s, float lateral, float across, float along, const char *texture) {
+    const TrackSample *p = sample_at(track, s);
+    float x, z;
+    side_point(p, lateral, &x, &z);
+    bytes_printf(&out, "[%f %f] %f %f %f %s\n", x, z, along_angle(-p->tz, p->tx), across, along, texture);
+  };
+  const TrackSample *finish = sample_at(track, 0.0f);
+  decal(0.0f, 0.0f, 2.0f * finish->half_width, 3.0f, decal_finish);
+  // The line the riders wait behind, and the name on the pad behind them.
+  const TrackSample *start = sample_at(track, track->start_s);
+  decal(track->start_s - 9.0f, 0.0f, 2.0f * start->half_width - 4.0f, 1.0f, decal_start);
+  decal(track->start_s - 32.0f, 0.0f, 48.0f, 12.0f, decal_logo);
+  for (const Jump &jump : track->jumps) {
+    const TrackSample *p = sample_at(track, jump.lip_s);
+    decal(jump.lip_s - 0.75f, 0.0f, 2.0f * p->half_width - 2.0f, 1.5f, decal_lip);
+  }
   archive_add(archive, std::string(track->design->dir) + "/decals", std::move(out));
 }
 
@@ -163,24 +226,26 @@ void write_flaggers(const Track *track, Archive *archive) {
   const TrackSample *p = sample_at(track, track->start_s);
   const GridPosition &left = track->grid.front();
   float fx = p->tx, fz = p->tz, rx = -p->tz, rz = p->tx;
-  bytes_printf(&out, "[%f %f %f] [%f %f %f] %f %f %f", left.x - rx * 8.0f + fx * 6.0f, 3.0f,
-               left.z - rz * 8.0f + fz * 6.0f,
-               left.x - rx * 26.0f + fx * 6.0f, 3.0f, left.z - rz * 26.0f + fz * 6.0f, 3.0f, 6.0f, 4.0f);
-  bytes_printf(&out, " @starter1.png @starter2.png @starter3.png @starter4.png @starter5.png\n");
+  // A flagger's y is its feet above the ground (the sprite stands on it).
+  bytes_printf(&out, "[%f %f %f] [%f %f %f] %f %f %f", left.x - rx * 8.0f + fx * 6.0f, -0.2f,
+               left.z - rz * 8.0f + fz * 6.0f, left.x - rx * 26.0f + fx * 6.0f, -0.2f, left.z - rz * 26.0f + fz * 6.0f,
+               flagger_width, flagger_height, 4.0f);
+  for (const char *t : starter_textures) bytes_printf(&out, " %s", t);
+  bytes_printf(&out, "\n");
   // The lap board beside the finish line.
   const TrackSample *f = sample_at(track, 0.0f);
   float x, z;
   side_point(f, -(f->half_width + 6.0f), &x, &z);
-  bytes_printf(&out, "[%f %f %f] %f %f @lapboard.png @lapboard_2.png @lapboard_1.png @lapboard_finish.png\n", x,
-               3.0f, z, 3.0f, 6.0f);
+  bytes_printf(&out, "[%f %f %f] %f %f %s %s %s %s\n", x, -0.2f, z, flagger_width, flagger_height, lapboard_textures[0],
+               lapboard_textures[1], lapboard_textures[2], lapboard_textures[3]);
   // A marshal on the landing side of every jump, watching the gates around it.
   for (const Jump &jump : track->jumps) {
     int gates[4];
     checkpoints_near(track, jump.face_s - 30.0f, jump.end_s + 30.0f, gates);
     const TrackSample *q = sample_at(track, jump.target_s);
     side_point(q, -(q->half_width + 7.0f), &x, &z);
-    bytes_printf(&out, "[%f %f %f] %f %f %d %d %d %d @flagger_idle.png @flagger_wave.png\n", x, 3.0f, z, 3.0f, 6.0f,
-                 gates[0], gates[1], gates[2], gates[3]);
+    bytes_printf(&out, "[%f %f %f] %f %f %d %d %d %d %s %s\n", x, -0.2f, z, flagger_width, flagger_height, gates[0], gates[1],
+                 gates[2], gates[3], marshal_textures[0], marshal_textures[1]);
   }
   archive_add(archive, std::string(track->design->dir) + "/flaggers", std::move(out));
 }
@@ -237,9 +302,22 @@ void write_cameras(const Track *track, Archive *archive) {
 
 }  // namespace
 
-void write_object_files(const Track *track, Archive *archive) {
-  write_lighting(track, archive);
-  write_billboards(track, archive);
+float edge_distance(const Track *track, float x, float z) {
+  int i = std::clamp(static_cast<int>(std::lround(x / track_spacing)), 0, track_verts - 1);
+  int j = std::clamp(static_cast<int>(std::lround(z / track_spacing)), 0, track_verts - 1);
+  return track->edge[static_cast<size_t>(i) + static_cast<size_t>(j) * track_verts];
+}
+
+void build_scenery(const Track *track, Scenery *scenery) {
+  scenery->billboards.clear();
+  place_markers(track, scenery);
+  place_trees(track, scenery);
+  place_crowds(track, scenery);
+  place_banners(track, scenery);
+}
+
+void write_object_files(const Track *track, const Scenery *scenery, Archive *archive) {
+  write_billboards(track, scenery, archive);
   write_statues(track, archive);
   write_decals(track, archive);
   write_flaggers(track, archive);

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "databuild.h"
+#include "image_gen.h"
 
 namespace databuild {
 
@@ -39,7 +40,8 @@ void segment(Picture *p, float x0, float z0, float x1, float z1, const unsigned 
 int write_track_picture(const Track *track, const char *path) {
   Picture pic{track_verts, std::vector<unsigned char>(static_cast<size_t>(track_verts) * track_verts * 3)};
   static const unsigned char tile_colour[tile_kind_count][3] = {
-      {92, 132, 70}, {150, 112, 78}, {128, 88, 58}, {170, 166, 156}};
+      {92, 132, 70}, {150, 112, 78}, {128, 88, 58}, {170, 166, 156},
+      {164, 126, 92}, {120, 134, 76}, {80, 120, 60}, {136, 100, 70}};
   float range = std::max(track->max_height - track->min_height, 1.0f);
   for (int j = 0; j < track_verts; j++)
     for (int i = 0; i < track_verts; i++) {
@@ -53,7 +55,7 @@ int write_track_picture(const Track *track, const char *path) {
       float tint = 0.8f + 0.4f * (h - track->min_height) / range;
       for (int c = 0; c < 3; c++)
         pic.rgb[v * 3 + static_cast<size_t>(c)] =
-            static_cast<unsigned char>(std::clamp(tile_colour[tile][c] * shade * tint, 0.0f, 255.0f));
+            static_cast<unsigned char>(std::clamp(tile_colour[tile_base(tile)][c] * shade * tint, 0.0f, 255.0f));
     }
   static const unsigned char red[3] = {220, 30, 30}, white[3] = {255, 255, 255}, yellow[3] = {240, 220, 40},
                              orange[3] = {255, 140, 0}, blue[3] = {40, 80, 255};

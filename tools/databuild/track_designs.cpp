@@ -50,10 +50,10 @@ const Feature quarrybend_features[] = {
 const TrackDesign designs[] = {
     {"rabbithill", "Rabbit Hill", 0x52616262u, rabbithill_points, static_cast<int>(std::size(rabbithill_points)),
      rabbithill_features, static_cast<int>(std::size(rabbithill_features)), 160.0f, 142.0f, 280.0f, 3.0f, 610.0f,
-     560.0f, 270.0f, 22.0f},
+     560.0f, 270.0f, 22.0f, 215.0f, 50.0f, 0.35f},
     {"quarrybend", "Quarry Bend", 0x51756172u, quarrybend_points, static_cast<int>(std::size(quarrybend_points)),
      quarrybend_features, static_cast<int>(std::size(quarrybend_features)), 160.0f, 142.0f, 280.0f, 5.0f, 560.0f,
-     470.0f, 230.0f, -14.0f},
+     470.0f, 230.0f, -14.0f, 120.0f, 38.0f, 0.5f},
 };
 
 }  // namespace

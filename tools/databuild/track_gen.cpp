@@ -1,12 +1,12 @@
 // Tracks: the centreline from the design's control points, the profile of
 // its features, and the height field they are stamped into ("terrain.hf"),
-// with the sun's shadows ("shadows.pgm"), the baked shading
-// ("shadingx2.ppm") and the display name ("desc").
+// with the display name ("desc"). The ground's look is ground_gen.cpp's.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "databuild.h"
+#include "image_gen.h"
 
 namespace databuild {
 
@@ -14,29 +14,6 @@ namespace {
 
 constexpr float pi = 3.14159265358979f;
 constexpr float bank_max = 3.5f;  // ft at the outside edge of the tightest berm
-
-float smoothstep(float t) {
-  t = std::clamp(t, 0.0f, 1.0f);
-  return t * t * (3.0f - 2.0f * t);
-}
-
-// Deterministic value noise: an integer hash on the lattice, smoothly
-// interpolated. Seeded per track so each track has its own ground.
-float lattice(int ix, int iz, uint32_t seed) {
-  uint32_t h = static_cast<uint32_t>(ix) * 374761393u + static_cast<uint32_t>(iz) * 668265263u + seed * 2246822519u;
-  h = (h ^ (h >> 13)) * 1274126177u;
-  h ^= h >> 16;
-  return static_cast<float>(h & 0xffffff) / 16777216.0f;
-}
-
-float value_noise(float x, float z, uint32_t seed) {
-  float fx = std::floor(x), fz = std::floor(z);
-  int ix = static_cast<int>(fx), iz = static_cast<int>(fz);
-  float u = smoothstep(x - fx), v = smoothstep(z - fz);
-  float a = lattice(ix, iz, seed), b = lattice(ix + 1, iz, seed);
-  float c = lattice(ix, iz + 1, seed), d = lattice(ix + 1, iz + 1, seed);
-  return a + (b - a) * u + (c - a) * v + (a - b - c + d) * u * v;
-}
 
 // The untouched ground of the field: gentle rolls and the design's landform.
 float natural_ground(const TrackDesign *design, float x, float z) {
@@ -351,13 +328,13 @@ void stamp_terrain(const TrackDesign *d, Track *track) {
   }
 }
 
-float vertex(const Track *track, int i, int j) {
+}  // namespace
+
+float vertex_height(const Track *track, int i, int j) {
   i = std::clamp(i, 0, track_verts - 1);
   j = std::clamp(j, 0, track_verts - 1);
   return track->heights[static_cast<size_t>(i + j * track_verts)];
 }
-
-}  // namespace
 
 float wrap_s(const Track *track, float s) {
   s = std::fmod(s, track->length);
@@ -376,18 +353,18 @@ float track_height(const Track *track, float x, float z) {
   float fx = gx - static_cast<float>(i), fz = gz - static_cast<float>(j);
   if ((i & 1) != (j & 1)) {
     if (fx + fz <= 1.0f) {
-      float h = vertex(track, i, j);
-      return h + fx * (vertex(track, i + 1, j) - h) + fz * (vertex(track, i, j + 1) - h);
+      float h = vertex_height(track, i, j);
+      return h + fx * (vertex_height(track, i + 1, j) - h) + fz * (vertex_height(track, i, j + 1) - h);
     }
-    float h = vertex(track, i + 1, j + 1);
-    return h + (1.0f - fx) * (vertex(track, i, j + 1) - h) + (1.0f - fz) * (vertex(track, i + 1, j) - h);
+    float h = vertex_height(track, i + 1, j + 1);
+    return h + (1.0f - fx) * (vertex_height(track, i, j + 1) - h) + (1.0f - fz) * (vertex_height(track, i + 1, j) - h);
   }
   if (fz + (1.0f - fx) <= 1.0f) {
-    float h = vertex(track, i + 1, j);
-    return h + (1.0f - fx) * (vertex(track, i, j) - h) + fz * (vertex(track, i + 1, j + 1) - h);
+    float h = vertex_height(track, i + 1, j);
+    return h + (1.0f - fx) * (vertex_height(track, i, j) - h) + fz * (vertex_height(track, i + 1, j + 1) - h);
   }
-  float h = vertex(track, i, j + 1);
-  return h + fx * (vertex(track, i + 1, j + 1) - h) + (1.0f - fz) * (vertex(track, i, j) - h);
+  float h = vertex_height(track, i, j + 1);
+  return h + fx * (vertex_height(track, i + 1, j + 1) - h) + (1.0f - fz) * (vertex_height(track, i, j) - h);
 }
 
 float feature_extent(const Feature &f) {
@@ -437,50 +414,6 @@ void write_terrain_files(const Track *track, Archive *archive) {
     bytes_append(&hf, le, 2);
   }
   archive_add_compressed(archive, dir + "/terrain.hf", hf);
-
-  // Shadows: a vertex is in shade where the ground rises above the line
-  // from it toward the sun; the last half foot of clearance fades it in.
-  float sun_len =
-      std::sqrt(sun_vector[0] * sun_vector[0] + sun_vector[1] * sun_vector[1] + sun_vector[2] * sun_vector[2]);
-  float L[3] = {sun_vector[0] / sun_len, sun_vector[1] / sun_len, sun_vector[2] / sun_len};
-  float flat = std::hypot(L[0], L[2]);
-  float rise = L[1] / flat;  // height gained per foot toward the sun
-  std::vector<unsigned char> shadow(static_cast<size_t>(track_verts) * track_verts);
-  for (int j = 0; j < track_verts; j++)
-    for (int i = 0; i < track_verts; i++) {
-      float x = static_cast<float>(i) * track_spacing, z = static_cast<float>(j) * track_spacing;
-      float h = vertex(track, i, j), light = 1.0f;
-      for (float t = 1.0f; h + t * rise < track->max_height && light > 0.0f; t += 1.0f) {
-        float clearance = h + t * rise - track_height(track, x + L[0] / flat * t, z + L[2] / flat * t);
-        light = std::min(light, std::clamp(clearance * 2.0f, 0.0f, 1.0f));
-      }
-      shadow[static_cast<size_t>(i) + static_cast<size_t>(j) * track_verts] =
-          static_cast<unsigned char>(std::lround(255.0f * light));
-    }
-  Bytes pgm;
-  bytes_printf(&pgm, "P5\n%d %d\n255\n", track_verts, track_verts);
-  bytes_append(&pgm, shadow.data(), shadow.size());
-  archive_add_compressed(archive, dir + "/shadows.pgm", pgm);
-
-  // Shading at half intensity, lit by the track's sun as the game reshades it.
-  Bytes ppm;
-  bytes_printf(&ppm, "P6\n%d %d\n255\n", track_verts, track_verts);
-  std::vector<unsigned char> pixels(static_cast<size_t>(track_verts) * track_verts * 3);
-  for (int j = 0; j < track_verts; j++)
-    for (int i = 0; i < track_verts; i++) {
-      float nx = -(vertex(track, i + 1, j) - vertex(track, i - 1, j)) / (2.0f * track_spacing);
-      float nz = -(vertex(track, i, j + 1) - vertex(track, i, j - 1)) / (2.0f * track_spacing);
-      float len = std::sqrt(nx * nx + 1.0f + nz * nz);
-      float lit = std::clamp((L[0] * nx + L[1] + L[2] * nz) / len, 0.0f, 1.0f) *
-                  static_cast<float>(shadow[static_cast<size_t>(i) + static_cast<size_t>(j) * track_verts]) / 255.0f;
-      for (int c = 0; c < 3; c++) {
-        float value = std::trunc(((sun_color[c] * lit + ambient_color[c]) * 0.5f) * 255.0f);
-        pixels[(static_cast<size_t>(i) + static_cast<size_t>(j) * track_verts) * 3 + static_cast<size_t>(c)] =
-            static_cast<unsigned char>(std::clamp(value, 0.0f, 255.0f));
-      }
-    }
-  bytes_append(&ppm, pixels.data(), pixels.size());
-  archive_add_compressed(archive, dir + "/shadingx2.ppm", ppm);
 
   Bytes desc;
   bytes_printf(&desc, "%s\n", track->design->display_name);

@@ -60,7 +60,10 @@ bool project(const Camera &cam, Vec3 w, float *x, float *y, float *z) {
 void draw(Canvas *cv, const Camera &cam, const DrawMesh &dm) {
   const Mesh &m = *dm.mesh;
   const bool reflect = m.material == -1;
-  const Vec3 sun = v_unit({sun_vector[0], sun_vector[1], sun_vector[2]});
+  // The turntable stands in the first track's afternoon light.
+  const TrackLight light = track_light(track_design(0));
+  const float *sun_color = light.sun_color, *ambient_color = light.ambient;
+  const Vec3 sun = v_unit({light.sun[0], light.sun[1], light.sun[2]});
   for (size_t i = 0; i + 2 < m.tris.size(); i += 3) {
     Projected v[3];
     bool visible = true;

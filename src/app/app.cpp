@@ -26,6 +26,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "script/frills.h"
 #include "race/race.h"
 #include "race/race_net.h"
 #include "replay/demo.h"
@@ -258,6 +259,7 @@ void run_frame() {
     app.height = h;
     set_projection(w, h);
   }
+  frills_frame(race_tic());
   draw_frame();
 
   FrameTiming timing = {app.settings.lock_fps, app.settings.warp, net_connected()};
@@ -434,6 +436,7 @@ void shut_down() {
   race_free_bikes();
   demo_close_read();
   demo_close_write();
+  frills_unload();
   free_track();
   stage("Freeing memory (1)");
   stage("Closing input devices");

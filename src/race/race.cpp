@@ -21,6 +21,7 @@
 #include "race/race_hooks.h"
 #include "race/roster.h"
 #include "race/running_order.h"
+#include "script/frills.h"
 #include "track/objects.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -577,14 +578,15 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   if (from_demo && hook_demo_open_read(nullptr)) dir = hook_demo_track();
   if (!dir && network.connected) dir = network.track;
   if (!dir) dir = choice_text(&game_settings().track);
+  frills_unload();  // the old track's script goes with its race, loaded or not
   if (!track_ensure_loaded(dir, network.connected, 0)) {
     race.from_demo = 0;
     return 0;
   }
   {
     char path[path_size];
-    snprintf(path, sizeof path, "@%s/frills.js", current_track_dir());
-    hook_frills_load(path);
+    current_track_file(path, sizeof path, "frills.js");
+    if (path[0]) frills_load(path);
   }
 
   int kinds[max_slots] = {};
@@ -700,7 +702,7 @@ void false_start_step(int slot) {
 void race_step() {
   const Terrain *terrain = track_terrain();
   if (!terrain) return;
-  hook_frills_tic(race.tic);
+  frills_tic(race.tic);
 
   int pose_tic = network_warmup() ? race.tic - (tics_per_second - 1) : race.tic;
   for (int i = 0; i < max_slots; i++)

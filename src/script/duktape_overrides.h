@@ -17,3 +17,14 @@ duk_bool_t frills_exec_timeout(void *heap_udata);
 
 #define DUK_USE_INTERRUPT_COUNTER
 #define DUK_USE_EXEC_TIMEOUT_CHECK(udata) frills_exec_timeout(udata)
+
+// Dates without the C library's time-zone and locale functions (UTC for
+// local time, Duktape's own parser and formatter): those take a process-wide
+// lock, and a script stopped by the watchdog must never leave one held.
+#undef DUK_USE_DATE_TZO_GMTIME_R
+#undef DUK_USE_DATE_PRS_STRPTIME
+#undef DUK_USE_DATE_FMT_STRFTIME
+#undef DUK_USE_DATE_GET_LOCAL_TZOFFSET
+#undef DUK_USE_DATE_PARSE_STRING
+#undef DUK_USE_DATE_FORMAT_STRING
+#define DUK_USE_DATE_GET_LOCAL_TZOFFSET(d) 0

@@ -3,7 +3,9 @@
 #include <duk_config.h>
 #include "script/duktape_overrides.h"
 #include <duktape.h>
+#include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -49,7 +51,69 @@ struct Script {
 };
 Script script;
 char error_text[script_error_size];
-jmp_buf fatal_escape;  // armed around every entry into the interpreter
+
+// The watchdog. The interpreter's own timeout check runs between bytecode
+// instructions only, so a script can still stall inside one long built-in
+// (sorting a big array, joining a long one). A timer signal then ends the
+// call from outside: the heap is abandoned and freed block by block. The
+// jump is taken only while the interrupted code is the interpreter's own or
+// the C library's lock-free string and number helpers: the heap's allocator
+// and every call from the script into the game mark themselves unsafe, and
+// the signal then tries again a millisecond later.
+sigjmp_buf escape;                  // armed around every entry into the interpreter
+volatile sig_atomic_t escape_armed;  // a jump to `escape` is allowed
+volatile sig_atomic_t unsafe_depth;  // inside code that must not be cut short
+timer_t watchdog;
+pid_t watchdog_thread;  // the thread the timer signals; 0 before the first use
+bool watchdog_broken;   // no timer could be made: the cooperative bounds only
+
+struct Unsafe {
+  Unsafe() { unsafe_depth = unsafe_depth + 1; }
+  ~Unsafe() { unsafe_depth = unsafe_depth - 1; }
+};
+
+void watchdog_set(double seconds) {
+  if (!watchdog_thread) return;
+  itimerspec when = {};
+  if (seconds > 0) {
+    when.it_value.tv_sec = static_cast<time_t>(seconds);
+    when.it_value.tv_nsec = static_cast<long>((seconds - static_cast<double>(when.it_value.tv_sec)) * 1e9);
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
+  }
+  timer_settime(watchdog, 0, &when, nullptr);
+}
+
+void on_watchdog(int, siginfo_t *, void *) {
+  if (!escape_armed) return;
+  if (unsafe_depth > 0) {
+    watchdog_set(0.001);
+    return;
+  }
+  escape_armed = 0;
+  siglongjmp(escape, 2);
+}
+
+// The timer signals the thread that runs scripts (the main thread).
+void watchdog_prepare() {
+  pid_t self = gettid();
+  if (watchdog_broken || watchdog_thread == self) return;
+  if (watchdog_thread) timer_delete(watchdog);
+  watchdog_thread = 0;
+  struct sigaction action = {};
+  action.sa_sigaction = on_watchdog;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigevent event = {};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGRTMIN + 7;
+  event._sigev_un._tid = self;
+  if (sigaction(SIGRTMIN + 7, &action, nullptr) != 0 || timer_create(CLOCK_MONOTONIC, &event, &watchdog) != 0) {
+    watchdog_broken = true;
+    hovl_log("frills: no watchdog timer; long built-in calls of scripts are not cut short\n");
+    return;
+  }
+  watchdog_thread = self;
+}
 
 double monotonic() {
   timespec t;
@@ -88,6 +152,7 @@ bool room_for(size_t more) {
 }
 
 void *heap_alloc(void *, duk_size_t size) {
+  Unsafe unsafe;
   if (size == 0 || !room_for(size)) return nullptr;
   Block *b = static_cast<Block *>(malloc(sizeof(Block) + size));
   if (!b) {
@@ -99,6 +164,7 @@ void *heap_alloc(void *, duk_size_t size) {
 }
 
 void heap_free(void *, void *ptr) {
+  Unsafe unsafe;
   if (!ptr) return;
   Block *b = static_cast<Block *>(ptr) - 1;
   unlink_block(b);
@@ -106,6 +172,7 @@ void heap_free(void *, void *ptr) {
 }
 
 void *heap_realloc(void *udata, void *ptr, duk_size_t size) {
+  Unsafe unsafe;
   if (!ptr) return heap_alloc(udata, size);
   if (size == 0) {
     heap_free(udata, ptr);
@@ -141,14 +208,11 @@ void heap_fatal(void *, const char *message) {
   char text[script_error_size];
   snprintf(text, sizeof text, "javascript error: %.900s\n", message ? message : "fatal error");
   print_message(text);
-  longjmp(fatal_escape, 1);
+  escape_armed = 0;
+  siglongjmp(escape, 1);
 }
 
 // --- Calls into the interpreter -------------------------------------------------------
-
-struct Entry {
-  double seconds;
-};
 
 void begin_call(double seconds) {
   script.running = 1;
@@ -164,25 +228,31 @@ void abandon_heap() {
   script.stopped = 1;
 }
 
-// Runs `body` in a protected call with the time bound. Returns 1 on success;
-// on failure the error text is kept and 0 returned.
+// Runs `body` in a protected call with the time bound: the interpreter's
+// check throws at the bound, the watchdog cuts the call at twice the bound.
+// Returns 1 on success; on failure the error text is kept and 0 returned.
 int protected_run(duk_safe_call_function body, void *data, double seconds) {
   if (!script.ctx || script.running) return 0;
+  watchdog_prepare();
   begin_call(seconds);
-  if (setjmp(fatal_escape) != 0) {
+  error_text[0] = 0;
+  int why = sigsetjmp(escape, 1);
+  if (why != 0) {
+    watchdog_set(0);
     abandon_heap();
-    set_error("fatal error");
+    set_error(why == 2 ? "execution timeout" : "fatal error");
+    if (why == 2) script.timed_out = 1;
     return 0;
   }
+  escape_armed = 1;
+  watchdog_set(2 * seconds);
   duk_context *ctx = script.ctx;
   int rc = duk_safe_call(ctx, body, data, 0, 1);
+  escape_armed = 0;
+  watchdog_set(0);
   int ok = rc == DUK_EXEC_SUCCESS;
-  if (ok) {
-    error_text[0] = 0;
-  } else {
-    // The error's own text, even when it is not an Error object.
-    set_error(duk_safe_to_string(ctx, -1));
-  }
+  // The error's own text, even when it is not an Error object.
+  if (!ok) set_error(duk_safe_to_string(ctx, -1));
   duk_pop(ctx);
   script.running = 0;
   return ok;
@@ -282,7 +352,7 @@ void call_handler(const char *path, int tic) {
   const char *args[1] = {text};
   CallData d = {path, 1, args, 0, 0};
   int ok = protected_run(call_body, &d, frills_call_seconds);
-  if (script.ctx) stop_if_out_of_bounds(ok);
+  stop_if_out_of_bounds(ok);
   // Other handler failures are silent: the error stays in the buffer and
   // the script is called again next time.
 }
@@ -318,10 +388,14 @@ duk_ret_t qx_message(duk_context *ctx) {
   if (script.message_tokens > frills_message_burst) script.message_tokens = frills_message_burst;
   script.message_clock = now;
   if (script.message_tokens < 1) {
-    if (!script.messages_dropped++) hovl_log("frills: too many messages; dropping some\n");
+    if (!script.messages_dropped++) {
+      Unsafe unsafe;
+      hovl_log("frills: too many messages; dropping some\n");
+    }
     return 0;
   }
   script.message_tokens -= 1;
+  Unsafe unsafe;  // the log's stream lock
   print_message(text);
   return 0;
 }
@@ -495,7 +569,10 @@ duk_ret_t qx_pose_statue(duk_context *ctx) {
     duk_push_false(ctx);
     return 1;
   }
-  if (!s->pose) s->pose = static_cast<StatuePose *>(alloc_or_die(sizeof(StatuePose)));
+  if (!s->pose) {
+    Unsafe unsafe;
+    s->pose = static_cast<StatuePose *>(alloc_or_die(sizeof(StatuePose)));
+  }
   *s->pose = pose;
   duk_push_true(ctx);
   return 1;
@@ -670,10 +747,15 @@ void frills_unload() {
     return;
   }
   // Finalizers run at destruction: they get the time of one call.
+  watchdog_prepare();
   begin_call(frills_call_seconds);
-  if (setjmp(fatal_escape) == 0) {
+  if (sigsetjmp(escape, 1) == 0) {
+    escape_armed = 1;
+    watchdog_set(2 * frills_call_seconds);
     duk_destroy_heap(script.ctx);
   }
+  escape_armed = 0;
+  watchdog_set(0);
   free_all_blocks();
   script = Script{};
 }

@@ -37,6 +37,7 @@ int ring_visible = 0;
 int ring_limit = 5;
 double ring_expiry = 0.0;
 double ring_clock = 0.0;
+void (*message_observer)(const char *text) = nullptr;
 
 void configure_log(const char *first_format) {
   const char *env_name = getenv("HOVL_LOGFILE");
@@ -206,7 +207,10 @@ void hovl_reset_for_tests() {
   }
 }
 
+void message_set_observer(void (*observer)(const char *text)) { message_observer = observer; }
+
 int print_message(const char *text) {
+  if (message_observer) message_observer(text);
   size_t length = strlen(text);
   bool newline = length > 0 && text[length - 1] == '\n';
   const char *reset = strchr(text, 27) ? "\033[0m" : "";

@@ -41,6 +41,7 @@ int main(int argc, char **argv) {
     write_tile_files(&track, &archive);
     write_gate_file(&track, &archive);
     write_object_files(&track, &archive);
+    write_frills_files(&track, &archive);
     write_map_image(&track, &archive);
     LapEstimate estimate{};
     if (!write_line_files(&track, &archive, &estimate)) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +35,13 @@ void drop(ServerClient *c) {
 
 // Refuses: the rider hears "senddenied", the log says why, and what is
 // still on its way of this transfer is dropped quietly.
-void deny(RaceServer *s, ServerClient *c, const char *why) {
+void deny(RaceServer *s, ServerClient *c, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void deny(RaceServer *s, ServerClient *c, const char *format, ...) {
+  char why[400];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(why, sizeof why, format, args);
+  va_end(args);
   server_say(s, "Rider %d: file transfer refused (%s)", slot_of(s, c), why);
   drop(c);
   c->upload.swallowing = 1;
@@ -52,18 +59,14 @@ void begin(RaceServer *s, ServerClient *c) {
     return;
   }
   if (u.files >= s->config.max_files) {
-    char why[64];
-    snprintf(why, sizeof why, "%d files already", u.files);
-    deny(s, c, why);
+    deny(s, c, "%d files already", u.files);
     return;
   }
   snprintf(u.temp, sizeof u.temp, "%s/.upload-%d-%08x.part", s->config.accept_files, slot_of(s, c),
            static_cast<unsigned>(c->connection_id));
   u.fd = open(u.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (u.fd < 0) {
-    char why[160];
-    snprintf(why, sizeof why, "can't create a temporary file: %s", strerror(errno));
-    deny(s, c, why);
+    deny(s, c, "can't create a temporary file: %s", strerror(errno));
     return;
   }
   u.open = 1;
@@ -92,15 +95,11 @@ void part(RaceServer *s, ServerClient *c, const uint8_t *data, int length) {
     return;
   }
   if (u.bytes + length > s->config.max_file_size) {
-    char why[64];
-    snprintf(why, sizeof why, "over %d bytes", s->config.max_file_size);
-    deny(s, c, why);
+    deny(s, c, "over %d bytes", s->config.max_file_size);
     return;
   }
   if (!write_all(u.fd, data, length)) {
-    char why[160];
-    snprintf(why, sizeof why, "write failed: %s", strerror(errno));
-    deny(s, c, why);
+    deny(s, c, "write failed: %s", strerror(errno));
     return;
   }
   u.bytes += length;
@@ -122,9 +121,7 @@ void finish(RaceServer *s, ServerClient *c, const uint8_t *text, int length) {
   const char *problem = strlen(name) != static_cast<size_t>(length) ? "Filename may only contain alphanumeric characters, '_' or '.'"
                                                                      : file_name_problem(name);
   if (problem) {
-    char why[160];
-    snprintf(why, sizeof why, "bad name: %s", problem);
-    deny(s, c, why);
+    deny(s, c, "bad name: %s", problem);
     u.swallowing = 0;
     return;
   }
@@ -137,9 +134,7 @@ void finish(RaceServer *s, ServerClient *c, const uint8_t *text, int length) {
   if (!ok || link(u.temp, path) != 0) {
     int error = errno;
     unlink(u.temp);
-    char why[200];
-    snprintf(why, sizeof why, "%s: %s", name, error == EEXIST ? "a file of that name exists" : strerror(error));
-    deny(s, c, why);
+    deny(s, c, "%.100s: %s", name, error == EEXIST ? "a file of that name exists" : strerror(error));
     u.swallowing = 0;
     return;
   }

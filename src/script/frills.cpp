@@ -41,7 +41,7 @@ struct Script {
   duk_context *ctx;
   int stopped;         // out of time or memory: no more handler calls
   int running;         // inside a call (no nested entry)
-  double deadline;     // monotonic seconds for the running call
+  double deadline;     // script_clock() seconds for the running call
   int timed_out;       // the deadline passed during the running call
   int memory_refused;  // an allocation was refused during the running call
   size_t heap_bytes;
@@ -107,7 +107,8 @@ void watchdog_prepare() {
   event.sigev_notify = SIGEV_THREAD_ID;
   event.sigev_signo = SIGRTMIN + 7;
   event._sigev_un._tid = self;
-  if (sigaction(SIGRTMIN + 7, &action, nullptr) != 0 || timer_create(CLOCK_MONOTONIC, &event, &watchdog) != 0) {
+  if (sigaction(SIGRTMIN + 7, &action, nullptr) != 0 ||
+      timer_create(CLOCK_THREAD_CPUTIME_ID, &event, &watchdog) != 0) {
     watchdog_broken = true;
     hovl_log("frills: no watchdog timer; long built-in calls of scripts are not cut short\n");
     return;
@@ -115,11 +116,15 @@ void watchdog_prepare() {
   watchdog_thread = self;
 }
 
-double monotonic() {
+double seconds_of(clockid_t clock) {
   timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
+  clock_gettime(clock, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
+double monotonic() { return seconds_of(CLOCK_MONOTONIC); }
+// The bounds count the processor time the script's thread spends, so a busy
+// machine that preempts the game does not make a well-behaved script late.
+double script_clock() { return seconds_of(CLOCK_THREAD_CPUTIME_ID); }
 
 void set_error(const char *text) { snprintf(error_text, sizeof error_text, "%.1023s", text ? text : ""); }
 
@@ -218,7 +223,7 @@ void begin_call(double seconds) {
   script.running = 1;
   script.timed_out = 0;
   script.memory_refused = 0;
-  script.deadline = monotonic() + seconds;
+  script.deadline = script_clock() + seconds;
 }
 
 void abandon_heap() {
@@ -736,7 +741,7 @@ void print_load_error() {
 extern "C" duk_bool_t frills_exec_timeout(void *) {
   if (!script.running) return 0;
   if (script.timed_out) return 1;  // keeps unwinding through every catch
-  if (monotonic() < script.deadline) return 0;
+  if (script_clock() < script.deadline) return 0;
   script.timed_out = 1;
   return 1;
 }

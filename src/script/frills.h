@@ -19,7 +19,8 @@
 #include <cstdint>
 
 constexpr int script_error_size = 1024;
-// Time one handler call may take, and the track's script file at load.
+// Processor time one handler call may take, and the track's script file at
+// load (the watchdog cuts a call at twice as much).
 constexpr double frills_call_seconds = 0.02;
 constexpr double frills_load_seconds = 0.25;
 // The script heap's size limit.

@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include <GL/gl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "app/types.h"
 #include "net/client.h"
 #include "assets/file.h"
+#include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
@@ -28,6 +28,7 @@
 #include "platform/window.h"
 #include "script/frills.h"
 #include "race/race.h"
+#include "render/gl_caps.h"
 #include "race/race_net.h"
 #include "replay/demo.h"
 #include "replay/history.h"
@@ -335,6 +336,17 @@ int start_up(int argc, char **argv) {
 
   int status = parse_command_line(argc, argv, &app.settings, stderr);
   if (status >= 0) return status;
+  {
+    // Options given on the command line override the derived values.
+    ActiveGraphics &active = active_graphics();
+    const ProgramSettings &o = app.settings;
+    if (o.texture_detail >= 0) active.model_texture_reduction = o.texture_detail;
+    if (o.ground_texture_detail >= 0) active.ground_texture_reduction = o.ground_texture_detail;
+    if (o.roost_frequency >= 0) active.roost_density = o.roost_frequency;
+    if (o.detail >= 0) active.terrain_detail_threshold = o.detail;
+    if (o.lod_scale > 0) active.model_lod_scale = o.lod_scale;
+    if (o.lod_bias_set) active.model_lod_bias = o.lod_bias;
+  }
   if (app.settings.open_home) {
     home_show();
     return 0;
@@ -386,10 +398,19 @@ int start_up(int argc, char **argv) {
     drain_events();
   }
 
-  hovl_log("GL_VENDOR: %s\n", reinterpret_cast<const char *>(glGetString(GL_VENDOR)));
-  hovl_log("GL_RENDERER: %s\n", reinterpret_cast<const char *>(glGetString(GL_RENDERER)));
-  hovl_log("GL_VERSION: %s\n", reinterpret_cast<const char *>(glGetString(GL_VERSION)));
-  hovl_log("GL_EXTENSIONS: %s\n", reinterpret_cast<const char *>(glGetString(GL_EXTENSIONS)));
+  gl_init_caps();
+  const GlCaps &caps = gl_caps();
+  hovl_log("GL_VENDOR: %s\n", caps.vendor);
+  hovl_log("GL_RENDERER: %s\n", caps.renderer);
+  hovl_log("GL_VERSION: %s\n", caps.version);
+  hovl_log("GL_EXTENSIONS: %s\n", caps.extensions);
+  build_programs(g.use_shader.selected == 1);
+  texture_set_gl_ready(1);
+  texture_set_verbosity(app.settings.debug);
+  {
+    const ActiveGraphics &active = active_graphics();
+    texture_set_options(active.model_texture_reduction, active.ground_texture_reduction, active.texture_compression);
+  }
   glClear(GL_COLOR_BUFFER_BIT);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glEnable(GL_CULL_FACE);
@@ -456,7 +477,9 @@ void shut_down() {
   file_layer_release();
   stage("Freeing memory (4)");
   stage("Deleting textures");
+  texture_flush(1);
   stage("Deleting models");
+  free_programs();
   window_close(app.window);
   app.window = nullptr;
   hovl_log(nullptr);

@@ -46,6 +46,10 @@ const DisplayMode *display_modes();
 // zero entry: the smallest one that holds the size, else the desktop.
 DisplayMode choose_fullscreen_mode(const DisplayMode *modes, DisplayMode desktop, int width, int height);
 
+// The address of a GL entry point of the current context (extensions and
+// everything past GL 1.1), or null when the driver has none.
+void *hovl_gl_proc(const char *name);
+
 // Pumps window and controller messages into the input queue (window may be
 // null when only controllers are open).
 void window_pump(Window *window);

@@ -875,3 +875,5 @@ DisplayMode choose_fullscreen_mode(const DisplayMode *list, DisplayMode desktop,
   }
   return best ? *best : desktop;
 }
+
+void *hovl_gl_proc(const char *name) { return SDL_GL_GetProcAddress(name); }

@@ -11,6 +11,7 @@
 #include "app/config.h"
 #include "app/random.h"
 #include "assets/file.h"
+#include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
 #include "bike/bike_step.h"
@@ -539,6 +540,9 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   hook_finish_series_event();
   loading("Resetting...");
   hovl_log("Resetting\n");
+  // Textures and models this race asks for move into the new generation;
+  // the rest go once the race is set up.
+  texture_new_generation();
 
   random_seed(static_cast<uint32_t>(race.tic));
   robot_order_shuffle(&robots);
@@ -648,8 +652,8 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   if (record) hook_demo_open_write();
 
   reset_trackside();
-  hovl_log("%d MB texture memory used\n", hook_texture_megabytes());
-  hook_release_unused_assets();
+  hovl_log("%d MB texture memory used\n", static_cast<int>(texture_memory() >> 20));
+  texture_flush(0);  // what this race did not ask for again
 
   if (race.finish_time > 0) {
     race.final_lap = unknown_lap;

@@ -123,8 +123,6 @@ void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {
   race_sound_attach(slot, bike, bike_texture);
 }
 void hook_sound_free(int slot) { race_sound_free(slot); }
-int hook_texture_megabytes() { return 0; }
-void hook_release_unused_assets() {}
 void hook_place_free_camera(BikeState *) {}
 void hook_suspension_graph(BikeState *) {}
 void hook_net_clear_slots() { race_net_clear_slots(); }

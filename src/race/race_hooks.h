@@ -55,9 +55,6 @@ void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote);  // (colli
 void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture);  // engine voice (sound)
 void hook_sound_free(int slot);              // frees the slot's engine voice (sound)
 
-// --- Textures, camera, HUD -----------------------------------------------------------
-int hook_texture_megabytes();                // texture memory in use (textures)
-void hook_release_unused_assets();           // ends a texture and model generation (textures, models)
 void hook_place_free_camera(BikeState *bike);  // free camera 5 above the bike (cameras)
 void hook_suspension_graph(BikeState *bike); // samples the suspension graph (HUD)
 

@@ -3,6 +3,7 @@
 #include <ode/ode.h>
 
 #include "app/types.h"
+#include "assets/texture.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/drivetrain.h"
@@ -32,6 +33,9 @@ void body_state(const BikeState *bike, float position[3], float velocity[3]) {
 void race_sound_attach(int slot, BikeState *bike, const char *skin) {
   if (slot < 0 || slot >= max_slots || !bike) return;
   if (voice_made[slot]) engine_voice_free(&voices[slot]);
+  // Without a given skin, the texture the bike was built with: the name it
+  // was loaded under when it is loaded, else the name it was chosen by.
+  if (!skin || !*skin) skin = texture_name(static_cast<unsigned>(bike->graphics.textures[texture_bike]));
   if (!skin || !*skin) skin = bike->graphics.texture_names[texture_bike];
   engine_voice_create(&voices[slot], bike_info_class(bike->model), skin);
   voice_made[slot] = true;

@@ -67,10 +67,6 @@ timer_t watchdog;
 pid_t watchdog_thread;  // the thread the timer signals; 0 before the first use
 bool watchdog_broken;   // no timer could be made: the cooperative bounds only
 
-struct Unsafe {
-  Unsafe() { unsafe_depth = unsafe_depth + 1; }
-  ~Unsafe() { unsafe_depth = unsafe_depth - 1; }
-};
 
 void watchdog_set(double seconds) {
   if (!watchdog_thread) return;
@@ -157,7 +153,7 @@ bool room_for(size_t more) {
 }
 
 void *heap_alloc(void *, duk_size_t size) {
-  Unsafe unsafe;
+  FrillsUnsafe unsafe;
   if (size == 0 || !room_for(size)) return nullptr;
   Block *b = static_cast<Block *>(malloc(sizeof(Block) + size));
   if (!b) {
@@ -169,7 +165,7 @@ void *heap_alloc(void *, duk_size_t size) {
 }
 
 void heap_free(void *, void *ptr) {
-  Unsafe unsafe;
+  FrillsUnsafe unsafe;
   if (!ptr) return;
   Block *b = static_cast<Block *>(ptr) - 1;
   unlink_block(b);
@@ -177,7 +173,7 @@ void heap_free(void *, void *ptr) {
 }
 
 void *heap_realloc(void *udata, void *ptr, duk_size_t size) {
-  Unsafe unsafe;
+  FrillsUnsafe unsafe;
   if (!ptr) return heap_alloc(udata, size);
   if (size == 0) {
     heap_free(udata, ptr);
@@ -394,13 +390,13 @@ duk_ret_t qx_message(duk_context *ctx) {
   script.message_clock = now;
   if (script.message_tokens < 1) {
     if (!script.messages_dropped++) {
-      Unsafe unsafe;
+      FrillsUnsafe unsafe;
       hovl_log("frills: too many messages; dropping some\n");
     }
     return 0;
   }
   script.message_tokens -= 1;
-  Unsafe unsafe;  // the log's stream lock
+  FrillsUnsafe unsafe;  // the log's stream lock
   print_message(text);
   return 0;
 }
@@ -575,7 +571,7 @@ duk_ret_t qx_pose_statue(duk_context *ctx) {
     return 1;
   }
   if (!s->pose) {
-    Unsafe unsafe;
+    FrillsUnsafe unsafe;
     s->pose = static_cast<StatuePose *>(alloc_or_die(sizeof(StatuePose)));
   }
   *s->pose = pose;
@@ -737,6 +733,9 @@ void print_load_error() {
 }
 
 }  // namespace
+
+void frills_unsafe_enter() { unsafe_depth = unsafe_depth + 1; }
+void frills_unsafe_leave() { unsafe_depth = unsafe_depth - 1; }
 
 extern "C" duk_bool_t frills_exec_timeout(void *) {
   if (!script.running) return 0;

@@ -13,6 +13,7 @@
 #include "app/ripemd160.h"
 #include "bike/collide.h"
 #include "assets/file.h"
+#include "assets/texture.h"
 #include "platform/log.h"
 #include "track/deform.h"
 #include "track/gates.h"
@@ -33,6 +34,7 @@ int list_count, list_capacity;
 
 // The current track; from one track load to the next.
 const char *current_dir;
+unsigned map_texture;  // "map.png", from one track load to the next
 const char *current_name;
 Terrain *current_terrain;
 uint8_t current_hash[20];
@@ -69,12 +71,10 @@ void loading_done(const char *label) {
 // no-op until its module lands.
 int load_shading_layers(Terrain *, const char *) { return 1; }  // "shading.ppm", "shadows.pgm"
 int terrain_render_setup_pending(Terrain *) { return 1; }        // renderer textures and decals' index
-void load_map_texture_pending(const char *) {}                    // "map.png"
 void free_robot_lines_pending() {}                                // the robot line tables
-unsigned long texture_memory_pending() { return 0; }              // texture memory total
 
 void log_texture_memory(const char *when) {
-  if (verbosity >= 1) hovl_log("%lu bytes texture memory used after %s\n", texture_memory_pending(), when);
+  if (verbosity >= 1) hovl_log("%lu bytes texture memory used after %s\n", static_cast<unsigned long>(texture_memory()), when);
 }
 
 void hash_file(Ripemd160 *digest, const char *path) {
@@ -253,13 +253,13 @@ const char *current_track_dir() { return current_dir; }
 void current_track_file(char *out, int size, const char *name) {
   if (!current_dir || snprintf(out, static_cast<size_t>(size), "%s%s/%s", root, current_dir, name) >= size) out[0] = 0;
 }
+unsigned track_map_texture() { return map_texture; }
 Terrain *track_terrain() { return current_terrain; }
 const uint8_t *track_hash() { return current_hash; }
 
-int load_track(const char *dir) {
-  if (current_dir) free_track();
-  modified_bits = 0;
-  if (!dir) return 0;
+namespace {
+
+int load_track_files(const char *dir) {
   char path[path_size];
   const char *name = track_display_name(dir);
   Ripemd160 digest;
@@ -317,7 +317,7 @@ int load_track(const char *dir) {
 
   loading_step("Loading map");
   track_path(path, dir, "map.png");
-  load_map_texture_pending(path);
+  map_texture = texture_read(path);
   loading_done("Loading map");
 
   // Each distinct collision shape once, in statue order (names are interned).
@@ -336,6 +336,20 @@ int load_track(const char *dir) {
   return 1;
 }
 
+}  // namespace
+
+int load_track(const char *dir) {
+  if (current_dir) free_track();
+  modified_bits = 0;
+  if (!dir) return 0;
+  // Everything the track reads stays while it is loaded, whatever the
+  // race resets in between.
+  texture_hold_begin();
+  int ok = load_track_files(dir);
+  texture_hold_end();
+  return ok;
+}
+
 int track_ensure_loaded(const char *dir, int online, int force_reload) {
   if (!dir) return 0;
   if (current_dir && strcmp(current_dir, dir) == 0 && !online && !force_reload) return 1;
@@ -343,6 +357,8 @@ int track_ensure_loaded(const char *dir, int online, int force_reload) {
 }
 
 void free_track() {
+  map_texture = 0;
+  texture_release_held();  // the pictures go with their generation now
   if (!current_dir && !current_terrain) return;
   hovl_log("Deallocating track\n");
   free_robot_lines_pending();

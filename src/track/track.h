@@ -25,6 +25,8 @@ void save_track_info();
 // The current track: its directory (null when none), terrain and the
 // 20-byte RIPEMD-160 hash over its defining files.
 const char *current_track_dir();
+// The HUD map picture ("map.png") of the loaded track, 0 when it has none.
+unsigned track_map_texture();
 Terrain *track_terrain();
 const uint8_t *track_hash();
 

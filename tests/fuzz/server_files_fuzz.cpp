@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "../net_scene.h"
 #include "fuzz_file.h"
 #include "net/server.h"
 
@@ -38,12 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static std::string folder = fuzz_scratch_path("received");
   if (!server) {
     server = new RaceServer();
-    server_config_defaults(&config);
-    snprintf(config.bind, sizeof config.bind, "127.0.0.1");
-    config.port = 0;
-    config.track_count = 1;
-    snprintf(config.tracks[0].dir, sizeof config.tracks[0].dir, "a");
-    config.tracks[0].minutes = -1;
+    local_server_config(&config, "a");
     snprintf(config.accept_files, sizeof config.accept_files, "%s", folder.c_str());
     config.max_file_size = 2000;
     config.max_files = 3;

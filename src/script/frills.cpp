@@ -67,7 +67,6 @@ timer_t watchdog;
 pid_t watchdog_thread;  // the thread the timer signals; 0 before the first use
 bool watchdog_broken;   // no timer could be made: the cooperative bounds only
 
-
 void watchdog_set(double seconds) {
   if (!watchdog_thread) return;
   itimerspec when = {};

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make pkg-config libode-dev duktape-dev libsdl2-dev libpng-dev zlib1g-dev
-          libgl1-mesa-dev libgl1-mesa-dri libgtest-dev libbenchmark-dev xvfb xauth xdotool)
+          libgl1-mesa-dev libgl1-mesa-dri libgtest-dev libbenchmark-dev xvfb xauth xdotool
+          povray pngcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

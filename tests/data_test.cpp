@@ -1,7 +1,8 @@
 // The default data set as the game reads it: the archive's layout and size,
 // byte-identical rebuilds, every shipped track listed and loaded, robot lines
-// that fit the track's gates and ride through all of them, collision shapes
-// and the points series.
+// that fit the track's gates and ride through all of them, collision shapes,
+// the points series, and the models and skins the catalogue and the tracks
+// name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,12 +15,17 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
+
 #include "app/alloc.h"
 #include "app/config.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
+#include "bike/catalogue.h"
 #include "bike/shape.h"
+#include "hm_model.h"
 #include "platform/log.h"
 #include "race/race.h"
 #include "script/frills.h"
@@ -678,4 +684,288 @@ TEST(DataSet, TrackScriptFollowsTheLeaderAndTintsTheBoard) {
   free_track();
   track_set_root("@");
   race_state() = RaceState{};
+}
+
+// ---- Models and skins ----
+
+namespace {
+
+std::string strip_data_path(const char *path) { return path[0] == '@' ? path + 1 : path; }
+
+// A picture as the texture loader finds it: LINK files followed (at most a
+// few deep), then the PNG decoded. Empty on any failure.
+struct Picture {
+  int width = 0, height = 0;
+  std::string file, text;  // the file finally decoded and its raw bytes
+};
+
+Picture decode_picture(std::string name) {
+  Picture pic;
+  for (int depth = 0; depth < 4; depth++) {
+    std::string bytes = data_file(name);
+    if (bytes.compare(0, 4, "LINK") == 0) {
+      size_t at = bytes.find('@');
+      if (at == std::string::npos) return {};
+      name = bytes.substr(at + 1);
+      while (!name.empty() && isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+      continue;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return {};
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+    pic.width = static_cast<int>(image.width);
+    pic.height = static_cast<int>(image.height);
+    pic.file = name;
+    pic.text = bytes;
+    return pic;
+  }
+  return {};
+}
+
+bool power_of_two(int v) { return v > 0 && (v & (v - 1)) == 0; }
+
+// Every catalogue model name with its coarser versions in the archive.
+std::vector<std::string> model_files(const std::string &base) {
+  std::vector<std::string> files = {base + ".hm"};
+  std::string lod = base + "_lod";
+  for (const Member &m : data_set().members)
+    if (m.name.compare(0, lod.size(), lod) == 0 && isdigit(static_cast<unsigned char>(m.name[lod.size()]))) {
+      std::string name = m.name;
+      if (name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0) name.resize(name.size() - 3);
+      files.push_back(name);
+    }
+  return files;
+}
+
+// What the texture choice list offers for a prefix: PNG names (not normal
+// or specular maps) whose last path component begins with the prefix.
+int texture_choice_count(const std::string &prefix) {
+  int count = 0;
+  for (const Member &m : data_set().members) {
+    std::string name = m.name;
+    for (const char *suffix : {".scram", ".gz"})
+      if (name.size() > strlen(suffix) && name.compare(name.size() - strlen(suffix), strlen(suffix), suffix) == 0)
+        name.resize(name.size() - strlen(suffix));
+    auto ends = [&](const char *s) { return name.size() >= strlen(s) && name.compare(name.size() - strlen(s), strlen(s), s) == 0; };
+    if (!ends(".png") || ends("_norm.png") || ends("_spec.png")) continue;
+    size_t slash = name.rfind('/');
+    std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (last.compare(0, prefix.size(), prefix) == 0) count++;
+  }
+  return count;
+}
+
+}  // namespace
+
+// The reader the checks below rely on finds the faults they look for.
+TEST(DataSet, ModelReaderFindsBrokenTrianglesAndWeights) {
+  HmModel shp = read_hm_model("3 3\n0 0 0 0 0 1 0 0\n1 0 0 0 0 1 1 0\n0 1 0 0 0 1 0 1\n0 1 2\n0 0 1\n0 1 3\n");
+  ASSERT_TRUE(shp.ok);
+  EXPECT_EQ(shp.meshes[0].triangles.size(), 3u);
+  EXPECT_EQ(shp.removed_triangles, 2);
+  EXPECT_FALSE(read_hm_model("HM3\n32 0 1 1 1 0 0\n").ok);
+  // Five influences: the smallest stored weight gives way each time, and the
+  // warning is counted once.
+  HmModel skin = read_hm_model("HM2 5 x\n32 0 1 1 1 2 0\n0 0 0 0 0 1 0 0 0.5 0.4 0.3 0.2 0.1\n"
+                               "0 0 0 0 0 1 0 0 0.5 0.4 0.3 0.2 0.1\n");
+  ASSERT_TRUE(skin.ok);
+  EXPECT_EQ(skin.weight_warnings, 1);
+  const HmMesh &m = skin.meshes[0];
+  float kept = 0;
+  for (int s = 0; s < 4; s++) kept += m.weights[static_cast<size_t>(s)];
+  EXPECT_NEAR(kept, 1.0f, 1e-6f);
+  for (int s = 0; s < 4; s++) EXPECT_NE(m.bone_indices[static_cast<size_t>(s)], 3) << "0.2 should have been replaced";
+  // A mesh cut short is dropped, the ones before it kept.
+  HmModel cut = read_hm_model("HM1\n32 0 1 1 1 3 1\n0 0 0 0 0 1 0 0\n1 0 0 0 0 1 1 0\n0 1 0 0 0 1 0 1\n0 1 2\n-1 0.5 1 1 1 3 1\n0 0 0\n");
+  ASSERT_TRUE(cut.ok);
+  EXPECT_EQ(cut.meshes.size(), 1u);
+}
+
+// Every model and texture a catalogue record names is in the archive and
+// loads whole, with its coarser versions; statues' too.
+TEST(DataSet, EveryCatalogueModelAndSkinLoads) {
+  std::map<std::string, int> checked;
+  auto check_model = [&](const char *path) {
+    std::string base = strip_data_path(path);
+    base.resize(base.size() - 3);
+    if (checked.count(base)) return;
+    checked[base] = 1;
+    std::vector<std::string> files = model_files(base);
+    for (const std::string &file : files) {
+      ASSERT_TRUE(has_file(file)) << file;
+      HmModel model = read_hm_model(data_file(file));
+      ASSERT_TRUE(model.ok) << file;
+      EXPECT_EQ(model.removed_triangles, 0) << file;
+      // And the game's own reader takes it whole.
+      DataFile *opened = dfile_open((data_set().dir + "/" + file).c_str(), "rb");
+      ASSERT_NE(opened, nullptr) << file;
+      Model *parsed = model_parse(opened, file.c_str());
+      dfile_close(opened);
+      ASSERT_NE(parsed, nullptr) << file;
+      EXPECT_EQ(parsed->degenerate_triangles, 0) << file;
+      int parsed_meshes = 0;
+      for (const Mesh *m = parsed->meshes; m; m = m->next) parsed_meshes++;
+      EXPECT_EQ(parsed_meshes, static_cast<int>(model.meshes.size())) << file;
+      model_free(parsed);
+      EXPECT_EQ(model.weight_warnings, 0) << file;
+      bool reflection_seen = false;
+      for (const HmMesh &mesh : model.meshes) {
+        EXPECT_FALSE(mesh.triangles.empty()) << file;
+        // Reflection layers come after everything drawn normally.
+        if (mesh.material == -1) reflection_seen = true;
+        else EXPECT_FALSE(reflection_seen) << file << ": a normal mesh after a reflection layer";
+        for (float v : mesh.uvs) EXPECT_TRUE(v >= -0.001f && v <= 1.001f) << file;
+      }
+    }
+  };
+  auto check_texture = [&](const char *path) {
+    std::string name = strip_data_path(path);
+    if (checked.count(name)) return;
+    checked[name] = 1;
+    Picture pic = decode_picture(name);
+    ASSERT_GT(pic.width, 0) << name;
+    EXPECT_TRUE(power_of_two(pic.width) && power_of_two(pic.height)) << name;
+  };
+  for (int i = 0; i < bike_info_count; i++) {
+    const BikeInfo *b = bike_info(i);
+    for (const char *model : {b->frame_model, b->fork_upper_model, b->fork_lower_model, b->swingarm_model,
+                              b->front_wheel_model, b->rear_wheel_model, b->rider_head_model, b->rider_body_model,
+                              b->rider_first_person_model, b->side_plates_model, b->front_plate_model,
+                              b->rider_plate_model})
+      check_model(model);
+    for (const char *texture : {b->bike_texture, b->wheels_texture, b->head_texture, b->rider_body_texture})
+      check_texture(texture);
+    // The number-plate colours travel with the bike's picture.
+    Picture pic = decode_picture(strip_data_path(b->bike_texture));
+    EXPECT_NE(pic.text.find("[numberbackground:"), std::string::npos) << b->name;
+    EXPECT_NE(pic.text.find("[numberforeground:"), std::string::npos) << b->name;
+  }
+  for (const char *model : {"@startgate.hm", "@haybale.hm", "@tuffblock.hm", "@tent.hm", "@banner.hm", "@trackside_tree.hm"})
+    check_model(model);
+  EXPECT_TRUE(model_files("rear_wheel").size() >= 3u) << "the wheels are seen far away";
+  // The statues the tracks place name models and pictures that exist.
+  for (const std::string &track : data_set().tracks) {
+    std::string text = data_file(track + "/statues");
+    char model[1024], texture[1024], shape[1024];
+    float x, y, z, a;
+    int used = 0;
+    const char *p = text.c_str();
+    while (sscanf(p, " [ %f %f %f ] %f %1023s %1023s %1023s %n", &x, &y, &z, &a, model, texture, shape, &used) == 7) {
+      p += used;
+      check_model(model);
+      check_texture(texture);
+    }
+  }
+  std::string gate = data_file("startgate.ppm");
+  EXPECT_EQ(gate.compare(0, 3, "P6\n"), 0);
+}
+
+// The skinned rider: nine bones, weights that sum to one with at most four
+// influences, and every part bound to the bone whose rest pivots hold it,
+// with the catalogue's grips and feet inside the hands and boots.
+TEST(DataSet, RiderSkeletonMatchesTheCatalogue) {
+  const RiderPoseBlock &pose = bike_info(0)->pose;
+  std::vector<std::string> files = model_files("rider_body");
+  files.push_back("rider_body_1st.hm");
+  for (const std::string &file : files) {
+    HmModel model = read_hm_model(data_file(file));
+    ASSERT_TRUE(model.ok) << file;
+    EXPECT_EQ(model.version, 2) << file;
+    EXPECT_EQ(model.bones, 9) << file;
+    int hands[2] = {}, feet[2] = {};
+    for (const HmMesh &mesh : model.meshes) {
+      for (int v = 0; v < mesh.vertex_count(); v++) {
+        const float *w = &mesh.raw_weights[static_cast<size_t>(v) * 9];
+        float sum = 0;
+        int positive = 0, bone = -1;
+        for (int b = 0; b < 9; b++) {
+          sum += w[b];
+          positive += w[b] > 0;
+          if (w[b] > 0.99f) bone = b;
+        }
+        EXPECT_NEAR(sum, 1.0f, 2e-3f) << file << " vertex " << v;
+        EXPECT_LE(positive, 4) << file << " vertex " << v;
+        if (bone < 0) continue;
+        const float *p = &mesh.positions[static_cast<size_t>(v) * 3];
+        int side = bone < 8 ? bone % 2 : -1;  // 0 left, 1 right
+        if (side >= 0) EXPECT_EQ(p[0] > 0, side == 1) << file << ": bone " << bone << " on the wrong side";
+        float ax = std::fabs(p[0]), margin = 0.16f;
+        switch (bone / 2) {
+          case 0:  // forearm: from the elbow out
+            EXPECT_GE(ax, std::fabs(pose.model_elbows[side][0]) - margin) << file;
+            if (std::fabs(ax - (std::fabs(pose.model_elbows[side][0]) + pose.forearm)) < 0.1f &&
+                std::fabs(p[1] - pose.model_elbows[side][1]) < 0.15f)
+              hands[side]++;
+            break;
+          case 1:  // upper arm: shoulder to elbow
+            EXPECT_GE(ax, std::fabs(pose.model_shoulders[side][0]) - margin) << file;
+            EXPECT_LE(ax, std::fabs(pose.model_elbows[side][0]) + margin) << file;
+            break;
+          case 2:  // shin: from the knee down
+            EXPECT_LE(p[1], pose.model_knees[side][1] + margin) << file;
+            if (p[1] < pose.model_knees[side][1] - pose.shin + 0.3f) feet[side]++;
+            break;
+          case 3:  // thigh: hip to knee
+            EXPECT_LE(p[1], pose.model_hips[side][1] + margin) << file;
+            EXPECT_GE(p[1], pose.model_knees[side][1] - margin) << file;
+            break;
+          default:  // torso: from the pelvis up
+            EXPECT_GE(p[1], pose.model_pelvis[1] - 0.3f) << file;
+        }
+      }
+    }
+    for (int side = 0; side < 2; side++) {
+      EXPECT_GT(hands[side], 0) << file << ": no hand around the grip";
+      EXPECT_GT(feet[side], 0) << file << ": no boot down to the foot";
+    }
+  }
+}
+
+// The models sit in their bodies' frames: each wheel round its axle out to
+// the tyre's radius, the plates mapped over the whole number-plate texture.
+TEST(DataSet, BikeModelsFitTheirBodies) {
+  const BikeInfo *b = bike_info(0);
+  for (int front = 0; front < 2; front++) {
+    HmModel wheel = read_hm_model(data_file(front ? "front_wheel.hm" : "rear_wheel.hm"));
+    ASSERT_TRUE(wheel.ok);
+    float outer = 0, width = 0;
+    for (const HmMesh &mesh : wheel.meshes)
+      for (int v = 0; v < mesh.vertex_count(); v++) {
+        const float *p = &mesh.positions[static_cast<size_t>(v) * 3];
+        outer = std::max(outer, std::hypot(p[1], p[2]));
+        width = std::max(width, std::fabs(p[0]));
+      }
+    float tyre = front ? b->front_ring_radius + b->front_tube_radius : b->rear_ring_radius + b->rear_tube_radius;
+    EXPECT_NEAR(outer, tyre, 0.01f) << (front ? "front" : "rear");
+    EXPECT_LT(width, 0.5f * b->fork_leg_spacing) << "the wheel fits between the fork legs and swingarm";
+  }
+  for (const char *plate : {"side_plates.hm", "front_plate.hm", "rider_plate.hm"}) {
+    HmModel model = read_hm_model(data_file(plate));
+    ASSERT_TRUE(model.ok) << plate;
+    EXPECT_EQ(model.version, 1) << plate << " is not skinned";
+    float u0 = 1, u1 = 0, t0 = 1, t1 = 0;
+    for (const HmMesh &mesh : model.meshes)
+      for (size_t i = 0; i + 1 < mesh.uvs.size(); i += 2) {
+        u0 = std::min(u0, mesh.uvs[i]), u1 = std::max(u1, mesh.uvs[i]);
+        t0 = std::min(t0, mesh.uvs[i + 1]), t1 = std::max(t1, mesh.uvs[i + 1]);
+      }
+    EXPECT_TRUE(u0 <= 0.001f && u1 >= 0.999f && t0 <= 0.001f && t1 >= 0.999f) << plate;
+  }
+}
+
+// Every texture family offers at least four skins to choose from.
+TEST(DataSet, SkinFamiliesOfferChoices) {
+  EXPECT_GE(texture_choice_count("rider_body-"), 4);
+  EXPECT_GE(texture_choice_count("rider_head-"), 4);
+  EXPECT_GE(texture_choice_count("wheels-"), 4);
+  for (int i = 0; i < bike_info_count; i++) {
+    std::string texture = strip_data_path(bike_info(i)->bike_texture);
+    std::string prefix = texture.substr(0, texture.rfind('-') + 1);
+    EXPECT_GE(texture_choice_count(prefix), 4) << prefix;
+  }
+  // The prefix of one bike does not pick up another's skins.
+  EXPECT_LT(texture_choice_count("yz250f_2008-"), texture_choice_count("yz250f_"));
 }

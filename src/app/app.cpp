@@ -11,12 +11,15 @@
 
 #include "app/alloc.h"
 #include "app/bindings.h"
+#include "app/camera.h"
 #include "app/config.h"
+#include "app/keyframes.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
 #include "app/types.h"
 #include "net/client.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
@@ -29,12 +32,18 @@
 #include "script/frills.h"
 #include "race/race.h"
 #include "render/gl_caps.h"
+#include "render/render_stats.h"
+#include "render/scene.h"
+#include "render/view.h"
+#include "ui/text.h"
+#include "render/terrain_render.h"
 #include "race/race_net.h"
 #include "replay/demo.h"
 #include "replay/history.h"
 #include "robot/lines.h"
 #include "race/race_sound.h"
 #include "sound/engine_sound.h"
+#include "track/terrain.h"
 #include "track/track.h"
 
 namespace {
@@ -60,11 +69,11 @@ struct App {
   float channels[control_channel_count];
   int width, height;
   const char *starting_track;
-  float chase_distance, chase_height, chase_angle;
   AxisHandle cursor_x, cursor_y;
   int cursor_last_x, cursor_last_y;
   // Special keys resolved once at start-up.
   int key_esc, key_tab;
+  int key_digits[10];
   int dab_latch;
   float dab_channel_last;
   const char **demos;
@@ -115,9 +124,6 @@ void collect_demos() {
   }
 }
 
-void set_projection(int width, int height) {
-  glViewport(0, 0, width, height);
-}
 
 // --- key handling ------------------------------------------------------
 
@@ -160,7 +166,10 @@ void handle_key(const InputEvent *e) {
       case view_chase: app.view = view_trackside; break;
       default: app.view = view_rider; break;
     }
+    return;
   }
+  for (int digit = 0; digit < 10; digit++)
+    if (e->code == app.key_digits[digit]) select_camera_key(digit);
 }
 
 void tic_begin(void *) {
@@ -176,9 +185,36 @@ bool local_rider_drives() {
   return s && s->drive_mode == drive_local && !(game_settings().spy && app.view == view_trackside);
 }
 
+BikeState *viewed_bike() {
+  Slot *s = race_slot(race_state().viewed_slot);
+  return s ? s->bike : nullptr;
+}
+
+// The views without the local rider: the chase orbit and the trackside
+// cameras take the channels instead of a bike.
+void apply_camera_channels() {
+  if (app.view == view_chase) {
+    chase_orbit_tic(app.channels);
+  } else if (app.view == view_trackside) {
+    Slot *s = race_slot(race_state().viewed_slot);
+    TracksideTic tic{};
+    tic.channels = app.channels;
+    tic.viewed = s ? s->bike : nullptr;
+    tic.timing_position = s ? s->timing.next_gate : 0;
+    tic.paused = app.paused;
+    tic.fov = static_cast<float>(game_settings().fov.value);
+    tic.terrain = track_terrain();
+    trackside_tic(tic);
+  }
+}
+
 // Writes the summed channels into the viewed bike through its setters.
 void apply_channels() {
-  if (app.menu_open || track_count() == 0 || app.view == view_editor || !local_rider_drives()) return;
+  if (app.menu_open || track_count() == 0 || app.view == view_editor) return;
+  if (!local_rider_drives()) {
+    apply_camera_channels();
+    return;
+  }
   const float *c = app.channels;
   const RaceState &race = race_state();
   if (race.time_trial && c[channel_back_up] > 0.5f && game_settings().time_trial_abort.selected == 1) {
@@ -227,6 +263,62 @@ void tic_run(void *) {
 
 void update_view() {
   if (track_count() > 0 && app.view == view_title) app.view = view_rider;
+  if (app.view == view_title) return;
+  // The local rider rides in the rider or chase view; the trackside view is
+  // for watching others, and a slot without a bike can only be watched.
+  if (local_rider_drives() && app.view != view_editor && app.view != view_chase) app.view = view_rider;
+  if (!viewed_bike()) app.view = view_trackside;
+}
+
+// The camera of the current view.
+CameraView view_camera() {
+  CameraSettings settings = camera_settings(app.settings.chase_center);
+  BikeState *bike = viewed_bike();
+  int viewed = race_state().viewed_slot;
+  switch (app.view) {
+    case view_rider:
+      if (bike) return rider_camera(bike, viewed, settings);
+      break;
+    case view_chase:
+      if (bike) return chase_camera(bike, local_rider_drives(), *chase_orbit(), track_terrain(), settings);
+      break;
+    default:
+      break;
+  }
+  return trackside_camera(keyframes(), keyframe_count(), keycam_mode(), race_tic());
+}
+
+void draw_view(const Viewport &viewport) {
+  if (app.view == view_title || !track_terrain()) return;
+  CameraView camera = view_camera();
+  SceneView view;
+  memcpy(view.position, camera.position, sizeof view.position);
+  memcpy(view.axes, camera.axes, sizeof view.axes);
+  view.fov = camera.fov;
+  view.hidden_slot = camera.hidden_slot;
+  view.first_person = app.view == view_rider;
+  scene_set_window(viewport.width, viewport.height);
+  draw_scene(view);
+}
+
+// "Paused", and the warm-up notice while the player only watches a server's race.
+void draw_overlays() {
+  bool paused = app.paused && app.settings.show_paused;
+  bool warmup = local_rider_drives() && net_connected() && race_network().gate_position == max_slots;
+  if (!paused && !warmup) return;
+  overlay_begin();
+  text_frame(30);
+  float width = text_frame_width(30);
+  if (paused) {
+    text_move(0, -1);
+    draw_text_centred(1, 1, 1, 1, 0, width, "Paused");
+    text_move(0, 1);
+  }
+  if (warmup) {
+    text_move(0, -28);
+    draw_text_centred(1, 1, 1, 1, 0, width, "Warmup mode - collisions disabled");
+  }
+  overlay_end();
 }
 
 void draw_frame() {
@@ -235,6 +327,11 @@ void draw_frame() {
   glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  render_stats_frame_begin();
+  draw_view(viewport);
+  BikeState *bike = viewed_bike();
+  if (app.view == view_rider && bike && app.settings.print_orientation)
+    print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
   if (app.settings.record_video && !app.paused && app.view != view_title) {
     int w = viewport.width, h = viewport.height;
     unsigned char *pixels = static_cast<unsigned char *>(alloc_or_die(static_cast<size_t>(w) * h * 3));
@@ -244,6 +341,7 @@ void draw_frame() {
     fflush(stdout);
     tracked_free(pixels);
   }
+  draw_overlays();
   if (app.settings.glfinish) glFinish();
   window_frame_end(app.window);
 }
@@ -258,7 +356,7 @@ void run_frame() {
   if (window_size_changed(app.window, &w, &h)) {
     app.width = w;
     app.height = h;
-    set_projection(w, h);
+    set_projection(w, h, static_cast<float>(game_settings().fov.value));
   }
   frills_frame(race_tic());
   draw_frame();
@@ -294,6 +392,11 @@ void run_frame() {
     race_sound_frame(master, static_cast<float>(g.volume.value), static_cast<float>(g.comp_volume.value));
   }
   if (app.settings.warp && app.view != view_title) race_warp_check();
+  if (app.view != view_title && track_terrain()) {
+    int delay = static_cast<int>(game_settings().reshade_delay.value);
+    terrain_set_reshade_interval(track_terrain(), app.view == view_editor ? 0 : (1 << delay) - 1);
+    terrain_update(track_terrain());
+  }
   message_expire(app.clock.program_clock);
 }
 
@@ -303,9 +406,7 @@ int start_up(int argc, char **argv) {
   app.settings.chase_center[0] = 0.0f;
   app.settings.chase_center[1] = 2.52f;
   app.settings.chase_center[2] = 0.52f;
-  app.chase_distance = 10;
-  app.chase_height = 5;
-  app.chase_angle = 0;
+  cameras_reset();  // chase orbit distance 10, height 5, angle 0
   app.view = view_title;
 
   if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
@@ -410,6 +511,8 @@ int start_up(int argc, char **argv) {
   {
     const ActiveGraphics &active = active_graphics();
     texture_set_options(active.model_texture_reduction, active.ground_texture_reduction, active.texture_compression);
+    model_set_options(active.model_lod_scale, active.model_lod_bias, !app.settings.novertexarrays);
+    model_set_verbosity(app.settings.debug);
   }
   glClear(GL_COLOR_BUFFER_BIT);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
@@ -423,6 +526,10 @@ int start_up(int argc, char **argv) {
   app.key_esc = input_button_code("esc");
   resolve_bindings();
   app.key_tab = event_key_base + 15;
+  for (int digit = 0; digit < 10; digit++) {
+    char name[2] = {static_cast<char>('0' + digit), 0};
+    app.key_digits[digit] = input_button_code(name);
+  }
 
   physics_world_create();
   install_crash_hooks();  // shape contacts, dabbing and crashes join each bike's step
@@ -479,6 +586,7 @@ void shut_down() {
   stage("Deleting textures");
   texture_flush(1);
   stage("Deleting models");
+  model_flush(1);
   free_programs();
   window_close(app.window);
   app.window = nullptr;

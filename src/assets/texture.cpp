@@ -134,7 +134,6 @@ TextureRecord *record_for_tid(unsigned tid) {
 void add_record(unsigned tid, size_t bytes, char *info, const char *name) {
   grow_array(tex.textures, tex.texture_count, tex.texture_capacity);
   tex.textures[tex.texture_count++] = {tid, tex.generation, tex.holding, bytes, info, intern_string(name)};
-  tex.memory += bytes;
 }
 
 // The first whitespace-delimited token of a file (up to 15 characters).
@@ -393,6 +392,7 @@ void texture_set_options(int reduction, int image_reduction, int compression) {
 void texture_new_generation() { tex.generation++; }
 void texture_hold_begin() { tex.holding = 1; }
 void texture_hold_end() { tex.holding = 0; }
+int texture_holding() { return tex.holding; }
 
 void texture_release_held() {
   for (int i = 0; i < tex.texture_count; i++) tex.textures[i].held = 0;
@@ -437,6 +437,7 @@ unsigned texture_upload(const uint8_t *chain, int width, int height, int channel
     total += compress && compressed_size > 0 ? static_cast<size_t>(compressed_size) : static_cast<size_t>(lw) * lh * channels;
   }
   if (single) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  tex.memory += total;
   if (bytes) *bytes = total;
   return tid;
 }

@@ -44,6 +44,8 @@ int texture_generation();
 void texture_hold_begin();
 void texture_hold_end();
 void texture_release_held();
+// Whether a hold is running (models follow the same bracket).
+int texture_holding();
 
 // GL texture name for an image file, or 0. A leading "!" loads without
 // detail reduction.
@@ -62,7 +64,8 @@ void texture_flush(int all);
 size_t texture_memory();
 
 // Uploads a prepared chain as a new texture (flags below); returns its GL
-// name and adds its bytes to the memory total via *bytes.
+// name (0 without GL). Its bytes join the memory total and are given back in
+// *bytes (texture_release takes them out again).
 constexpr int upload_repeat_h = 1, upload_repeat_v = 2, upload_compress = 4, upload_single_level = 8;
 unsigned texture_upload(const uint8_t *chain, int width, int height, int channels, int flags, size_t *bytes);
 // Deletes a texture the caller made with texture_upload and owns (number

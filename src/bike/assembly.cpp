@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/alloc.h"
+#include "assets/texture.h"
 #include "app/types.h"
 #include "bike/shape.h"
 #include "platform/log.h"
@@ -536,6 +537,7 @@ void move_bike(BikeState *bike, double dx, double dy, double dz) {
 
 void destroy_bike(BikeState *bike) {
   if (!bike) return;
+  texture_release(static_cast<unsigned>(bike->graphics.textures[texture_number_plate]), bike->graphics.number_plate_bytes);
   for (dJointID j : bike->joints)
     if (j) dJointDestroy(j);
   for (dBodyID b : bike->bodies)

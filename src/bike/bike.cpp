@@ -189,9 +189,11 @@ void place_bike(BikeState *bike, const Pose &s) {
   place_body(bike->bodies[bike_rear_wheel], rear, qmul(swing_q, qaxis(lateral, -s.rear_spin)));
 }
 
-void apply_riding(BikeState *bike, const Pose &s) {
+void apply_riding(BikeState *bike, const Pose &s, const PackTerrain &terrain) {
   const BikeInfo *info = bike_info(bike->model);
   if (riding_crashed(s.riding)) {
+    // The free feet start where the pose puts the feet as he comes off.
+    if (bike->crash_timer == 0) free_feet_from_pose(bike, terrain);
     detach_rider(bike);
     bike->controls.throttle = 0;
     bike->crash_timer = crash_timer_from(s.riding);
@@ -208,27 +210,13 @@ void apply_riding(BikeState *bike, const Pose &s) {
   bike->engine_speed = static_cast<float>(s.omega);
 }
 
-// The free feet start where the pose puts the feet, with the rider body's
-// point velocities there.
-void feet_from_pose(BikeState *bike) {
-  FootPlacement feet = foot_positions(bike, PackTerrain{});
-  for (int side = 0; side < 2; side++) {
-    const float *p = feet.feet[side];
-    dVector3 v;
-    dBodyGetPointVel(bike->bodies[bike_rider], p[0], p[1], p[2], v);
-    for (int k = 0; k < 3; k++) {
-      bike->free_feet[side].position[k] = p[k];
-      bike->free_feet[side].velocity[k] = static_cast<float>(v[k]);
-    }
-  }
-}
-
 Vec capped(Vec v, double limit) {
   double l = length(v);
   return l > limit ? v * (limit / l) : v;
 }
 
-void force_driven_unpack(BikeState *bike, const Pose &older, const Pose &newer, const Pose &now, int n) {
+void force_driven_unpack(BikeState *bike, const Pose &older, const Pose &newer, const Pose &now, int n,
+                         const PackTerrain &terrain) {
   const BikeInfo *info = bike_info(bike->model);
   double P = bike->activity, k, c;
   if (P > 0.75) {
@@ -258,7 +246,7 @@ void force_driven_unpack(BikeState *bike, const Pose &older, const Pose &newer, 
 
   bool crashed = riding_crashed(now.riding);
   if (crashed) {
-    if (bike->crash_timer == 0) feet_from_pose(bike);
+    if (bike->crash_timer == 0) free_feet_from_pose(bike, terrain);
     detach_rider(bike);
     bike->controls.throttle = 0;
     bike->crash_timer = crash_timer_from(now.riding);
@@ -327,6 +315,19 @@ float bike_swingarm_fraction(const BikeState *bike) {
   return static_cast<float>(clampd(x, 0, 1));
 }
 
+BodyPlacement bike_body_placement(const BikeState *bike, int body) {
+  dBodyID b = bike->bodies[body];
+  const dReal *p = dBodyGetPosition(b), *r = dBodyGetRotation(b), *v = dBodyGetLinearVel(b);
+  BodyPlacement out;
+  for (int k = 0; k < 3; k++) {
+    out.position[k] = static_cast<float>(p[k]);
+    out.velocity[k] = static_cast<float>(v[k]);
+    // ODE's rotation is 3 x 4, row-major: column i is the image of axis i.
+    for (int i = 0; i < 3; i++) out.axes[i][k] = static_cast<float>(r[4 * k + i]);
+  }
+  return out;
+}
+
 // --- Packing -------------------------------------------------------------------
 
 PackedBikeState pack_bike_state(const BikeState *bike, const PackTerrain &terrain) {
@@ -367,7 +368,7 @@ PackedBikeState pack_bike_state(const BikeState *bike, const PackTerrain &terrai
 void unpack_bike_state(BikeState *bike, const PackedBikeState &packed, const PackTerrain &terrain) {
   Pose s = decode(bike_info(bike->model), packed, terrain);
   place_bike(bike, s);
-  apply_riding(bike, s);
+  apply_riding(bike, s, terrain);
 }
 
 void unpack_bike_state_moving(BikeState *bike, const PackedBikeState &older, const PackedBikeState &newer,
@@ -376,7 +377,7 @@ void unpack_bike_state_moving(BikeState *bike, const PackedBikeState &older, con
   const BikeInfo *info = bike_info(bike->model);
   if (bike_is_active(bike)) {
     force_driven_unpack(bike, decode(info, older, terrain), decode(info, newer, terrain),
-                        decode(info, now, terrain), n);
+                        decode(info, now, terrain), n, terrain);
     return;
   }
   unpack_bike_state(bike, older, terrain);

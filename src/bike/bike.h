@@ -111,6 +111,7 @@ struct BikeGraphics {
   char number[max_rider_number + 1];
   uint8_t number_background[3];
   uint8_t number_foreground[3];
+  uint32_t number_plate_bytes;  // the composed plate texture, owned by the bike
 };
 
 // Aid flag bits.
@@ -219,6 +220,14 @@ inline int bike_model(const BikeState *bike) { return bike->model; }
 // Fork compression and swingarm travel as fractions of their travel.
 float bike_fork_fraction(const BikeState *bike);
 float bike_swingarm_fraction(const BikeState *bike);
+// Where one of the bodies is, for the cameras: its position, the images of
+// its x, y and z axes and its velocity, in world coordinates.
+struct BodyPlacement {
+  float position[3];
+  float axes[3][3];
+  float velocity[3];
+};
+BodyPlacement bike_body_placement(const BikeState *bike, int body);
 
 // --- Packed state -----------------------------------------------------------
 constexpr int packed_bike_state_size = 39;

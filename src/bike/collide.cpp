@@ -604,6 +604,12 @@ void object_set_tilt(int statue, float radians) {
   if (o >= 0) grid.objects[o].tilt = radians;
 }
 
+float object_tilt(int statue) {
+  if (statue < 0 || statue >= grid.statue_count) return 0;
+  int o = grid.statue_object[statue];
+  return o >= 0 ? grid.objects[o].tilt : 0;
+}
+
 int object_contacts_near(BikeState *bike, int tic) {
   float reach = 0;
   int n = near_bike(bike, tic, &reach);

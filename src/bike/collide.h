@@ -98,6 +98,8 @@ int object_grid_count();  // objects with a shape
 // A start gate is drawn turned about its x axis as it falls; its shape turns
 // with it (radians). The race step sets it each tic for each gate's statue.
 void object_set_tilt(int statue, float radians);
+// The tilt a start gate's statue stands at now (0 for other statues).
+float object_tilt(int statue);
 // bike_object_contacts against every object near the bike; each touched
 // statue keeps `tic` as its last contact. Returns the OR of the masks.
 int object_contacts_near(BikeState *bike, int tic);

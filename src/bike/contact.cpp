@@ -7,6 +7,7 @@
 #include "app/types.h"
 #include "bike/assembly.h"
 #include "bike/posture.h"
+#include "bike/vec_local.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
 
@@ -28,27 +29,7 @@ constexpr float edge_rounding = 1.0f / 1024;
 // Installed by the collision shape code; lives for the process.
 ShapeTerrainHook shape_terrain_hook = nullptr;
 
-struct V3 {
-  float x, y, z;
-};
-inline V3 v3(const float p[3]) { return {p[0], p[1], p[2]}; }
-inline V3 operator+(V3 a, V3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline V3 operator*(V3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-inline V3 operator-(V3 a) { return {-a.x, -a.y, -a.z}; }
-inline float dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline V3 cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-inline float len(V3 a) { return std::sqrt(dot(a, a)); }
-// Unit vector, or zero for a zero vector (keeps degenerate cases finite).
-inline V3 unit(V3 a) {
-  float l = len(a);
-  return l > 0 ? a * (1 / l) : V3{0, 0, 0};
-}
-inline void store(V3 a, float out[3]) {
-  out[0] = a.x;
-  out[1] = a.y;
-  out[2] = a.z;
-}
+using namespace bike_vec;
 
 // The component of v perpendicular to the axle.
 inline V3 perp(V3 v, V3 a, float aa) { return aa > 0 ? v - a * (dot(v, a) / aa) : v; }

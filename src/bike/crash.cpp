@@ -26,22 +26,6 @@ CrashRaceQueries race_queries{};
 
 using namespace bike_vec;
 
-V rel_point(dBodyID body, V p) {
-  dVector3 out;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
-  return vr(out);
-}
-V point_vel(dBodyID body, V p) {
-  dVector3 out;
-  dBodyGetPointVel(body, p.x, p.y, p.z, out);
-  return vr(out);
-}
-V to_world(dBodyID body, V v) {
-  dVector3 out;
-  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
-  return vr(out);
-}
-
 float ground_height(const void *terrain, float x, float z) {
   return terrain_height(static_cast<const Terrain *>(terrain), x, z);
 }
@@ -219,64 +203,18 @@ void push_toward(dBodyID body, const float target[3], float force) {
   dBodyAddForce(body, f.x, f.y, f.z);
 }
 
-FootPlacement foot_positions(const BikeState *bike, const PackTerrain &ground) {
-  const BikeInfo *info = bike_info(bike->model);
-  const RiderPoseBlock &pose = info->pose;
-  dBodyID frame = bike->bodies[bike_frame], rider = bike->bodies[bike_rider];
-  FootPlacement out{};
-  int c = bike->crash_timer;
-  V pegs[2];
+void free_feet_from_pose(BikeState *bike, const PackTerrain &ground) {
+  FootPlacement feet = foot_positions(bike, ground);
   for (int side = 0; side < 2; side++) {
-    V p = vf(pose.pegs[side]);
-    if (c > 0) {
-      // Off the bike the peg points move outward, up and back, shrinking
-      // back to the pegs over the last second of the crash time.
-      double t = clampd(c, 1, 128) / 128;
-      double a = 0.5 * clampd(2 * t - 1, 0, 1), b = clampd(2 * t, 0, 1), k = clampd(1.3333334 * t, 0, 1);
-      p = p + V{side == 0 ? -a : a, 1.75 * b, k};
-    }
-    pegs[side] = rel_point(frame, p);
-    store(pegs[side], out.feet[side]);
+    memcpy(bike->free_feet[side].position, feet.feet[side], sizeof feet.feet[side]);
+    store(point_vel(bike->bodies[bike_rider], vf(feet.feet[side])), bike->free_feet[side].velocity);
   }
-  float level = bike->controls.foot_down;
-  if (level != 0 && c < 128) {
-    V hip_l = rel_point(rider, vf(pose.hips[0])), hip_r = rel_point(rider, vf(pose.hips[1]));
-    V d = hip_r - hip_l;
-    V f = to_world(frame, V{0, 0, -1});
-    double phi = lean_angle(bike);
-    double q = clampd(dot(f, vr(dBodyGetLinearVel(frame))) / 15, 0, 1);
-    double s = clampd(std::fabs(phi) * 1.2732395, 0, 1);
-    V o = f * ((1.25 * q - 0.25) * 2.5 * s);
-    for (int side = 0; side < 2; side++) {
-      if (side == 0 ? !(phi > -0.1) : !(phi < 0.1)) continue;
-      V p = side == 0 ? hip_l + d * (0.5 * s - 0.5) + o : hip_r + d * (0.5 - 0.5 * s) + o;
-      double G = ground.height_at ? ground.height_at(ground.terrain, static_cast<float>(p.x), static_cast<float>(p.z))
-                                  : pegs[side].y - 0.125;
-      V down{p.x, G + 0.125, p.z};
-      out.weights[side] = level;
-      store(pegs[side] + (down - pegs[side]) * level, out.feet[side]);
-    }
-  }
-  if (c > 0) {
-    double u = clampd(2.0 * c - 128, 1, 128) / 128;
-    for (int side = 0; side < 2; side++) {
-      V foot = vf(out.feet[side]);
-      store(foot + (vf(bike->free_feet[side].position) - foot) * u, out.feet[side]);
-      out.weights[side] = 1;
-    }
-  }
-  return out;
 }
 
 void crash_rider(BikeState *bike, const Terrain *terrain) {
   if (bike->crash_timer > 0) return;
   detach_rider(bike);
-  FootPlacement feet = foot_positions(bike, ground_of(terrain));
-  for (int side = 0; side < 2; side++) {
-    V v = point_vel(bike->bodies[bike_rider], vf(feet.feet[side]));
-    memcpy(bike->free_feet[side].position, feet.feet[side], sizeof feet.feet[side]);
-    store(v, bike->free_feet[side].velocity);
-  }
+  free_feet_from_pose(bike, ground_of(terrain));
   bike->crash_timer = crash_time + extra_crash_times[std::min(bike->crash_count, extra_crash_time_slots - 1)];
   bike->crash_count++;
   // The crash-gated controls read 0 while he is off.
@@ -413,15 +351,11 @@ void foot_down_step(BikeState *bike, const PhysicsTic &now) {
 void feet_step(BikeState *bike, const PhysicsTic &now) {
   float &level = bike->controls.foot_down;
   level = std::max(0.0f, level - 4 * tic_f);
-  dBodyID rider = bike->bodies[bike_rider];
   if (bike->crash_timer <= 0) {
-    FootPlacement feet = foot_positions(bike, ground_of(now.terrain));
-    for (int side = 0; side < 2; side++) {
-      memcpy(bike->free_feet[side].position, feet.feet[side], sizeof feet.feet[side]);
-      store(point_vel(rider, vf(feet.feet[side])), bike->free_feet[side].velocity);
-    }
+    free_feet_from_pose(bike, ground_of(now.terrain));
     return;
   }
+  dBodyID rider = bike->bodies[bike_rider];
   const RiderPoseBlock &pose = bike_info(bike->model)->pose;
   double leg = pose.thigh + pose.shin;
   V axis = to_world(rider, V{0, -1, 0});

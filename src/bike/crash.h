@@ -9,6 +9,7 @@
 #pragma once
 #include "bike/bike.h"
 #include "bike/bike_step.h"
+#include "bike/pose.h"
 
 constexpr int crash_time = 512;               // tics the rider stays off, plus the extra time
 constexpr int crash_realign_tics = 511;        // tethers draw him home from here down
@@ -56,14 +57,9 @@ int next_gate_target(int next_gate, float target[3]);
 // the bike's physics step. Called once at start-up.
 void install_crash_hooks();
 
-// --- Rider pose: what the free feet need ------------------------------------
-struct FootPlacement {
-  float feet[2][3];  // left, right (world)
-  float weights[2];  // 0 on the pegs .. 1 on the ground or free
-};
-// Where the drawn feet are: on the pegs, down on the ground while dabbing,
-// following the free feet while crashed. `ground` gives terrain heights.
-FootPlacement foot_positions(const BikeState *bike, const PackTerrain &ground);
+// Both free feet from the pose (where the drawn feet are) with the rider
+// body's point velocities there.
+void free_feet_from_pose(BikeState *bike, const PackTerrain &ground);
 PackTerrain ground_of(const Terrain *terrain);
 
 // tether(A, a in A's frame, B, b in B's frame, L): a soft contact that keeps

@@ -11,6 +11,7 @@
 #include "app/config.h"
 #include "app/random.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "bike/assembly.h"
 #include "bike/bike.h"
@@ -22,6 +23,7 @@
 #include "race/race_hooks.h"
 #include "race/roster.h"
 #include "race/running_order.h"
+#include "render/bike_draw.h"
 #include "script/frills.h"
 #include "track/objects.h"
 #include "track/terrain.h"
@@ -202,6 +204,7 @@ int build_slot(int i, int kind, int *demo_rider) {
   s->name = intern_string(name ? name : "");
   for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
   s->bike = build_bike(s->bike_model, i, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
+  bike_graphics_load(s->bike);  // before the sound, which takes the skin it was loaded with
   hook_sound_attach(i, s->bike, s->textures[2]);
   return 1;
 }
@@ -445,6 +448,7 @@ void start_ghost() {
     s->name = intern_string(name ? name : "");
     for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
     s->bike = build_bike(s->bike_model, next, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
+    bike_graphics_load(s->bike);
     hook_sound_attach(next, s->bike, s->textures[2]);
     s->drive_mode = drive_history;
     bike_deactivate(s->bike);
@@ -654,6 +658,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   reset_trackside();
   hovl_log("%d MB texture memory used\n", static_cast<int>(texture_memory() >> 20));
   texture_flush(0);  // what this race did not ask for again
+  model_flush(0);
 
   if (race.finish_time > 0) {
     race.final_lap = unknown_lap;

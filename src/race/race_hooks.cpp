@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/camera.h"
 #include "app/config.h"
 #include "bike/assembly.h"
 #include "bike/collide.h"
@@ -123,7 +124,7 @@ void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {
   race_sound_attach(slot, bike, bike_texture);
 }
 void hook_sound_free(int slot) { race_sound_free(slot); }
-void hook_place_free_camera(BikeState *) {}
+void hook_place_free_camera(BikeState *bike) { place_free_camera(bike); }
 void hook_suspension_graph(BikeState *) {}
 void hook_net_clear_slots() { race_net_clear_slots(); }
 void hook_net_remote_update(int slot) { race_net_remote_update(slot); }

@@ -40,9 +40,10 @@ void transform_vertex() {
   vec3 p = gl_Vertex.xyz;
   vec3 n = gl_Normal;
   vec3 t = gl_MultiTexCoord1.xyz;
-  if (nbones > 0) {
+  vec4 w = gl_MultiTexCoord2, i = gl_MultiTexCoord3;
+  // A mesh drawn without weights (all zero) keeps its vertices as they are.
+  if (nbones > 0 && w.x + w.y + w.z + w.w > 0.0) {
     vec3 sp = vec3(0.0), sn = vec3(0.0), st = vec3(0.0);
-    vec4 w = gl_MultiTexCoord2, i = gl_MultiTexCoord3;
     add_bone(w.x, i.x, p, n, t, sp, sn, st);
     add_bone(w.y, i.y, p, n, t, sp, sn, st);
     add_bone(w.z, i.z, p, n, t, sp, sn, st);

@@ -8,7 +8,9 @@
 // bone weights and set 3 the four bone indices of a skinned vertex. The
 // terrain programs read texture coordinate set 0 for the ground texture, and
 // "terrain_normals" samples the vertex-normal texture ("base", unit 1) at
-// texture matrix 1 times the vertex position.
+// texture matrix 1 times the vertex position. The programs always apply the
+// fog of the fixed pipeline's state (whatever GL_FOG's enable): set its
+// density to 0 when there is no fog.
 #pragma once
 #include <GL/gl.h>
 #include <GL/glext.h>

@@ -1,5 +1,6 @@
 #include "track/deform.h"
 
+
 #include <ode/ode.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include "app/types.h"
 #include "bike/bike.h"
 #include "platform/log.h"
+#include "render/terrain_render.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
 
@@ -217,6 +219,7 @@ bool grid_part(const Terrain *t, const DigWindow &w, int *c0, int *r0, int *c1, 
 
 void edited(Terrain *t, int c0, int r0, int c1, int r1) {
   if (dirty_hook) dirty_hook(t, c0, r0, c1, r1);
+  terrain_mark_dirty(t, c0, r0, c1, r1);  // so the ruts show
   t->edit_count++;
 }
 

@@ -15,7 +15,10 @@
 
 #include "app/alloc.h"
 #include "assets/file.h"
+#include "assets/model.h"
+#include "assets/texture.h"
 #include "platform/log.h"
+#include "render/gl_caps.h"
 #include "track/gates.h"
 #include "track/scan_local.h"
 #include "track/terrain.h"
@@ -50,11 +53,42 @@ using track_scan::next_line;
 using track_scan::skip_space;
 using track_scan::window;
 
-// Textures and models are not loaded in this build: the texture and model
-// managers are not part of it yet. Paths are kept so they can be loaded
-// later; the handles stay 0.
-unsigned texture_placeholder(const char *) { return 0; }
-unsigned model_placeholder(const char *) { return 0; }
+// Pictures and models load with the track (the loader holds them while the
+// track stays). Without GL (the headless race, the server) there is nothing
+// to draw them with: handles stay 0 and only the paths are kept.
+unsigned texture_placeholder(const char *path) { return path ? texture_read(path) : 0; }
+unsigned model_placeholder(const char *path) { return path && texture_gl_ready() ? model_read(path) : 0; }
+
+// A statue's normal or specular map ("_norm" or "_spec"): beside its texture
+// ("x-repeat.png" -> "x_norm-repeat", "x.png" -> "x_norm"), as ".seq", ".png"
+// or ".ppm"; failing that, beside its model.
+unsigned statue_map(const char *texture, const char *model, const char *kind) {
+  char stem[name_size + 16], tail[32] = "", name[name_size + 48];
+  snprintf(stem, sizeof stem, "%s", texture);
+  char *dot = strrchr(stem, '.');
+  char *slash = strrchr(stem, '/');
+  if (dot && (!slash || dot > slash)) *dot = 0;
+  size_t n = strlen(stem);
+  if (n >= 7 && strcmp(stem + n - 7, "-repeat") == 0) {
+    stem[n - 7] = 0;
+    snprintf(tail, sizeof tail, "-repeat");
+  }
+  static const char *const extensions[] = {".seq", ".png", ".ppm"};
+  for (const char *ext : extensions) {
+    snprintf(name, sizeof name, "%s%s%s%s", stem, kind, tail, ext);
+    if (unsigned t = texture_read(name)) return t;
+  }
+  if (!model) return 0;
+  snprintf(stem, sizeof stem, "%s", model);
+  dot = strrchr(stem, '.');
+  slash = strrchr(stem, '/');
+  if (dot && (!slash || dot > slash)) *dot = 0;
+  for (const char *ext : extensions) {
+    snprintf(name, sizeof name, "%s%s%s", stem, kind, ext);
+    if (unsigned t = texture_read(name)) return t;
+  }
+  return 0;
+}
 
 float ground_at(float x, float z) {
   const Terrain *t = track_terrain();
@@ -330,6 +364,11 @@ int add_statue(float x, float y, float z, float angle, const char *model, const 
   s->shape_path = shape;
   s->model = model ? model_placeholder(model) : 0;
   s->texture = model && texture ? texture_placeholder(texture) : 0;
+  if (s->model && s->texture && programs_available()) {
+    // Normal mapping draws through the programs; without them there is no use for the maps.
+    s->normal_map = statue_map(texture, model, "_norm");
+    s->specular_map = statue_map(texture, model, "_spec");
+  }
   // A fourth number of 3.25 or more is a power of two kept with the
   // statue, not an angle.
   if (angle >= 3.25f) {
@@ -396,6 +435,7 @@ void flaggers_read(DataFile *file) {
                  &s.end[0], &s.end[1], &s.end[2], &s.width, &s.height, &s.walk_time, &used) &&
       (p += used, read_names(&p, s.textures, 5))) {
     s.present = 1;
+    for (int k = 0; k < 5; k++) s.texture_ids[k] = texture_placeholder(s.textures[k]);
     s.billboard = add_flagger_billboard(s.start, s.width, s.height, s.textures[0]);
     LapBoardFlagger &l = the_lap_board_flagger;
     memset(&l, 0, sizeof l);
@@ -404,6 +444,7 @@ void flaggers_read(DataFile *file) {
                    &l.height, &used) &&
         (p += used, read_names(&p, l.textures, 4))) {
       l.present = 1;
+      for (int k = 0; k < 4; k++) l.texture_ids[k] = texture_placeholder(l.textures[k]);
       l.billboard = add_flagger_billboard(l.position, l.width, l.height, l.textures[0]);
       int last = timing_gates()->checkpoint_count - 1;
       for (;;) {
@@ -418,6 +459,7 @@ void flaggers_read(DataFile *file) {
         p += used;
         if (!read_names(&p, g.textures, 2)) break;
         for (int &c : g.checkpoints) c = c < -1 ? -1 : (c > last ? last : c);
+        for (int k = 0; k < 2; k++) g.texture_ids[k] = texture_placeholder(g.textures[k]);
         g.billboard = add_flagger_billboard(g.position, g.width, g.height, g.textures[0]);
         grow_array(gate_flaggers, gate_flagger_total, gate_flagger_capacity);
         gate_flaggers[gate_flagger_total++] = g;

@@ -96,6 +96,7 @@ struct StartFlagger {
   float start[3], end[3];
   float width, height, walk_time;
   const char *textures[5];
+  unsigned texture_ids[5];  // loaded with the track; 0 without GL
   int billboard;
 };
 
@@ -104,6 +105,7 @@ struct LapBoardFlagger {
   float position[3];
   float width, height;
   const char *textures[4];  // normal, last lap but one, last lap, finish
+  unsigned texture_ids[4];
   int billboard;
 };
 
@@ -112,6 +114,7 @@ struct GateFlagger {
   float width, height;
   int checkpoints[max_gate_flagger_gates];  // -1 for none
   const char *textures[2];  // idle, waving
+  unsigned texture_ids[2];
   int billboard;
 };
 

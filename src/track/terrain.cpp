@@ -7,6 +7,7 @@
 //   65535.
 #include "track/terrain.h"
 
+
 #include <png.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "app/alloc.h"
 #include "app/ripemd160.h"
+#include "render/terrain_render.h"
 #include "assets/file.h"
 #include "platform/log.h"
 #include "track/track.h"
@@ -280,6 +282,7 @@ Terrain *terrain_create(int size_exp, float spacing, float min_h, float max_h) {
 
 void terrain_free(Terrain *terrain) {
   if (!terrain) return;
+  terrain_render_free(terrain);
   tracked_free(terrain->heights);
   tracked_free(terrain->loaded_heights);
   tracked_free(terrain->triangle_normals);

@@ -14,6 +14,7 @@
 #include "track/tiles.h"
 
 struct DataFile;
+struct TerrainRender;
 
 // Tracks need at least 2^6 tiles per side (the renderer cuts the field into
 // 2^(n - 6) blocks); 2^11 tiles per side is a 4097-vertex grid, which with
@@ -48,6 +49,10 @@ struct Terrain {
   Tile tiles[max_tiles];
 
   float inverse_spacing;    // 1 / spacing, for the locating step
+
+  // The renderer's layers, textures and level of detail (terrain_render.h);
+  // null without a GL context. Freed with the terrain.
+  TerrainRender *render;
 };
 
 struct TerrainContact {

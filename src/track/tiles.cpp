@@ -11,6 +11,7 @@
 #include "app/alloc.h"
 #include "app/types.h"
 #include "assets/file.h"
+#include "assets/texture.h"
 #include "platform/log.h"
 #include "track/terrain.h"
 
@@ -23,9 +24,9 @@ constexpr float min_curve_key = 1.0f / 1048576;  // 2^-20
 
 void warn(const char *text) { print_message(text); }
 
-// Textures are not loaded here yet: the texture manager is not part of this
-// build. The path is kept so the renderer can load it; the handle stays 0.
-unsigned tile_texture_placeholder(const char *) { return 0; }
+// The pictures load with the track; without GL the handle stays 0 and the
+// path is kept.
+unsigned tile_texture_placeholder(const char *path) { return path ? texture_read(path) : 0; }
 
 float positive_or_zero(float v) { return v > 0 ? v : 0; }
 float curve_key(float k) { return k > min_curve_key ? k : min_curve_key; }
@@ -316,8 +317,8 @@ RoostType roost_defaults() {
   RoostType r;
   memset(&r, 0, sizeof r);
   r.kind = 0;
-  r.texture = 0;
   r.texture_path = intern_string("@roost.png");
+  r.texture = tile_texture_placeholder(r.texture_path);
   r.count = 10;
   r.dig = 1;
   r.slip_threshold = 4;

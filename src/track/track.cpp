@@ -13,8 +13,10 @@
 #include "app/ripemd160.h"
 #include "bike/collide.h"
 #include "assets/file.h"
+#include "assets/model.h"
 #include "assets/texture.h"
 #include "platform/log.h"
+#include "render/terrain_render.h"
 #include "track/deform.h"
 #include "track/gates.h"
 #include "track/objects.h"
@@ -69,9 +71,41 @@ void loading_done(const char *label) {
 
 // Pieces of a track whose owners are not part of this build yet; each is a
 // no-op until its module lands.
-int load_shading_layers(Terrain *, const char *) { return 1; }  // "shading.ppm", "shadows.pgm"
-int terrain_render_setup_pending(Terrain *) { return 1; }        // renderer textures and decals' index
-void free_robot_lines_pending() {}                                // the robot line tables
+void free_robot_lines_pending() {}  // the robot line tables
+
+void cant_open(const char *path) {
+  char text[1000];
+  snprintf(text, sizeof text, "Can't open '%.950s'", path);
+  print_message(text);
+}
+
+// "shadingx2.ppm" as stored, else "shading.ppm" halved (one is required);
+// "shadows.pgm" when there is one. Read even without GL, so that a track
+// whose files are broken fails the same way everywhere.
+int load_shading_layers(Terrain *t, const char *dir) {
+  char path[path_size];
+  track_path(path, dir, "shadingx2.ppm");
+  DataFile *file = dfile_open(path, "rb");
+  int halve = 0;
+  if (!file) {
+    track_path(path, dir, "shading.ppm");
+    file = dfile_open(path, "rb");
+    halve = 1;
+  }
+  if (!file) {
+    cant_open(path);
+    return 0;
+  }
+  int ok = terrain_read_shading(t, file, halve);
+  dfile_close(file);
+  if (!ok) return 0;
+  track_path(path, dir, "shadows.pgm");
+  file = dfile_open(path, "rb");
+  if (!file) return 1;
+  ok = terrain_read_shadows(t, file);
+  dfile_close(file);
+  return ok;
+}
 
 void log_texture_memory(const char *when) {
   if (verbosity >= 1) hovl_log("%lu bytes texture memory used after %s\n", static_cast<unsigned long>(texture_memory()), when);
@@ -143,9 +177,7 @@ Terrain *load_terrain_files(const char *dir) {
     if (file) load_texturelist(t, file);
   }
   if (!file) {
-    char text[1000];
-    snprintf(text, sizeof text, "Can't open '%.950s'", path);
-    print_message(text);
+    cant_open(path);
     terrain_free(t);
     return nullptr;
   }
@@ -153,24 +185,22 @@ Terrain *load_terrain_files(const char *dir) {
   track_path(path, dir, "tilemap");
   file = dfile_open(path, "rb");
   if (!file) {
-    char text[1000];
-    snprintf(text, sizeof text, "Can't open '%.950s'", path);
-    print_message(text);
+    cant_open(path);
     terrain_free(t);
     return nullptr;
   }
   load_tilemap(t, file);
   dfile_close(file);
-  if (!terrain_render_setup_pending(t)) {
-    terrain_free(t);
-    return nullptr;
-  }
-  // The decals are part of the renderer's setup; their records are read here.
+  // The decals' records first: the renderer's setup loads their pictures.
   track_path(path, dir, "decals");
   file = dfile_open(path, "rb");
   if (file) {
     load_decals(t, file);
     dfile_close(file);
+  }
+  if (!terrain_render_setup(t)) {
+    terrain_free(t);
+    return nullptr;
   }
   return t;
 }
@@ -358,7 +388,8 @@ int track_ensure_loaded(const char *dir, int online, int force_reload) {
 
 void free_track() {
   map_texture = 0;
-  texture_release_held();  // the pictures go with their generation now
+  texture_release_held();  // the pictures and models go with their generation now
+  model_release_held();
   if (!current_dir && !current_terrain) return;
   hovl_log("Deallocating track\n");
   free_robot_lines_pending();

@@ -1,9 +1,11 @@
 // The data builder: writes the game's default data set (tracks, robot lines,
-// collision shapes, the points series) into the main archive. Every byte
+// collision shapes, the points series, models and their skins) into the main
+// archive. Every byte
 // depends only on the sources: no clock, no unseeded randomness, members in a
 // fixed order. One generator module per kind of asset; this header holds the
 // records they share.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,242 @@ void archive_add_compressed(Archive *archive, const std::string &name, const Byt
 Bytes archive_image(const Archive *archive);
 // Writes through a temporary file renamed into place; 1 on success.
 int write_file_atomic(const char *path, const Bytes &bytes);
+
+// ---- Pictures (paint_kit.cpp) ----
+
+// An RGBA picture, top row first; the painting helpers clip to it.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgba;
+};
+
+struct Colour {
+  float r, g, b, a;
+};
+
+Image image_new(int width, int height, Colour fill);
+// Blends `c` over the pixel by its alpha times `cover` (0..1).
+void paint_pixel(Image *image, int x, int y, Colour c, float cover);
+// Rectangles, ellipses and polygons in pixel units (edges anti-aliased).
+void paint_rect(Image *image, float x0, float y0, float x1, float y1, Colour c);
+void paint_ellipse(Image *image, float cx, float cy, float rx, float ry, Colour c);
+void paint_polygon(Image *image, const float *xy, int count, Colour c);
+// Multiplies every pixel of the rectangle by 1 + amount * noise (-1..1),
+// value noise of the given cell size from a fixed seed.
+void paint_noise(Image *image, int x0, int y0, int x1, int y1, float cell, float amount, uint32_t seed);
+// Darkens toward the bottom (amount > 0) or top of a rectangle: plastic sheen.
+void paint_shade(Image *image, int x0, int y0, int x1, int y1, float top, float bottom);
+// Bilinear sample at texture coordinates (u right, t down, 0..1), clamped.
+Colour image_sample(const Image &image, float u, float t);
+// PNG bytes (RGB when every pixel is opaque), with the text as a tEXt
+// chunk when given; no time stamp, so the same pixels give the same bytes.
+int encode_png(const Image &image, const char *text, Bytes *out);
+int encode_png_pixels(const unsigned char *pixels, int width, int height, int channels, const char *text, Bytes *out);
+// Binary PPM ("P6") bytes.
+Bytes encode_ppm(const Image &image);
+// Draws a digit string in a blocky face, centred in the rectangle.
+void paint_digits(Image *image, const char *digits, float x0, float y0, float x1, float y1, Colour c);
+
+// ---- Meshes (mesh_kit.cpp) ----
+
+constexpr int rider_bone_count = 9;  // the skinned rider's bones
+
+// A region of a texture in texture coordinates (u right, t down from the top).
+struct UvRect {
+  float u0, t0, u1, t1;
+};
+// Swatch k of a texture cut into `columns` x `rows` cells, starting at row
+// `first_row` of the cells, inset so that smaller levels bleed little.
+UvRect swatch(int k, int columns, int rows, int first_row);
+
+struct MeshVertex {
+  float p[3], n[3], uv[2];  // uv: u, t (t = 0 at the top of the picture)
+  float w[rider_bone_count];
+};
+
+struct Mesh {
+  float material = 32;  // shininess; -1 reflection layer; -2 unlit
+  float q = 0;          // reflection strength for material -1
+  float rgb[3] = {1, 1, 1};
+  int bones = 0;  // 0 static, rider_bone_count for the skinned rider
+  std::vector<MeshVertex> verts;
+  std::vector<int> tris;
+};
+
+struct Model {
+  std::vector<Mesh> meshes;  // reflection meshes last
+};
+
+struct Vec3 {
+  float x, y, z;
+};
+Vec3 v3(float x, float y, float z);
+Vec3 v_add(Vec3 a, Vec3 b);
+Vec3 v_sub(Vec3 a, Vec3 b);
+Vec3 v_scale(Vec3 a, float s);
+float v_dot(Vec3 a, Vec3 b);
+Vec3 v_cross(Vec3 a, Vec3 b);
+float v_len(Vec3 a);
+Vec3 v_unit(Vec3 a);
+Vec3 v_from(const float p[3]);
+
+// Segments around a round part at a level of detail (0 full .. 3 coarsest).
+int lod_sides(int full, int detail);
+// "@name.hm" -> "name".
+std::string model_base_name(const char *data_path);
+
+// Everything added to a mesh goes through the builder's placement: a point
+// p of a part lands at origin + ax * p.x + ay * p.y + az * p.z.
+struct Place {
+  Vec3 origin{0, 0, 0}, ax{1, 0, 0}, ay{0, 1, 0}, az{0, 0, 1};
+};
+Place place_at(Vec3 origin);
+// A frame whose y axis runs along `up` and whose x axis stays as close to
+// `side` as it can.
+Place place_along(Vec3 origin, Vec3 up, Vec3 side);
+Place place_rotate_x(Vec3 origin, float radians);
+
+int mesh_vertex(Mesh *mesh, const Place &at, Vec3 p, Vec3 n, float u, float t);
+void mesh_triangle(Mesh *mesh, int a, int b, int c);
+// A flat polygon face (convex or not, counter-clockwise seen from its normal
+// side) with planar texture coordinates given per corner.
+void mesh_face(Mesh *mesh, const Place &at, const Vec3 *corners, const float (*uv)[2], int count);
+// A box of half extents h around c; every face takes the whole of `uv`.
+void mesh_box(Mesh *mesh, const Place &at, Vec3 c, Vec3 h, UvRect uv);
+// The same with a picture region per face: +x, -x, +y, -y, +z, -z.
+void mesh_box_faces(Mesh *mesh, const Place &at, Vec3 c, Vec3 h, const UvRect faces[6]);
+// Normals from the triangles around each vertex, for vertices from `first`.
+void mesh_smooth_normals(Mesh *mesh, int first);
+// A copy of the mesh's geometry as a reflection layer of the given strength.
+Mesh reflection_of(const Mesh &mesh, float strength, float r, float g, float b);
+// A tube along a path of `count` points with a radius at each (rx across
+// the path's side, ry across its normal), `sides` around; u runs around, t
+// along. Closed ends when `caps`.
+void mesh_tube(Mesh *mesh, const Place &at, const Vec3 *path, const float *rx, const float *ry, int count,
+               int sides, UvRect uv, int caps);
+// A surface of revolution about the part's x axis: the profile points are
+// (x, radius), the outside on the left walking along it (a profile toward +x
+// faces outward); a repeated point makes a crease. u runs around, t along.
+void mesh_lathe(Mesh *mesh, const Place &at, const float (*profile)[2], int count, int slices, UvRect uv);
+// An ellipsoid of radii r; t from the top (+y) to the bottom, u around from +z.
+void mesh_ellipsoid(Mesh *mesh, const Place &at, Vec3 c, Vec3 r, int stacks, int slices, UvRect uv);
+// A side profile (z, y pairs) extruded across x from x0 to x1, the sides
+// mapped by projection: u from z over [z0, z1] of `uv`, t from y over [y1, y0].
+struct Projection {
+  float z0, z1, y0, y1;
+  UvRect uv;
+};
+void mesh_slab(Mesh *mesh, const Place &at, const float (*zy)[2], int count, float x0, float x1,
+               const Projection &map);
+// Sets every vertex from `first` on to full weight on one bone.
+void mesh_bind(Mesh *mesh, int first, int bone);
+
+// The ".hm" text: version 1, or version 2 with the skinned meshes' bones.
+// Positions are rounded to 1/10000 ft; triangles left without area by the
+// rounding are not written.
+Bytes hm_text(const Model &model);
+// Adds "<name>.hm" gzip-compressed.
+void archive_add_model(Archive *archive, const std::string &name, const Model &model);
+// Adds make(0) as "<name>.hm" and make(1 ..) as its coarser versions
+// "<name>_lod<N>.hm", which the game draws from 2^N ft on.
+void archive_add_model_lods(Archive *archive, const std::string &name, Model (*make)(int detail, const void *arg),
+                            const void *arg);
+
+// ---- Models and skins (bike_models.cpp, rider_models.cpp, statue_models.cpp,
+// skin_gen.cpp) ----
+
+// Texture layouts the models and the skins share. Bike graphics: the top
+// half is the plastics seen from the side (frame coordinates z, y projected
+// along x), the bottom half 8 x 4 swatches.
+enum BikeSwatch {
+  bs_plastic, bs_accent, bs_seat, bs_frame, bs_engine, bs_cylinder, bs_radiator, bs_fork_outer,
+  bs_stanchion, bs_pipe, bs_silencer, bs_rubber, bs_bar, bs_alloy, bs_chain, bs_spring,
+  bs_steel, bs_black, bs_airbox, bike_swatch_count
+};
+inline UvRect bike_swatch(int k) { return swatch(k, 8, 8, 4); }
+constexpr float bike_graphics_z0 = -2.0f, bike_graphics_z1 = 3.2f, bike_graphics_y0 = -0.4f, bike_graphics_y1 = 1.9f;
+// Wheels: the tyre (u around, t across from the left bead) on the top half,
+// 4 x 2 swatches below.
+enum WheelSwatch { ws_rim, ws_hub, ws_spoke, ws_disc, ws_sprocket, ws_axle, wheel_swatch_count };
+inline UvRect wheel_swatch(int k) { return swatch(k, 4, 4, 2); }
+constexpr UvRect wheel_tyre_uv = {0, 0, 1, 0.5f};
+// Riding gear: the jersey's body (u around from the right side: back at
+// 0.25, front at 0.75; t from the neck down), sleeves, gloves, collar,
+// pants (t from the waist down), boots and soles.
+constexpr UvRect gear_torso_uv = {0, 0, 0.5f, 0.5f};
+constexpr UvRect gear_arm_uv = {0.5f, 0, 0.75f, 0.5f};
+constexpr UvRect gear_glove_uv = {0.75f, 0, 1, 0.25f};
+constexpr UvRect gear_collar_uv = {0.75f, 0.25f, 1, 0.5f};
+constexpr UvRect gear_pants_uv = {0, 0.5f, 0.5f, 1};
+constexpr UvRect gear_boot_uv = {0.5f, 0.5f, 0.75f, 1};
+constexpr UvRect gear_sole_uv = {0.75f, 0.5f, 1, 0.75f};
+// Helmets: the shell (u around from the back: the face at 0.5; t from the
+// top) on the top five eighths, 4 x 3 swatches below.
+enum HelmetSwatch { hs_peak, hs_chin, hs_goggle_frame, hs_lens, hs_strap, hs_vent, helmet_swatch_count };
+inline UvRect helmet_swatch(int k) { return swatch(k, 4, 8, 5); }
+constexpr UvRect helmet_shell_uv = {0, 0, 1, 0.625f};
+
+// Levels of detail: 0 full; 5, 6, 7 from 32, 64, 128 ft.
+constexpr int model_lod_levels[] = {5, 6, 7};
+constexpr int model_lod_count = 3;
+
+// The graphics base of a bike ("cr125", "crf250_2018") and what its look
+// follows from: the maker's colours, the two-stroke or four-stroke engine
+// and the era of its plastics.
+struct BikeLook {
+  std::string base;
+  int maker;     // index into the skin makers
+  int four_stroke;
+  int era;       // 0 up to 2009, 1 2010-2013, 2 from 2014
+};
+std::vector<BikeLook> bike_looks();
+
+// detail: 0 full .. 3 coarsest.
+Model frame_model(const BikeLook &look, int detail);
+Model fork_upper_model(int detail);
+Model fork_lower_model(int detail);
+Model swingarm_model(int detail);
+Model wheel_model(int front, int detail);
+Model side_plates_model();
+Model front_plate_model();
+Model rider_plate_model();
+Model rider_body_model(int first_person, int detail);
+Model rider_head_model(int detail);
+
+void write_bike_models(Archive *archive);
+void write_rider_models(Archive *archive);
+void write_statue_models(Archive *archive);
+
+// The skins: pictures for every texture family. `keep` (when given)
+// receives every picture by its name, for the turntable.
+struct SkinSet {
+  std::vector<std::string> names;
+  std::vector<Image> images;
+  std::vector<std::string> infos;
+};
+void write_skin_files(Archive *archive, SkinSet *keep);
+const Image *skin_image(const SkinSet &skins, const std::string &name);
+
+// The rider's pose on a bike at rest, as the game computes it from the
+// bodies: nine bones (a model point p is drawn at R (p - C) + T, R's columns
+// rx, ry, rz) and the head's pivot and axes.
+struct BonePose {
+  Vec3 c, t, rx, ry, rz;
+};
+struct RiderPose {
+  BonePose bones[rider_bone_count];
+  Vec3 head_pivot, head_x, head_y, head_z;
+  Vec3 grips[2], pegs[2], feet[2];
+};
+RiderPose rider_pose_at_rest();
+// A skinned vertex posed by the weights it was written with.
+void pose_vertex(const RiderPose &pose, const MeshVertex &v, Vec3 *p, Vec3 *n);
+
+// The rider posed on the bike at rest, and the pose check: the posed hands
+// must hold the grips and the feet stand on the pegs (0 with a message).
+int check_rider_pose();
+// The assembled bike with its posed rider from eight sides (1 on success).
+int write_turntable(const SkinSet &skins, const char *path);
 
 // ---- Track designs (track_designs.cpp) ----
 

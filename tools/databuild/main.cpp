@@ -1,6 +1,7 @@
 // torvane-databuild: writes the default data set into the main archive.
 //   --out PATH   the archive to write (default "torvane.saf")
-//   --png DIR    also write a top-down picture of every track into DIR
+//   --png DIR    also write a top-down picture of every track, and a
+//                turntable of the bike with its rider ("bike.png"), into DIR
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,6 +30,18 @@ int main(int argc, char **argv) {
   }
   Archive archive;
   write_shape_files(&archive);
+  // The rider must hold the grips and stand on the pegs as the game poses him.
+  if (!check_rider_pose()) return 1;
+  write_bike_models(&archive);
+  write_rider_models(&archive);
+  write_statue_models(&archive);
+  SkinSet skins;
+  write_skin_files(&archive, &skins);
+  if (png_dir) {
+    std::string path = std::string(png_dir) + "/bike.png";
+    if (!write_turntable(skins, path.c_str())) return 1;
+    printf("Wrote %s\n", path.c_str());
+  }
   int ridable = 1;  // robots can race every track
   for (int t = 0; t < track_design_count(); t++) {
     const TrackDesign *design = track_design(t);

@@ -7,7 +7,7 @@
 //
 // The models and images named here are part of the data set too; until
 // their generators exist the game draws the objects without them:
-// @marker.png @tree.png @tree2.png @haybale.hm @haybale.png
+// @marker.png @tree.png @tree2.png
 // @decal_finish.png @starter1.png .. @starter5.png
 // @lapboard.png @lapboard_2.png @lapboard_1.png @lapboard_finish.png
 // @flagger_idle.png @flagger_wave.png (and the start gates' @startgate.hm
@@ -95,16 +95,44 @@ void write_billboards(const Track *track, Archive *archive) {
   archive_add(archive, std::string(track->design->dir) + "/billboards", std::move(out));
 }
 
+void write_statue_line(Bytes *out, float x, float z, float angle, const char *model, const char *texture) {
+  bytes_printf(out, "[%f %f %f] %f %s %s %s\n", x, 0.0f, z, angle, model, texture, "null");
+}
+
 void write_statues(const Track *track, Archive *archive) {
   Bytes out;
+  // Banners face the riders from beyond every landing.
+  for (const Jump &jump : track->jumps) {
+    const TrackSample *p = sample_at(track, jump.end_s + 15.0f);
+    float x, z;
+    side_point(p, p->half_width + 16.0f, &x, &z);
+    if (far_from_track(track, x, z, 8.0f)) write_statue_line(&out, x, z, along_angle(p->tx, p->tz), "@banner.hm", "@banner.png");
+  }
+  // Tents for the teams on the left of the start, where the field is clear.
+  const TrackSample *start = sample_at(track, track->start_s - 40.0f);
+  for (int k = 0; k < 4; k++) {
+    float x, z;
+    side_point(start, -(start->half_width + 30.0f + 14.0f * static_cast<float>(k)), &x, &z);
+    if (far_from_track(track, x, z, 9.0f)) write_statue_line(&out, x, z, along_angle(start->tx, start->tz), "@tent.hm", "@tent.png");
+  }
+  // A few trees as models among the billboard ones.
+  Mt19937 mt;
+  mt_seed(&mt, track->design->seed + 1u);
+  for (int attempt = 0, placed = 0; attempt < 400 && placed < 24; attempt++) {
+    float x = 30.0f + static_cast<float>(mt_next(&mt) % 9640u) * 0.1f;
+    float z = 30.0f + static_cast<float>(mt_next(&mt) % 9640u) * 0.1f;
+    float angle = static_cast<float>(mt_next(&mt) % 628u) * 0.01f - 3.14f;
+    if (!far_from_track(track, x, z, 35.0f)) continue;
+    write_statue_line(&out, x, z, angle, "@trackside_tree.hm", "@trackside_tree.png");
+    placed++;
+  }
   for (const Jump &jump : track->jumps)
     for (float s : {jump.face_s, jump.lip_s - 4.0f}) {
       const TrackSample *p = sample_at(track, s);
       for (int side = -1; side <= 1; side += 2) {
         float x, z;
         side_point(p, static_cast<float>(side) * (p->half_width + bale_clearance), &x, &z);
-        bytes_printf(&out, "[%f %f %f] %f %s %s %s\n", x, 0.0f, z, along_angle(p->tx, p->tz), "@haybale.hm",
-                     "@haybale.png", "null");
+        write_statue_line(&out, x, z, along_angle(p->tx, p->tz), "@haybale.hm", "@haybale.png");
       }
     }
   archive_add(archive, std::string(track->design->dir) + "/statues", std::move(out));

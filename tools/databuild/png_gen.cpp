@@ -3,8 +3,6 @@
 // height, the tiles' colours, the racing line (red), the checkpoints (white
 // where robot line segments end, yellow elsewhere), the take-off lips
 // (orange) and the starting grid (blue).
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -34,33 +32,6 @@ void segment(Picture *p, float x0, float z0, float x1, float z1, const unsigned 
     float t = static_cast<float>(k) / static_cast<float>(steps);
     plot(p, x0 + (x1 - x0) * t, z0 + (z1 - z0) * t, colour);
   }
-}
-
-void append_png(png_structp png, png_bytep data, png_size_t length) {
-  bytes_append(static_cast<Bytes *>(png_get_io_ptr(png)), data, length);
-}
-
-void flush_png(png_structp) {}
-
-// An 8-bit RGB or RGBA image as PNG bytes; no time or text chunks, so the
-// same pixels always give the same bytes.
-int encode_png(const unsigned char *pixels, int width, int height, int channels, Bytes *out) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return 0;
-  }
-  png_set_write_fn(png, out, append_png, flush_png);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int j = 0; j < height; j++)
-    png_write_row(png, const_cast<png_bytep>(pixels + static_cast<size_t>(j) * width * channels));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return 1;
 }
 
 }  // namespace
@@ -103,7 +74,7 @@ int write_track_picture(const Track *track, const char *path) {
   }
 
   Bytes png;
-  if (!encode_png(pic.rgb.data(), pic.size, pic.size, 3, &png)) return 0;
+  if (!encode_png_pixels(pic.rgb.data(), pic.size, pic.size, 3, nullptr, &png)) return 0;
   return write_file_atomic(path, png);
 }
 
@@ -125,7 +96,7 @@ void write_map_image(const Track *track, Archive *archive) {
       }
     }
   Bytes png;
-  if (encode_png(rgba.data(), size, size, 4, &png))
+  if (encode_png_pixels(rgba.data(), size, size, 4, nullptr, &png))
     archive_add(archive, std::string(track->design->dir) + "/map.png", std::move(png));
 }
 

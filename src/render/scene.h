@@ -1,0 +1,30 @@
+// The 3-D part of a frame: sky, terrain, bikes and riders, statues,
+// billboards and roost, debug overlays, labels and lens flares, in a fixed
+// order. Drawing reads the race and never changes it.
+#pragma once
+
+// Where the frame is seen from: rows of axes are right, up and back (the
+// camera looks along -back); the bike of hidden_slot is not drawn.
+struct SceneView {
+  float position[3];
+  float axes[3][3];
+  float fov;        // degrees, for a 4:3 window
+  int hidden_slot;  // -1 for none
+  int first_person; // the rider view of the viewed bike (its rider drawn as the first-person body)
+};
+
+// The window the scene is drawn into (set_projection's size).
+void scene_set_window(int width, int height);
+// --fugly: no sky, plain drawing; and the debug level for the line view.
+void scene_set_options(int plain, int debug_level);
+void draw_scene(const SceneView &view);
+
+// A text shown at a point in the world until scene_clear_labels (debug views).
+void add_label(const float position[3], const char *text);
+void scene_clear_labels();
+
+// What the last draw_scene cost, for benchmarks and the render statistics.
+struct SceneTimes {
+  double terrain, bikes, statues, billboards, flares;  // seconds
+};
+const SceneTimes &scene_times();

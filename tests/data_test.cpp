@@ -19,12 +19,18 @@
 #include <png.h>
 
 #include "app/alloc.h"
+#include "app/config.h"
 #include "assets/file.h"
 #include "assets/image.h"
+#include "assets/model.h"
+#include "bike/assembly.h"
+#include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/shape.h"
-#include "assets/model.h"
 #include "hm_model.h"
+#include "platform/log.h"
+#include "race/race.h"
+#include "script/frills.h"
 #include "test_util.h"
 #include "track/gates.h"
 #include "track/objects.h"
@@ -640,6 +646,48 @@ TEST(DataSet, SeriesRunsOverShippedTracks) {
   EXPECT_EQ(rounds, events / 2);
 }
 
+// The shipped track script, in a race of robots on Rabbit Hill: it loads
+// without an error, keeps its board red behind the gate and green once the
+// race is on, and keeps its marker over whoever leads.
+TEST(DataSet, TrackScriptFollowsTheLeaderAndTintsTheBoard) {
+  load("rabbithill");
+  free_track();
+  const char *tracks[] = {"rabbithill"};
+  set_track_names(tracks, 1);
+  select_choice(&game_settings().track, "rabbithill");
+  physics_world_create();
+  message_clear();
+  message_set_limit(100);
+  std::vector<int> kinds(max_slots, slot_kind_empty);
+  for (int i = 0; i < 3; i++) kinds[i] = slot_kind_robot;
+  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 2, 2), 1);
+  ASSERT_TRUE(frills_loaded());
+  for (int i = 0; i < message_visible_count(); i++) EXPECT_EQ(strstr(message_line(i), "javascript"), nullptr);
+  // The script's two billboards close the track's file.
+  int last = billboard_count() - 1;
+  const Billboard *marker = track_billboard(last - 1), *board = track_billboard(last);
+  const RaceState &race = race_state();
+  frills_frame(race.tic);
+  EXPECT_GT(board->colour[0], 200);
+  EXPECT_LT(board->colour[1], 50);
+  while (race.tic < race.gate_drop_tic + 6 * tics_per_second) race_step();
+  frills_frame(race.tic);
+  EXPECT_FALSE(frills_stopped());
+  EXPECT_LT(board->colour[0], 50);
+  EXPECT_GT(board->colour[1], 150);
+  ASSERT_GT(race.running_count, 0);
+  const dReal *p = dBodyGetPosition(race_slot(race.running_order[0].slot)->bike->bodies[bike_frame]);
+  EXPECT_NEAR(marker->x, p[0], 0.01);
+  EXPECT_NEAR(marker->z, p[2], 0.01);
+  EXPECT_GT(marker->y, p[1] + 2.5);
+  EXPECT_EQ(marker->colour[3], 255);
+  race_free_bikes();
+  frills_unload();
+  free_track();
+  track_set_root("@");
+  race_state() = RaceState{};
+}
+
 // ---- Models and skins ----
 
 namespace {
@@ -1003,8 +1051,11 @@ TEST(DataSet, TracksideSpritesStandClearOfTheTrack) {
     int placed = 0;
     for (int b = roost_billboard_pool; b < billboard_count(); b++) {
       const Billboard *board = track_billboard(b);
-      // The starter stands in front of the gates until they drop.
-      if (!board->texture_path || strstr(board->texture_path, "starter")) continue;
+      // The starter stands in front of the gates until they drop; the
+      // track script's plain boards (the leader's marker) go where it says.
+      if (!board->texture_path || strstr(board->texture_path, "starter") ||
+          strstr(board->texture_path, "colors/white"))
+        continue;
       placed++;
       // The sprite stands on the ground: its base no higher than the ground.
       EXPECT_LE(board->y, terrain_height(terrain, board->x, board->z) + 0.01f) << board->texture_path;

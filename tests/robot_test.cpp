@@ -7,54 +7,14 @@
 #include <string>
 
 #include "bike/bike.h"
+#include "ring_scene.h"
 #include "robot_scene.h"
 
 namespace {
 
-constexpr float pi = 3.14159265f;
-
-// A flat field with a ring of six unmarked gates (twelve slot positions) and
-// four start places; no lines files.
-struct RingTrack {
-  std::string root;
-  RingTrack() {
-    root = make_temp_dir("robotring") + "/";
-    std::string dir = root + "tracks/ring/";
-    std::string hf = "6 2.0 4 6\n:";
-    for (int k = 0; k < 129 * 129; k++) hf += "\xff\x7f";
-    write_text_file(dir + "terrain.hf", hf);
-    write_text_file(dir + "tileinfo", "texture @dirt.png\naddtile\n");
-    write_text_file(dir + "tilemap", std::string(64 * 64, '\0'));
-    write_text_file(dir + "shadingx2.ppm", flat_shading_ppm(129));
-    std::string gates = "startinggate:\n";
-    char line[200];
-    for (int k = 0; k < 4; k++) {
-      snprintf(line, sizeof line, "[%f 5 %f] %f\n", 128 + 50 - 6 + 4.0f * k, 138.0f, pi);
-      gates += line;
-    }
-    gates += "checkpoints:\n";
-    for (int k = 0; k < 6; k++) {
-      float a = k * pi / 3;
-      snprintf(line, sizeof line, "12 [%f 5 %f] [%f 0 %f]\n", 128 + 50 * std::cos(a), 128 + 50 * std::sin(a),
-               -std::sin(a), std::cos(a));
-      gates += line;
-    }
-    write_text_file(dir + "timing_gates", gates + "firstlap: 1 2 3 4 5 0\nnormallap: 1 2 3 4 5 0\n");
-    track_set_root(root.c_str());
-    const char *names[] = {"tracks/ring"};
-    set_track_names(names, 1);
-    select_choice(&game_settings().track, "tracks/ring");
-    physics_world_create();
-    set_results_path((root + "results.txt").c_str());
-    race_state().tic = 0;
-  }
-  ~RingTrack() {
-    race_free_bikes();
-    free_track();
-    track_set_root("@");
-    set_results_path(nullptr);
-    race_state() = RaceState{};
-  }
+// The race tests' ring track: six unmarked gates (twelve slot positions)
+// and four start places; no lines files.
+struct RingTrack : ring_scene::Track {
   int reset(int robots) {
     std::vector<int> kinds(max_slots, slot_kind_empty);
     for (int i = 0; i < robots; i++) kinds[static_cast<size_t>(i)] = slot_kind_robot;

@@ -30,6 +30,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "script/frills.h"
 #include "race/race.h"
 #include "render/gl_caps.h"
 #include "render/render_stats.h"
@@ -377,6 +378,7 @@ void run_frame() {
     app.height = h;
     set_projection(w, h, static_cast<float>(game_settings().fov.value));
   }
+  frills_frame(race_tic());
   draw_frame();
 
   FrameTiming timing = {app.settings.lock_fps, app.settings.warp, net_connected()};
@@ -587,6 +589,7 @@ void shut_down() {
   race_free_bikes();
   demo_close_read();
   demo_close_write();
+  frills_unload();
   free_track();
   stage("Freeing memory (1)");
   stage("Closing input devices");

@@ -726,6 +726,7 @@ int32_t net_slot_last_state_tic(int slot) {
 }
 int net_slot_ping(int slot) { return slot >= 0 && slot < max_slots ? client.slots[slot].ping : 0; }
 int net_no_arcade() { return client.no_arcade; }
+int net_reliable_backlog() { return client.reliable.queue_count; }
 const char *net_track() { return client.track; }
 
 double net_scale_advance(double advance, int32_t race_tic) {

@@ -173,6 +173,8 @@ const RiderInfo *net_slot_rider(int slot);
 int32_t net_slot_last_state_tic(int slot);  // INT32_MIN when none
 int net_slot_ping(int slot);
 int net_no_arcade();
+// Reliable messages queued and not yet acknowledged by the server.
+int net_reliable_backlog();
 const char *net_track();
 // The frame advance scaled to follow the server's clock (unchanged offline or
 // before the first server tic).

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/alloc.h"
+#include "net/server_files.h"
 #include "net/server_robots.h"
 
 namespace {
@@ -106,6 +107,7 @@ void free_client(RaceServer *s, ServerClient *c, const char *why) {
     say(s, "Rider %d (%s) %s", slot, c->rider.name, why);
   else
     say(s, "Slot %d %s", slot, why);
+  server_files_drop(c);
   reliable_reset(&c->reliable);
   *c = ServerClient{};
 }
@@ -416,12 +418,7 @@ void handle_client_reliable(RaceServer *s, ServerClient *c, const uint8_t *bytes
       break;
     }
     case kind_text:
-      if (strcmp(text, "sendfile") == 0) {
-        say(s, "Rider %d asked to send a file: denied", slot);
-        queue_text(c, kind_text, "senddenied");
-      } else if (strncmp(text, "sendpart", 8) != 0 && strncmp(text, "namefile", 8) != 0) {
-        say(s, "Rider %d says: %.300s", slot, text);
-      }
+      if (!server_files_text(s, c, m.data, m.data_length)) say(s, "Rider %d says: %.300s", slot, text);
       break;
     case kind_rider_info:
       if (m.data_length <= 0) break;
@@ -692,6 +689,7 @@ int server_start(RaceServer *s, const ServerConfig *config, double now) {
   for (int i = 0; i < s->config.track_count; i++)
     if (!s->config.tracks[i].have_hash)
       say(s, "Warning: no hash for track %s; riders will find it modified", s->config.tracks[i].dir);
+  server_files_start(s);
   begin_race(s, 0, now);
   s->next_state_send = now;
   return 1;
@@ -781,6 +779,7 @@ void server_stop(RaceServer *s) {
   for (ServerClient &c : s->clients) {
     if (c.state == server_client_free) continue;
     send_type(s, &c.address, msg_disconnected);
+    server_files_drop(&c);
     reliable_reset(&c.reliable);
     c = ServerClient{};
   }
@@ -807,6 +806,8 @@ void server_config_defaults(ServerConfig *c) {
   c->restart_votes = 1;
   c->robots = 0;
   c->robot_skill = 2;
+  c->max_file_size = 1 << 20;
+  c->max_files = 16;
   snprintf(c->tracks_dir, sizeof c->tracks_dir, ".");
 }
 
@@ -859,6 +860,14 @@ const char *server_config_default_text() {
          "# Where the game data's user files go (robot lines, results, the log);\n"
          "# empty: the user's own data directory.\n"
          "# home =\n"
+         "# Files riders send with the console's sendfile command: the folder they\n"
+         "# are written to (empty: every transfer is refused), the largest file in\n"
+         "# bytes, and how many files one rider may send while connected. A file is\n"
+         "# written to a temporary file in that folder and takes its name only when\n"
+         "# it is complete; a name that is there already is refused, never replaced.\n"
+         "# accept_files =\n"
+         "# max_file_size = 1048576\n"
+         "# max_files = 16\n"
          "\n"
          "# Tracks, raced in this order and then again from the top:\n"
          "#   track = <directory> [laps [minutes [hash]]]\n"
@@ -967,6 +976,9 @@ bool apply_setting(ServerConfig *c, const char *key, const char *value, void (*w
   else if (strcmp(key, "robots") == 0) ok = parse_int(value, 0, max_slots, &c->robots);
   else if (strcmp(key, "robot_skill") == 0) ok = parse_int(value, 0, 2, &c->robot_skill);
   else if (strcmp(key, "home") == 0) text(c->home);
+  else if (strcmp(key, "accept_files") == 0) text(c->accept_files);
+  else if (strcmp(key, "max_file_size") == 0) ok = parse_int(value, 1, 1 << 30, &c->max_file_size);
+  else if (strcmp(key, "max_files") == 0) ok = parse_int(value, 1, 1000000, &c->max_files);
   else if (strcmp(key, "track") == 0) return add_track(c, value, warn);
   else {
     warn_line(warn, "Unknown setting '%.100s'", key);
@@ -1026,6 +1038,7 @@ int server_config_arguments(ServerConfig *c, int argc, char **argv, void (*warn)
       {"--client-timeout", "client_timeout"}, {"--erode", "erode"}, {"--knockout", "knockout"},
       {"--tracks-dir", "tracks_dir"}, {"--motd", "motd"},         {"--quit-after", "quit_after"},
       {"--robots", "robots"},     {"--robot-skill", "robot_skill"}, {"--home", "home"},
+      {"--accept-files", "accept_files"}, {"--max-file-size", "max_file_size"}, {"--max-files", "max_files"},
       {"--track", "track"},
   };
   bool tracks_replaced = false;

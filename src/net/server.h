@@ -59,6 +59,9 @@ struct ServerConfig {
   int robots;                       // robot riders simulated here in every race (0: none)
   int robot_skill;                  // their lines: 0 novice, 1 amateur, 2 expert
   char home[server_text_size];      // where the game data's user files go; empty = the user's home
+  char accept_files[server_text_size];  // folder for files riders send; empty = refuse them all
+  int max_file_size;                // bytes
+  int max_files;                    // files one rider may send per connection
   ServerTrack tracks[server_max_tracks];
   int track_count;
 };
@@ -88,6 +91,17 @@ enum ServerClientState {
   server_client_restart,   // restart message until acknowledged
 };
 
+// A file a rider is sending (see server_files.h).
+constexpr int server_path_size = 1024;
+struct ServerUpload {
+  int open;        // a temporary file is being written
+  int fd;
+  long long bytes;
+  int files;       // files received from this rider
+  int swallowing;  // a refused transfer's parts are still arriving
+  char temp[server_path_size];
+};
+
 struct ServerClient {
   int state;
   NetAddress address;
@@ -112,6 +126,7 @@ struct ServerClient {
   int finished;
   int restart_vote;
   ReliableChannel reliable;
+  ServerUpload upload;
 };
 
 // A robot rider of the current race: simulated here (see server_robots.h)

@@ -41,6 +41,8 @@ constexpr int message_line_size = 256;
 
 // Logs the text and shows it to the player; returns the visible count.
 int print_message(const char *text);
+// Tools without a screen show the messages their own way (null: none).
+void message_set_observer(void (*observer)(const char *text));
 // The main loop keeps the ring on the program clock (seconds).
 void message_set_clock(double program_clock);
 // Drops one visible line when the expiry time has passed.
@@ -51,6 +53,3 @@ int message_visible_count();
 // The n-th newest line (0 = newest).
 const char *message_line(int newest_index);
 void message_clear();
-// Sees every message as it is printed (a headless program echoes them);
-// null for none.
-void message_set_observer(void (*observer)(const char *text));

@@ -25,6 +25,7 @@
 #include "race/running_order.h"
 #include "race/series.h"
 #include "render/bike_draw.h"
+#include "script/frills.h"
 #include "track/objects.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -594,14 +595,15 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   if (!dir) dir = choice_text(&game_settings().track);
   int reload = track_reload_requested;
   track_reload_requested = 0;
+  frills_unload();  // the old track's script goes with its race, loaded or not
   if (!track_ensure_loaded(dir, network.connected, reload)) {
     race.from_demo = 0;
     return 0;
   }
   {
     char path[path_size];
-    snprintf(path, sizeof path, "@%s/frills.js", current_track_dir());
-    hook_frills_load(path);
+    current_track_file(path, sizeof path, "frills.js");
+    if (path[0]) frills_load(path);
   }
 
   int kinds[max_slots] = {};
@@ -718,7 +720,7 @@ void false_start_step(int slot) {
 void race_step() {
   const Terrain *terrain = track_terrain();
   if (!terrain) return;
-  hook_frills_tic(race.tic);
+  frills_tic(race.tic);
 
   int pose_tic = network_warmup() ? race.tic - (tics_per_second - 1) : race.tic;
   for (int i = 0; i < max_slots; i++)

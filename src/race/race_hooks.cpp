@@ -125,8 +125,6 @@ void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {
   race_sound_attach(slot, bike, bike_texture);
 }
 void hook_sound_free(int slot) { race_sound_free(slot); }
-void hook_frills_load(const char *) {}
-void hook_frills_tic(int) {}
 void hook_place_free_camera(BikeState *bike) { place_free_camera(bike); }
 void hook_suspension_graph(BikeState *) {}
 void hook_net_clear_slots() { race_net_clear_slots(); }

@@ -1,7 +1,7 @@
 // The points where the race reset and the race step reach modules that are
 // not part of this build yet: robots and their lines, history and demos,
 // ground deformation and roost, contacts with objects and other bikes, engine
-// sound, the track script, the loading screen and the network client. Each is
+// sound, the loading screen and the network client. Each is
 // a small no-op (or a neutral answer) until its module lands and replaces it.
 #pragma once
 
@@ -52,9 +52,6 @@ void hook_bike_bike_contacts(BikeState *a, BikeState *b, int remote);  // (colli
 void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture);  // engine voice (sound)
 void hook_sound_free(int slot);              // frees the slot's engine voice (sound)
 
-// --- Track script, camera, HUD -----------------------------------------
-void hook_frills_load(const char *path);     // loads "frills.js" (script)
-void hook_frills_tic(int tic);               // calls the script's tic handler (script)
 void hook_place_free_camera(BikeState *bike);  // free camera 5 above the bike (cameras)
 void hook_suspension_graph(BikeState *bike); // samples the suspension graph (HUD)
 

@@ -9,6 +9,7 @@
 #include "bike/bike.h"
 #include "bike/crash.h"
 #include "net/client.h"
+#include "net/file_transfer.h"
 #include "platform/log.h"
 #include "race/race.h"
 #include "race/race_replay.h"
@@ -232,6 +233,7 @@ void leave_network_mode() {
   n.track = nullptr;
   set_erode_server_sink(nullptr);
   set_arcade_allowed(1);
+  file_send_cancel();
   if (race_state().erosion_rate < 0) race_state().erosion_rate = 0;
 }
 
@@ -257,8 +259,8 @@ void race_connect_net() {
   h.set_off_course = set_off_course;
   h.arcade_off = arcade_off;
   h.record_demo = record_demo;
-  // File transfer (sendfile) is not part of this program yet: the server's
-  // answers are then ignored.
+  h.file_reply = file_send_reply;
+  h.file_step = file_send_step;
   net_set_hooks(&h);
   race_net_reset_stats();
 }

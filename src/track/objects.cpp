@@ -45,6 +45,7 @@ GateFlagger *gate_flaggers;
 int gate_flagger_total, gate_flagger_capacity;
 TrackCamera *cameras;
 int camera_total, camera_capacity;
+int file_billboards_from = -1, file_statues_from = -1;  // -1 until the file is read
 int gate_cameras[camera_gate_table_size];
 int gate_cameras_ready;
 
@@ -325,6 +326,7 @@ int add_billboard(float x, float y, float z, float width, float height, unsigned
 }
 
 void load_billboards(DataFile *file) {
+  file_billboards_from = billboard_total;
   char *text = read_all(file, "billboards");
   const char *p = text;
   float x, y, z, w, h;
@@ -342,6 +344,17 @@ void load_billboards(DataFile *file) {
   tracked_free(text);
 }
 
+void place_statue(Statue *s, float x, float y, float z, float angle) {
+  s->x = x;
+  s->y = ground_at(x, z) + y;
+  s->z = z;
+  if (!std::isfinite(angle)) angle = 0;
+  s->angle = angle;
+  float c = std::cos(angle), n = std::sin(angle);
+  float rotation[9] = {c, 0, n, 0, 1, 0, -n, 0, c};
+  memcpy(s->rotation, rotation, sizeof rotation);
+}
+
 int add_statue(float x, float y, float z, float angle, const char *model, const char *texture, const char *shape) {
   grow_array(statues, statue_total, statue_capacity);
   Statue *s = &statues[statue_total];
@@ -356,20 +369,13 @@ int add_statue(float x, float y, float z, float angle, const char *model, const 
     s->normal_map = statue_map(texture, model, "_norm");
     s->specular_map = statue_map(texture, model, "_spec");
   }
-  s->x = x;
-  s->y = ground_at(x, z) + y;
-  s->z = z;
   // A fourth number of 3.25 or more is a power of two kept with the
   // statue, not an angle.
   if (angle >= 3.25f) {
     s->power = std::exp2(angle < 100 ? angle : 100);
     angle = 0;
   }
-  if (!std::isfinite(angle)) angle = 0;
-  s->angle = angle;
-  float c = std::cos(angle), n = std::sin(angle);
-  float rotation[9] = {c, 0, n, 0, 1, 0, -n, 0, c};
-  memcpy(s->rotation, rotation, sizeof rotation);
+  place_statue(s, x, y, z, angle);
   s->last_contact_tic = -1;
   if (shape) {
     s->has_shape = shape_file_loads(shape);
@@ -383,6 +389,7 @@ int add_statue(float x, float y, float z, float angle, const char *model, const 
 }
 
 void load_statues(DataFile *file) {
+  file_statues_from = statue_total;
   char *text = read_all(file, "statues");
   const char *p = text;
   float x, y, z, angle;
@@ -521,6 +528,8 @@ void load_cameras(const char *path) {
 }
 
 const Lighting *track_lighting() { return &lighting; }
+int first_file_billboard() { return file_billboards_from >= 0 ? file_billboards_from : billboard_total; }
+int first_file_statue() { return file_statues_from >= 0 ? file_statues_from : statue_total; }
 int billboard_count() { return billboard_total; }
 Billboard *track_billboard(int index) { return index >= 0 && index < billboard_total ? &billboards[index] : nullptr; }
 int statue_count() { return statue_total; }
@@ -543,6 +552,8 @@ int camera_for_gate(int index) {
 }
 
 void free_track_objects() {
+  for (int k = 0; k < statue_total; k++) tracked_free(statues[k].pose);
+  file_billboards_from = file_statues_from = -1;
   tracked_free(billboards);
   tracked_free(statues);
   tracked_free(decals);

@@ -56,6 +56,21 @@ struct Billboard {
   int visible;
 };
 
+// A statue's pose, given by the track script: `bone_count` bones (1 to
+// max_statue_bones), each with a centre C (3 floats), a translation T (3) and
+// a rotation R (9: numbers 0..2 the image of the x axis, 3..5 of y, 6..8 of
+// z). Drawn, a skinned mesh of the statue's model with as many bones as the
+// pose has moves each vertex p to the weighted sum of R(p - C) + T over its
+// bones; other meshes are drawn as they stand. The first pose fixes the bone
+// count for as long as the track is loaded.
+constexpr int max_statue_bones = 32;
+struct StatuePose {
+  int bone_count;
+  float centres[max_statue_bones * 3];
+  float translations[max_statue_bones * 3];
+  float rotations[max_statue_bones * 9];
+};
+
 struct Statue {
   unsigned model, texture, normal_map, specular_map;  // handles, 0 until loaded
   const char *model_path, *texture_path, *shape_path;  // interned, null for none
@@ -65,6 +80,7 @@ struct Statue {
   float rotation[9];   // row-major, about the vertical axis
   float power;         // 2^value when the fourth number is 3.25 or more, else 0
   int last_contact_tic;
+  StatuePose *pose;    // null until the track script poses it; freed with the track
 };
 
 struct Decal {
@@ -123,9 +139,16 @@ void cameras_read(DataFile *file);
 
 int add_billboard(float x, float y, float z, float width, float height, unsigned texture);
 // (x, y, z) as in the files: y is added to the ground height at (x, z).
+// place_statue moves an existing statue the same way.
+void place_statue(Statue *statue, float x, float y, float z, float angle);
 int add_statue(float x, float y, float z, float angle, const char *model, const char *texture, const char *shape);
 
 const Lighting *track_lighting();
+// The first billboard and statue read from the track's own "billboards" and
+// "statues" files (the roost pool, flaggers and start gates come before
+// them); the count so far when the file held none.
+int first_file_billboard();
+int first_file_statue();
 int billboard_count();
 Billboard *track_billboard(int index);
 int statue_count();

@@ -40,6 +40,7 @@ unsigned map_texture;  // "map.png", from one track load to the next
 const char *current_name;
 Terrain *current_terrain;
 uint8_t current_hash[20];
+int modified_bits;  // track_modified_all bits since the load or last save
 
 // Settings; live for the process.
 char root[path_size] = "@";
@@ -274,7 +275,14 @@ const char *track_display_name(const char *dir) {
   return dir;
 }
 
+void track_mark_modified(int bits) { modified_bits |= bits & track_modified_all; }
+int track_modified() { return modified_bits; }
+
 const char *current_track_dir() { return current_dir; }
+
+void current_track_file(char *out, int size, const char *name) {
+  if (!current_dir || snprintf(out, static_cast<size_t>(size), "%s%s/%s", root, current_dir, name) >= size) out[0] = 0;
+}
 unsigned track_map_texture() { return map_texture; }
 Terrain *track_terrain() { return current_terrain; }
 const uint8_t *track_hash() { return current_hash; }
@@ -362,6 +370,7 @@ int load_track_files(const char *dir) {
 
 int load_track(const char *dir) {
   if (current_dir) free_track();
+  modified_bits = 0;
   if (!dir) return 0;
   // Everything the track reads stays while it is loaded, whatever the
   // race resets in between.
@@ -396,6 +405,7 @@ void free_track() {
   current_terrain = nullptr;
   current_dir = nullptr;
   current_name = nullptr;
+  modified_bits = 0;
   memset(current_hash, 0, sizeof current_hash);
   hovl_log("Finished deallocating track\n");
 }

@@ -30,6 +30,17 @@ unsigned track_map_texture();
 Terrain *track_terrain();
 const uint8_t *track_hash();
 
+// What has changed since the track was loaded or last saved: three bits
+// (ground, surfaces, objects), as the track editor keeps them. A script that
+// moves a statue sets all three, as an edit of the editor does.
+constexpr int track_modified_all = 7;
+void track_mark_modified(int bits);
+int track_modified();
+
+// A file of the current track as the loader reads it (empty when the path
+// does not fit or no track is loaded).
+void current_track_file(char *out, int size, const char *name);
+
 // Track files are read as prefix + dir + "/" + name. The prefix is "@"
 // (data paths); tests point it at a scratch directory.
 void track_set_root(const char *prefix);

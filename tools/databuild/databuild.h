@@ -511,6 +511,10 @@ void write_billboard_textures(Archive *archive);
 // laid out on sheets in dir (1 on success).
 int write_contact_sheets(const Archive *archive, const char *dir);
 
+// frills_gen.cpp: the track's script, after write_object_files (it adds
+// the billboards it drives to the track's billboards file).
+void write_frills_files(const Track *track, Archive *archive);
+
 // lines_gen.cpp
 // The robots' lanes across the track. Every start gate merges into one of
 // them over the start funnel, up to lane_merge_s (progress from the finish

@@ -79,6 +79,7 @@ int main(int argc, char **argv) {
     write_gate_file(&track, &archive);
     write_object_files(&track, &scenery, &archive);
     write_sky_files(&track, &light, &archive);
+    write_frills_files(&track, &archive);
     write_map_image(&track, &archive);
     if (t == 0) write_default_sky(design->dir, &archive);
     LapEstimate estimate{};

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/config.h"
 #include "app/console.h"
@@ -34,6 +35,7 @@
 #include "app/types.h"
 #include "assets/file.h"
 #include "net/client.h"
+#include "net/file_transfer.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "race/race.h"
@@ -71,6 +73,7 @@ struct Options {
   const char *name = nullptr;
   const char *number = nullptr;
   const char *chat = nullptr;
+  const char *sendfile = nullptr;  // a file of "@outgoing/" to send once in the race
   const char *personality = "ardo";
   double fake_lag = 0;  // seconds
   long fake_loss = 0;   // percent
@@ -90,7 +93,8 @@ void usage(FILE *out) {
           "                    [--simple-driver] [--record FILE] [--play FILE] [--expect-hash HEX]\n"
           "                    [--home DIR] [--progress|--no-progress]\n"
           "       torvane-race --connect HOST[:PORT] [--password TEXT] [--name NAME] [--number N]\n"
-          "                    [--chat TEXT] [--personality NAME] [--fake-lag MS] [--fake-loss PERCENT]\n"
+          "                    [--chat TEXT] [--sendfile NAME] [--personality NAME] [--fake-lag MS]\n"
+          "                    [--fake-loss PERCENT]\n"
           "                    [--join-timeout S] [--limit-minutes M] [--simple-driver] [--home DIR]\n"
           "       torvane-race --series NAME [--reset-points] [--personality NAME] [--limit-minutes M]\n"
           "                    [--simple-driver] [--home DIR]\n"
@@ -101,7 +105,10 @@ void usage(FILE *out) {
           "with --expect-hash checks its final state. --erode sets the erosion rate as\n"
           "the game's option does (0 to 100; 0, the default, leaves no ruts). --connect\n"
           "joins a race server and rides its race on the auto pilot in real time, sending\n"
-          "--chat after the gate drop. --series runs the next event of a points series\n"
+          "--chat after the gate drop and, with --sendfile, sends a file of its outgoing\n"
+          "folder to the server as the console's sendfile does, waiting for it to go.\n"
+          "The game's messages are printed as \"message: TEXT\" lines. --series runs\n"
+          "the next event of a points series\n"
           "(by file name or title; the series decides track, riders and laps) with the\n"
           "player on the auto pilot, records the result and prints the standings;\n"
           "--reset-points starts the series again. --command runs a console line (a chat\n"
@@ -209,6 +216,9 @@ int parse_options(int argc, char **argv, Options *o) {
     } else if (!strcmp(a, "--chat")) {
       ok = value && *value;
       o->chat = value;
+    } else if (!strcmp(a, "--sendfile")) {
+      ok = value && *value;
+      o->sendfile = value;
     } else if (!strcmp(a, "--personality")) {
       ok = value && *value;
       o->personality = value;
@@ -477,6 +487,7 @@ int run_connected(const Options &o) {
   bool rode = false;       // in a race with a start position
   bool leaving = false;    // our disconnect is under way
   bool chat_sent = false;
+  bool send_started = false;
   bool opened = false;     // the client has had a socket
   Ridden ridden;
   double wall_start = monotonic_seconds(), cpu_start = cpu_seconds(), shown = wall_start;
@@ -502,6 +513,11 @@ int run_connected(const Options &o) {
       opened |= net_connected() != 0;
       if (!net_connected() || net_waiting_for_server() || !current_track_dir()) continue;
       if (net_phase() == net_phase_racing && net_gate_position() != slot_none) rode = true;
+      if (o.sendfile && !send_started && rode) {
+        std::string line = std::string("sendfile ") + o.sendfile;
+        file_send_start(line.c_str());
+        send_started = true;
+      }
       if (o.chat && !chat_sent && rode && race.tic >= race.gate_drop_tic) {
         net_send_chat(o.chat);
         chat_sent = true;
@@ -539,8 +555,12 @@ int run_connected(const Options &o) {
     // The race is over for us when the server moves on (restart or a new
     // track), when our own race has its results, or at the limit.
     int phase = net_phase();
+    // A file being sent keeps the run going until its last part has been
+    // acknowledged (or twice the limit).
+    bool sending = o.sendfile && rode && (!send_started || file_send_active() || net_reliable_backlog() > 0);
     bool over = rode && ((phase != net_phase_racing && phase != net_phase_disconnecting) || race.results_final ||
-                         tics >= limit);
+                         tics >= limit) &&
+                (!sending || tics >= 2 * limit);
     bool stuck = !rode && now - wall_start > o.join_timeout;
     if ((over || stuck) && !leaving) {
       if (stuck) fprintf(stderr, "torvane-race: no race joined within %.0f s\n", o.join_timeout);

@@ -58,7 +58,8 @@ void usage() {
       "       [--password TEXT] [--track DIR]... [--laps N] [--minutes M] [--max-riders N]\n"
       "       [--gate-delay S] [--results-wait S] [--race-limit M] [--client-timeout S]\n"
       "       [--erode N] [--knockout \"T1 T2 ...\"] [--tracks-dir DIR] [--motd TEXT]\n"
-      "       [--quit-after S] [--robots N] [--robot-skill 0..2] [--home DIR]\n");
+      "       [--quit-after S] [--robots N] [--robot-skill 0..2] [--home DIR]\n"
+      "       [--accept-files DIR] [--max-file-size BYTES] [--max-files N]\n");
 }
 
 RaceServer server;  // lives for the process

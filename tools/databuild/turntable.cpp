@@ -113,10 +113,10 @@ void draw(Canvas *cv, const Camera &cam, const DrawMesh &dm) {
         float u = w0 * v[0].u + w1 * v[1].u + w2 * v[2].u, t = w0 * v[0].t + w1 * v[1].t + w2 * v[2].t;
         Colour c = dm.texture ? image_sample(*dm.texture, u, t) : Colour{m.rgb[0], m.rgb[1], m.rgb[2], 1};
         float diffuse = std::max(0.0f, v_dot(n, sun));
-        float spec = m.material > 0 ? 0.25f * std::pow(std::max(0.0f, v_dot(r, sun)), std::max(m.material, 1.0f)) : 0.0f;
-        out[0] = c.r * (ambient_color[0] + sun_color[0] * diffuse) + spec;
-        out[1] = c.g * (ambient_color[1] + sun_color[1] * diffuse) + spec;
-        out[2] = c.b * (ambient_color[2] + sun_color[2] * diffuse) + spec;
+        float specular = m.material > 0 ? 0.25f * std::pow(std::max(0.0f, v_dot(r, sun)), std::max(m.material, 1.0f)) : 0.0f;
+        out[0] = c.r * (ambient_color[0] + sun_color[0] * diffuse) + specular;
+        out[1] = c.g * (ambient_color[1] + sun_color[1] * diffuse) + specular;
+        out[2] = c.b * (ambient_color[2] + sun_color[2] * diffuse) + specular;
         cv->depth[at] = depth;
       }
   }

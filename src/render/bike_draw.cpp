@@ -203,6 +203,9 @@ void draw_bike(const BikeState *bike, float opacity, const BikeDrawView &view) {
   for (const BodyPart &part : body_parts) {
     unsigned model = static_cast<unsigned>(g.models[part.model]);
     if (!model || !bike->bodies[part.body]) continue;
+    // The rider view's eye sits on the frame body, low over the tank: from
+    // there the frame's own panels would wall in the view from the inside.
+    if (view.first_person && part.body == bike_frame) continue;
     body_matrix(bike->bodies[part.body], gl, rotation, position);
     float to_model[3] = {position[0] - view.eye[0], position[1] - view.eye[1], position[2] - view.eye[2]};
     bind(static_cast<unsigned>(g.textures[part.texture]));

@@ -288,13 +288,14 @@ Model rider_body_model(int first_person, int detail) {
   Mesh m;
   m.material = 6;
   m.bones = rider_bone_count;
-  // Seen from inside the helmet, the torso and the shoulders would fill
-  // the view: the first-person body is the arms from mid upper arm out and
-  // the legs.
+  // The rider view looks from just behind the steering head, low over the
+  // tank: the torso, the shoulders and the thighs would all stand in front
+  // of it. The first-person body is the arms from mid upper arm out, so the
+  // gloves are seen on the grips.
   if (!first_person) add_torso(&m, detail);
   for (int side = 0; side < 2; side++) {
     add_arm(&m, side, first_person ? 1.0f : 0.0f, detail);
-    add_leg(&m, side, detail);
+    if (!first_person) add_leg(&m, side, detail);
   }
   model.meshes.push_back(m);
   return model;

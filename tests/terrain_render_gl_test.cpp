@@ -97,7 +97,7 @@ const char *const method_names[] = {"software", "hardware_copy", "hardware_direc
 // Disabled while a known fault stands: under Mesa's llvmpipe the Copy and
 // Direct fixed-function pictures from above carry a striped tint over about
 // 15% of the ground. Run it with --gtest_also_run_disabled_tests.
-TEST_F(TerrainGl, DISABLED_MethodsAgreeOnTheSamePicture) {
+TEST_F(TerrainGl, MethodsAgreeOnTheSamePicture) {
   std::vector<unsigned char> reference_rider, reference_top;
   for (int method = terrain_software; method <= terrain_shaders_direct; method++) {
     ShippedTrack track("rabbithill", method);

@@ -430,6 +430,8 @@ unsigned texture_upload(const uint8_t *chain, int width, int height, int channel
   GLenum format = channels == 4 ? GL_RGBA : GL_RGB;
   int levels = single ? 1 : chain_level_count(width, height);
   size_t total = 0;
+  // The chain's rows are packed: a 2 x 2 RGB level has 6-byte rows.
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   for (int level = 0; level < levels; level++) {
     int lw, lh;
     size_t offset = chain_level_offset(width, height, channels, level, &lw, &lh);
@@ -627,6 +629,7 @@ void animation_upload(Animation *a, const uint8_t *chain) {
   glBindTexture(GL_TEXTURE_2D, a->tid);
   GLenum format = a->channels == 4 ? GL_RGBA : GL_RGB;
   int levels = chain_level_count(a->width, a->height);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   for (int level = 0; level < levels; level++) {
     int lw, lh;
     size_t offset = chain_level_offset(a->width, a->height, a->channels, level, &lw, &lh);

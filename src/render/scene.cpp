@@ -150,8 +150,7 @@ float bike_opacity(int slot, const SceneView &view) {
   const dReal *b = dBodyGetPosition(viewed->bike->bodies[bike_frame]);
   float d = static_cast<float>(std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
                                          (a[2] - b[2]) * (a[2] - b[2])));
-  if (G <= 0) return 1;
-  return std::clamp((d - G / 2) / (G - G / 2), 0.0f, 1.0f);
+  return ghost_fade(d, G);
 }
 
 bool bike_drawn(int slot) {
@@ -411,4 +410,10 @@ void draw_scene(const SceneView &view) {
   times.flares += now() - t0;
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+}
+
+float ghost_fade(float distance, float fade_distance) {
+  float G = fade_distance;
+  if (G <= 0) return 1;
+  return std::clamp((distance - G / 2) / (G - G / 2), 0.0f, 1.0f);
 }

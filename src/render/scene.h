@@ -19,6 +19,10 @@ void scene_set_window(int width, int height);
 void scene_set_options(int plain, int debug_level);
 void draw_scene(const SceneView &view);
 
+// The opacity of a ghost bike at that distance from the local rider's,
+// for the ghost fade distance setting G: clear inside G/2, solid beyond G.
+float ghost_fade(float distance, float fade_distance);
+
 // A text shown at a point in the world until scene_clear_labels (debug views).
 void add_label(const float position[3], const char *text);
 void scene_clear_labels();

@@ -604,6 +604,20 @@ Canvas marker_picture() {
   return out;
 }
 
+Canvas leader_picture() {
+  // A fat arrow pointing down at the leader's helmet, white inside a dark
+  // rim so that any tint stays readable against the sky and the dirt.
+  constexpr int side = 256;
+  Canvas c = canvas_make(side, side, {0.1f, 0.1f, 0.1f, 0.0f});
+  const std::vector<Point> rim = {{128.0f, 250.0f}, {20.0f, 118.0f}, {80.0f, 118.0f}, {80.0f, 6.0f}, {176.0f, 6.0f}, {176.0f, 118.0f}, {236.0f, 118.0f}};
+  const std::vector<Point> fill = {{128.0f, 226.0f}, {46.0f, 130.0f}, {94.0f, 130.0f}, {94.0f, 20.0f}, {162.0f, 20.0f}, {162.0f, 130.0f}, {210.0f, 130.0f}};
+  fill_polygon(&c, rim, rgb_hex(0x202020));
+  fill_polygon(&c, fill, rgb_hex(0xffffff));
+  Canvas out = canvas_resize(c, 64, 64);
+  bleed_colour(&out);
+  return out;
+}
+
 }  // namespace
 
 void write_billboard_textures(Archive *archive) {
@@ -614,6 +628,7 @@ void write_billboard_textures(Archive *archive) {
   for (int k = 0; k < tree_kinds; k++) archive_add_png(archive, tree_textures[k] + 1, tree_picture(k), 4);
   for (int k = 0; k < banner_kinds; k++) archive_add_png(archive, banner_textures[k] + 1, banner_picture(banner_styles[k]), 4);
   archive_add_png(archive, marker_texture + 1, marker_picture(), 4);
+  archive_add_png(archive, leader_texture + 1, leader_picture(), 4);
 }
 
 }  // namespace databuild

@@ -449,6 +449,8 @@ constexpr const char *banner_textures[banner_kinds] = {"@banners/torvane.png", "
                                                        "@banners/gripline.png", "@banners/bermbros.png",
                                                        "@banners/mudline.png", "@banners/summit.png"};
 constexpr const char *marker_texture = "@trackside/marker.png";
+// White, for the track script to tint: the arrow over the race leader.
+constexpr const char *leader_texture = "@trackside/leader.png";
 // Flaggers' sprites, ft: a person with room for a flag held up.
 constexpr float flagger_width = 4.0f, flagger_height = 8.0f;
 // The starter's poses: before and just after the drop, turning away, board

@@ -83,7 +83,7 @@ void write_frills_files(const Track *track, Archive *archive) {
   const TrackSample *f = sample_at(track, 0.0f);
   float side = f->half_width + 6.0f;
   float bx = f->x - f->tz * side, bz = f->z + f->tx * side;
-  bytes_printf(billboards, "[%f %f %f] %f %f %s\n", f->x, -10.0f, f->z, 1.2f, 1.2f, "@colors/white.png");
+  bytes_printf(billboards, "[%f %f %f] %f %f %s\n", f->x, -10.0f, f->z, 1.2f, 1.2f, leader_texture);
   bytes_printf(billboards, "[%f %f %f] %f %f %s\n", bx, 4.0f, bz, 6.0f, 3.0f, "@colors/white.png");
   Bytes script;
   bytes_printf(&script, "// %s: the leader's marker and the race-state board.\n", track->design->display_name);

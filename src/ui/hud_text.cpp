@@ -217,11 +217,13 @@ void hud_set_switch_options(int fps, int time, int ping, int speed, int render_s
   options = {fps, time, ping, speed, render_stats};
 }
 
-void draw_text_hud(const HudFrame &frame) {
+// The text HUD with its lines from `top_line` down.
+static void draw_text_hud_from(const HudFrame &frame, int top_line) {
   const GameSettings &g = game_settings();
   const RaceState &race = race_state();
   overlay_begin();
   text_frame(50);
+  text_move(0, static_cast<float>(-top_line));
   LineColumn column = {0};
   if (draw_results_table(frame.viewed_slot)) text_move(19.5f, 0);
   char text[300];
@@ -258,6 +260,8 @@ void draw_text_hud(const HudFrame &frame) {
   overlay_end();
 }
 
+void draw_text_hud(const HudFrame &frame) { draw_text_hud_from(frame, 0); }
+
 void draw_broadcast_overlay(double program_clock) {
   const RaceState &race = race_state();
   // Online, while the player only watches, its own warm-up bike is left out.
@@ -290,6 +294,7 @@ void draw_broadcast_overlay(double program_clock) {
 }
 
 void draw_hud(const HudFrame &frame) {
+  int top_line = 0;
   switch (frame.view) {
     case hud_view_title:
       draw_title_screen("");
@@ -299,7 +304,11 @@ void draw_hud(const HudFrame &frame) {
       if (frame.show_hud) draw_rider_gauges(frame.viewed_slot);
       break;
     case hud_view_trackside: {
-      if (track_camera_in_use()) draw_broadcast_overlay(frame.program_clock);
+      if (track_camera_in_use()) {
+        draw_broadcast_overlay(frame.program_clock);
+        // The text lines start below the ticker, which covers the top 2.5 lines.
+        top_line = 3;
+      }
       const Slot *s = race_slot(frame.viewed_slot);
       if (frame.show_hud && automatic_cameras() && s && s->drive_mode == drive_history) {
         overlay_begin();
@@ -311,5 +320,5 @@ void draw_hud(const HudFrame &frame) {
     default:
       break;
   }
-  if (frame.show_hud) draw_text_hud(frame);
+  if (frame.show_hud) draw_text_hud_from(frame, top_line);
 }

@@ -1,0 +1,173 @@
+// The HUD drawn with the data set's font and pictures into a 1280 x 720
+// frame buffer: the results table keeps to its box, the lapping bar spans
+// the bottom line only when a rider is about to lap, the ticker and lap
+// board sit at the top. With TORVANE_HUD_SHOTS set to a directory, each
+// frame is also written there as a PNG to look at.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "assets/file.h"
+#include "assets/image.h"
+#include "gl_fixture.h"
+#include "render/view.h"
+#include "timing_scene.h"
+#include "ui/hud.h"
+#include "ui/text.h"
+
+namespace {
+
+int even_gap(int) { return 1000; }
+int fast_gap(int) { return 700; }
+int uneven_gap(int p) {
+  if (p < 4) return 1000;
+  return (p - 4) % 3 == 1 ? 3000 : 1000;
+}
+
+struct Rgb {
+  int r, g, b;
+};
+
+}  // namespace
+
+class HudDrawTest : public GlTest {
+ protected:
+  std::string base;
+  std::vector<unsigned char> px;
+
+  HudDrawTest() {
+    width = 1280;
+    height = 720;
+  }
+
+  void SetUp() override {
+    GlTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // One copy of the archive for the whole program (the file layer lists
+    // regular files only).
+    static std::string data_dir;
+    if (data_dir.empty()) {
+      data_dir = make_temp_dir("hud-data");
+      write_text_file(data_dir + "/torvane.saf", read_text_file(TORVANE_BIN_DIR "/torvane.saf"));
+    }
+    base = data_dir;
+    setenv("QX_HOME", base.c_str(), 1);
+    setenv("XDG_DATA_HOME", (base + "/home").c_str(), 1);
+    file_layer_reset_for_tests();
+    file_list();  // the index over the archive
+    load_fonts();
+    ASSERT_NE(font(font_text)->texture, 0u) << "the data set's font";
+    load_hud_textures();
+    set_projection(width, height, 90);
+    message_clear();
+    glClearColor(0.5f, 0.5f, 0.5f, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+
+  void TearDown() override {
+    free_fonts();
+    unsetenv("QX_HOME");
+    unsetenv("XDG_DATA_HOME");
+    file_layer_reset_for_tests();
+    GlTest::TearDown();
+  }
+
+  void grab(const char *name) {
+    px = read_pixels();
+    if (const char *dir = getenv("TORVANE_HUD_SHOTS")) {
+      std::string path = std::string(dir) + "/" + name + ".png";
+      png_write_rgb(path.c_str(), px.data(), width, height);
+    }
+  }
+  // y counted from the top of the screen.
+  Rgb at(int x, int y) const {
+    const unsigned char *p = &px[(static_cast<size_t>(height - 1 - y) * width + x) * 3];
+    return {p[0], p[1], p[2]};
+  }
+  bool background(int x, int y) const {
+    Rgb c = at(x, y);
+    return std::abs(c.r - 128) <= 1 && std::abs(c.g - 128) <= 1 && std::abs(c.b - 128) <= 1;
+  }
+};
+
+TEST_F(HudDrawTest, ResultsTableKeepsToItsBox) {
+  Timing timing;
+  Timing::add(0, "1");
+  Timing::add(1, "2");
+  Timing::add(2, "123");
+  Timing::ride(0, 0, 15, 0, uneven_gap);
+  Timing::ride(1, 0, 15, 10, uneven_gap, 8, 3000);  // cuts: a lap and 8.81 s
+  Timing::ride(2, 0, 15, 300, uneven_gap);
+  ASSERT_TRUE(race_state().results_final);
+  HudFrame frame = {hud_view_rider, 0, 1, 0, 0, nullptr};
+  draw_text_hud(frame);
+  grab("results");
+  // A line is 720 / 50 = 14.4 pixels; the table runs from 0.25 to 19.25.
+  const float unit = height / 50.0f;
+  int right = 0, bottom = 0;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++)
+      if (!background(x, y)) {
+        right = std::max(right, x);
+        bottom = std::max(bottom, y);
+      }
+  EXPECT_LE(right, static_cast<int>(19.25f * unit) + 1) << "nothing outside the table's width";
+  EXPECT_GE(right, static_cast<int>(18 * unit)) << "the best-lap column reaches the right edge";
+  // Title and heads, three rows, the total time and one penalty line at half size.
+  EXPECT_GT(bottom, static_cast<int>(6 * unit));
+  EXPECT_LT(bottom, static_cast<int>(8.5f * unit));
+  // The header box darkens the background behind the title.
+  Rgb header = at(static_cast<int>(1 * unit), static_cast<int>(0.5f * unit));
+  EXPECT_LT(header.r, 110);
+}
+
+TEST_F(HudDrawTest, LappingBarOnlyWhenSomeoneIsAboutToLap) {
+  Timing timing;
+  Timing::add(0, "11");
+  Timing::add(1, "22");
+  Timing::ride(1, 0, 5, 0, even_gap);  // index 5 at 6000
+  Timing::ride(0, 0, 7, 0, fast_gap);
+  Timing::pass(0, 8, 6000 + 256);  // a lap up, 2 s behind at the same gate
+  draw_rider_gauges(1);
+  grab("pitboard_lapping");
+  // The bar: the bottom thirtieth of the screen, blue at half alpha over grey.
+  for (int x : {2, 640, 1000}) {
+    Rgb c = at(x, height - 4);
+    EXPECT_GT(c.b, c.r + 40) << "x " << x;
+  }
+  EXPECT_TRUE(background(1000, height - 30)) << "only one line tall";
+  glClear(GL_COLOR_BUFFER_BIT);
+  draw_rider_gauges(0);  // the leader: nobody ahead
+  grab("pitboard_leader");
+  EXPECT_TRUE(background(1000, height - 4));
+  // The pitboard picture sits in the bottom-left corner, the dial in the
+  // bottom-right one.
+  EXPECT_FALSE(background(100, height - 100));
+  EXPECT_FALSE(background(width - 80, height - 80));
+  EXPECT_TRUE(background(640, 360));
+}
+
+TEST_F(HudDrawTest, TickerAndLapBoard) {
+  Timing timing;
+  Timing::add(0, "11");
+  Timing::add(1, "22");
+  Timing::add(2, "33");
+  race_slot(0)->name = "Ada";
+  Timing::ride(0, 0, 5, 0, even_gap);
+  Timing::ride(1, 0, 5, 200, even_gap);
+  Timing::ride(2, 0, 4, 300, even_gap);
+  draw_broadcast_overlay(0);  // the strip unshifted, the first cell the leader's
+  grab("ticker");
+  const float unit = height / 40.0f;
+  // The cells' black boxes over the top two lines.
+  Rgb strip = at(static_cast<int>(0.5f * unit), static_cast<int>(1.5f * unit));
+  EXPECT_LT(strip.r + strip.g + strip.b, 30);
+  // The number box is white, the lap board green (lap 2 of 5).
+  Rgb number = at(static_cast<int>(3.1f * unit), static_cast<int>(0.5f * unit));
+  EXPECT_GT(number.r + number.g + number.b, 600);
+  float w = 40 * view_extents().xext / view_extents().yext;
+  Rgb board = at(static_cast<int>((w - 4.8f) * unit), static_cast<int>(2.4f * unit));  // below the ticker
+  EXPECT_GT(board.g, 200);
+  EXPECT_LT(board.r, 60);
+  EXPECT_TRUE(background(640, 360));
+}

@@ -495,6 +495,7 @@ int start_up(int argc, char **argv) {
   if (!app.window) return 1;
   app.width = width;
   app.height = height;
+  loading_set_window(app.window, version_text);  // the file and track scans keep it alive
   drain_events();
 
   file_list();
@@ -549,7 +550,6 @@ int start_up(int argc, char **argv) {
   if (app.settings.fugly) glShadeModel(GL_FLAT);
   load_fonts();
   load_hud_textures();
-  loading_set_window(app.window, version_text);
   {
     const ProgramSettings &o = app.settings;
     hud_set_switch_options(o.draw_fps, o.draw_time, o.draw_ping, o.draw_speed, o.draw_render_stats);

@@ -336,7 +336,8 @@ void overlay_units() {
 
 void draw_picture(unsigned texture, float x0, float y0, float x1, float y1, float u0, float v_top, float u1,
                   float v_bottom) {
-  if (!texture) return;
+  // Shutdown deletes every texture before its last loading screens.
+  if (!texture || !glIsTexture(texture)) return;
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, texture);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);

@@ -7,6 +7,7 @@
 
 #include "app/bindings.h"
 #include "app/config.h"
+#include "assets/file.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
@@ -56,11 +57,14 @@ void note_delay(const char *text) {
   snprintf(screen.shown, sizeof screen.shown, "%s", text ? text : "");
 }
 
+void listing_tick() { loading_progress_tick("Listing files"); }
+
 }  // namespace
 
 void loading_set_window(Window *window, const char *version) {
   screen.window = window;
   screen.version = version;
+  file_set_progress_tick(window ? listing_tick : nullptr);
 }
 
 void draw_title_screen(const char *message) {

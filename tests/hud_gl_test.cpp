@@ -1,17 +1,21 @@
 // The HUD drawn with the data set's font and pictures into a 1280 x 720
 // frame buffer: the results table keeps to its box, the lapping bar spans
 // the bottom line only when a rider is about to lap, the ticker and lap
-// board sit at the top. With TORVANE_HUD_SHOTS set to a directory, each
+// board sit at the top, and a bigger map keeps its dots' size. With TORVANE_HUD_SHOTS set to a directory, each
 // frame is also written there as a PNG to look at.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/config.h"
 #include "assets/file.h"
 #include "assets/image.h"
 #include "gl_fixture.h"
 #include "render/view.h"
+#include "race/race_replay.h"
 #include "timing_scene.h"
+#include "track/terrain.h"
+#include "track/track.h"
 #include "ui/hud.h"
 #include "ui/text.h"
 
@@ -170,4 +174,50 @@ TEST_F(HudDrawTest, TickerAndLapBoard) {
   EXPECT_GT(board.g, 200);
   EXPECT_LT(board.r, 60);
   EXPECT_TRUE(background(640, 360));
+}
+
+// A bigger map keeps the riders' dots the size they were on the screen.
+TEST_F(HudDrawTest, MapScaleGrowsTheMapNotTheDots) {
+  track_set_root("@");
+  ASSERT_GT(scan_tracks(), 0);
+  ASSERT_EQ(load_track("rabbithill"), 1);
+  ASSERT_NE(track_map_texture(), 0u);
+  Timing timing;  // its own gates replace the track's; the map stays
+  Timing::add(0, "1");
+  float extent = track_terrain()->extent;
+  place_bike(race_slot(0)->bike, extent / 2, extent / 2, 0);
+  update_running_order();  // one entry: the leader's green dot
+  race_connect_replay();   // riders count as shown
+  race_state().tic = 10 * tics_per_second;  // past the race title
+  float saved = game_settings().map_scale;
+  int side[2], dot[2];
+  for (int k = 0; k < 2; k++) {
+    game_settings().map_scale = k == 0 ? 1.0f : 2.0f;
+    glClear(GL_COLOR_BUFFER_BIT);
+    draw_rider_gauges(-1);  // no viewed bike: the map and its dots only
+    grab(k == 0 ? "map_scale1" : "map_scale2");
+    // The picture is clear off the track: its left-most drawn column.
+    int x = width;
+    for (int y = 0; y < height / 2; y++)
+      for (int xx = 0; xx < x; xx++)
+        if (!background(xx, y)) x = xx;
+    side[k] = width - x;
+    // The dot at the middle of the map: black rim and green centre.
+    int square = static_cast<int>(game_settings().map_scale * 0.4668f * height / 2);
+    int cx = width - square / 2, cy = square / 2, count = 0;
+    for (int y = cy - 12; y <= cy + 12; y++)
+      for (int xx = cx - 12; xx <= cx + 12; xx++) {
+        Rgb c = at(xx, y);
+        if (c.r < 8 && c.b < 8 && (c.g < 8 || c.g > 247)) count++;
+      }
+    dot[k] = count;
+  }
+  game_settings().map_scale = saved;
+  free_track();
+  // The map grows from the top-right corner.
+  EXPECT_GT(side[0], 0.5f * 0.4668f * height / 2);
+  EXPECT_LE(side[0], 0.4668f * height / 2 + 1);
+  EXPECT_NEAR(side[1], 2 * side[0], 3);
+  EXPECT_GE(dot[0], 16) << "the dot is there";
+  EXPECT_NEAR(dot[1], dot[0], dot[0] / 3.0) << "and keeps its size";
 }

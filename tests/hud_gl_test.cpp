@@ -221,3 +221,49 @@ TEST_F(HudDrawTest, MapScaleGrowsTheMapNotTheDots) {
   EXPECT_GE(dot[0], 16) << "the dot is there";
   EXPECT_NEAR(dot[1], dot[0], dot[0] / 3.0) << "and keeps its size";
 }
+
+// Leaning 60 degrees against the ground fills the left quarter ring in red;
+// 20 degrees shows a short black segment from the left.
+TEST_F(HudDrawTest, LeanIndicatorTurnsRedPastThirtySixDegrees) {
+  track_set_root("@");
+  ASSERT_GT(scan_tracks(), 0);
+  ASSERT_EQ(load_track("rabbithill"), 1);
+  Timing timing;
+  Timing::add(0, "1");
+  race_state().tic = 10 * tics_per_second;
+  BikeState *bike = race_slot(0)->bike;
+  float extent = track_terrain()->extent;
+  place_bike(bike, extent / 2, extent / 2, 0);
+  int saved = setup_settings().lean_indicator.selected;
+  setup_settings().lean_indicator.selected = 1;
+  const float pi = 3.14159265f;
+  // A point of the ring (radii 0.5 .. 1 of 0.9336 yext) at 0.85 of the
+  // outer radius, `degrees` clockwise from straight up.
+  auto ring = [&](float degrees) {
+    float r = 0.85f * 0.9336f * height / 2, a = degrees * pi / 180;
+    return at(static_cast<int>(width / 2 + r * std::sin(a)), static_cast<int>(height / 2 - r * std::cos(a)));
+  };
+  for (float lean : {60.0f, 20.0f}) {
+    dMatrix3 rotation;
+    dRFromAxisAndAngle(rotation, 0, 0, 1, lean * pi / 180);
+    dBodySetRotation(bike->bodies[bike_frame], rotation);
+    glClear(GL_COLOR_BUFFER_BIT);
+    draw_rider_gauges(0);
+    grab(lean > 30 ? "lean60" : "lean20");
+    if (lean > 30) {
+      Rgb c = ring(-70);
+      EXPECT_GT(c.r, c.g + 25) << "red inside the segment";
+      EXPECT_TRUE(background(static_cast<int>(width / 2 + 0.85f * 0.9336f * height / 2 * std::sin(70 * pi / 180)),
+                             static_cast<int>(height / 2 - 0.85f * 0.9336f * height / 2 * std::cos(70 * pi / 180))))
+          << "nothing on the right";
+    } else {
+      Rgb c = ring(-85);
+      EXPECT_LT(c.r, 120) << "darkened";
+      EXPECT_NEAR(c.r, c.g, 3) << "black, not red";
+      Rgb clear = ring(-40);
+      EXPECT_NEAR(clear.r, 128, 1) << "the segment ends near the lean";
+    }
+  }
+  setup_settings().lean_indicator.selected = saved;
+  free_track();
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -21,7 +22,12 @@ class GlTest : public ::testing::Test {
   void SetUp() override {
     if (!ensure_x_display()) GTEST_SKIP() << "no X display and no Xvfb";
     hovl_reset_for_tests();
-    window = window_open_gl("Torvane GL test", width, height, 32 | window_no_fullscreen, 8, 24, 8, 0);
+    // Opening a window right after the previous test closed one now and
+    // then fails under Xvfb; a second try after a pause succeeds.
+    for (int attempt = 0; attempt < 3 && !window; attempt++) {
+      if (attempt > 0) usleep(200000);
+      window = window_open_gl("Torvane GL test", width, height, 32 | window_no_fullscreen, 8, 24, 8, 0);
+    }
     ASSERT_NE(window, nullptr);
     gl_init_caps();
     texture_set_gl_ready(1);

@@ -36,6 +36,8 @@
 #include "render/render_stats.h"
 #include "render/scene.h"
 #include "render/view.h"
+#include "ui/hud.h"
+#include "ui/loading.h"
 #include "ui/text.h"
 #include "render/terrain_render.h"
 #include "race/race_net.h"
@@ -349,6 +351,8 @@ void draw_frame() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   render_stats_frame_begin();
   draw_view(viewport);
+  draw_hud({app.view, race_state().viewed_slot, app.settings.show_hud, app.dab_latch, app.clock.program_clock,
+            &app.clock.longest_advance});
   BikeState *bike = viewed_bike();
   if (app.view == view_rider && bike && app.settings.print_orientation)
     print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
@@ -491,6 +495,7 @@ int start_up(int argc, char **argv) {
   if (!app.window) return 1;
   app.width = width;
   app.height = height;
+  loading_set_window(app.window, version_text);  // the file and track scans keep it alive
   drain_events();
 
   file_list();
@@ -543,6 +548,12 @@ int start_up(int argc, char **argv) {
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   if (app.settings.fugly) glShadeModel(GL_FLAT);
+  load_fonts();
+  load_hud_textures();
+  {
+    const ProgramSettings &o = app.settings;
+    hud_set_switch_options(o.draw_fps, o.draw_time, o.draw_ping, o.draw_speed, o.draw_render_stats);
+  }
 
   app.cursor_x = input_open_axis("cursor-x");
   app.cursor_y = input_open_axis("cursor-y");
@@ -579,7 +590,7 @@ int start_up(int argc, char **argv) {
   return -1;
 }
 
-void stage(const char *text) { hovl_log("%s\n", text); }
+void stage(const char *text) { show_loading_logged(text); }
 
 void shut_down() {
   if (net_connected()) net_disconnect();
@@ -614,6 +625,8 @@ void shut_down() {
   stage("Deleting models");
   model_flush(1);
   free_programs();
+  loading_set_window(nullptr, nullptr);
+  free_fonts();
   window_close(app.window);
   app.window = nullptr;
   hovl_log(nullptr);

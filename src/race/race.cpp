@@ -29,6 +29,8 @@
 #include "track/objects.h"
 #include "track/terrain.h"
 #include "track/track.h"
+#include "ui/hud.h"
+#include "ui/loading.h"
 
 namespace {
 
@@ -54,27 +56,8 @@ RobotOrder robots;
 int track_reload_requested = 0;
 int suspension_graph = 0;
 
-// Loading-screen timing of the current reset (reporting only).
-double loading_last, loading_max;
-char loading_max_what[96];  // a copy: the texts may be stack buffers
-int loading_dots;
-double dots_changed;
-
-void loading(const char *text) {
-  double now = time_seconds(time_now());
-  if (loading_last > 0 && now - loading_last > loading_max) {
-    loading_max = now - loading_last;
-    snprintf(loading_max_what, sizeof loading_max_what, "%s", text);
-  }
-  loading_last = now;
-  hook_loading_screen(text);
-}
-
-void loading_done(const char *text) {
-  char line[96];
-  snprintf(line, sizeof line, "%.64s...done", text);
-  loading(line);
-}
+void loading(const char *text) { show_loading(text); }
+void loading_done(const char *text) { show_loading_done(text); }
 
 int network_warmup() { return network.connected && network.gate_position >= max_slots; }
 
@@ -545,9 +528,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
     race_connect_replay();
     replay_connected = true;
   }
-  loading_last = 0;
-  loading_max = 0;
-  loading_max_what[0] = 0;
+  loading_delay_reset();
   finish_series_event();
   loading("Resetting...");
   hovl_log("Resetting\n");
@@ -636,7 +617,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   loading("Analyzing lines");
   hook_analyse_lines();
 
-  loading("Loading bikes");
+  show_loading_reset("Loading bikes");
   int demo_rider = 0;
   for (int i = 0; i < max_slots; i++) {
     Slot *s = &slots[i];
@@ -646,16 +627,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
     gate_progress_clear(&s->timing);
     if (!build_slot(i, kinds[i], &demo_rider)) continue;
     place_slot(i);
-    // The dots move at most every 0.125 s of real time (screen only).
-    double now = time_seconds(time_now());
-    if (now - dots_changed >= 0.125) {
-      dots_changed = now;
-      loading_dots++;
-    }
-    static const char *const dots[] = {"", ".", "..", "..."};
-    char text[96];
-    snprintf(text, sizeof text, "%.64s%s", "Loading bikes", dots[loading_dots & 3]);
-    loading(text);
+    show_loading_progress("Loading bikes");
   }
 
   hook_clear_history();
@@ -679,7 +651,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   raise_start_gates();
   if (race.time_trial) time_trial_start_attempt();
 
-  hovl_log("Max loading delay was %f (%s)\n", loading_max, loading_max_what);
+  hovl_log("Max loading delay was %f (%s)\n", loading_max_delay(), loading_max_delay_text());
   hook_demo_write_tic(1);
   hook_demo_read_ahead();
   race.results_final = 0;
@@ -780,7 +752,7 @@ void race_step() {
   hook_demo_read_ahead();
   if (race.time_trial) time_trial_tic();
   if (suspension_graph && race.viewed_slot >= 0 && slots[race.viewed_slot].bike)
-    hook_suspension_graph(slots[race.viewed_slot].bike);
+    sample_suspension_graph(slots[race.viewed_slot].bike);
 }
 
 void time_trial_start_attempt() {

@@ -24,7 +24,6 @@
 #include "track/terrain.h"
 #include "track/track.h"
 
-void hook_loading_screen(const char *) {}
 void hook_save_lines() { save_lines(race_state().skill); }
 void hook_clear_lines() { clear_lines(); }
 void hook_load_lines(int skill) {
@@ -126,6 +125,5 @@ void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture) {
 }
 void hook_sound_free(int slot) { race_sound_free(slot); }
 void hook_place_free_camera(BikeState *bike) { place_free_camera(bike); }
-void hook_suspension_graph(BikeState *) {}
 void hook_net_clear_slots() { race_net_clear_slots(); }
 void hook_net_remote_update(int slot) { race_net_remote_update(slot); }

@@ -1,14 +1,11 @@
 // The points where the race reset and the race step reach modules that are
 // not part of this build yet: robots and their lines, history and demos,
 // ground deformation and roost, contacts with objects and other bikes, engine
-// sound, the loading screen and the network client. Each is
+// sound and the network client. Each is
 // a small no-op (or a neutral answer) until its module lands and replaces it.
 #pragma once
 
 struct BikeState;
-
-// --- Loading screen -----------------------------------------------------------
-void hook_loading_screen(const char *text);  // redraws the loading screen (HUD)
 
 // --- Robot lines and auto pilot -----------------------------------------------
 void hook_save_lines();                      // writes the learnt lines (lines)
@@ -53,7 +50,6 @@ void hook_sound_attach(int slot, BikeState *bike, const char *bike_texture);  //
 void hook_sound_free(int slot);              // frees the slot's engine voice (sound)
 
 void hook_place_free_camera(BikeState *bike);  // free camera 5 above the bike (cameras)
-void hook_suspension_graph(BikeState *bike); // samples the suspension graph (HUD)
 
 // --- Network ------------------------------------------------------------------------
 void hook_net_clear_slots();                 // clears the per-slot network data (network)

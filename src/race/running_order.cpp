@@ -156,8 +156,8 @@ int best_lap(int slot) {
   return best;
 }
 
-int rider_finished(int slot) {
-  Slot *s = race_slot(slot);
+int rider_has_finished(int slot) {
+  const Slot *s = race_slot(slot);
   if (!s || !s->bike || timing_gates()->gate_count == 0) return 0;
   if (s->timing.finished) return 1;
   const RaceState &race = race_state();
@@ -168,7 +168,12 @@ int rider_finished(int slot) {
   int laps = lap_of(&s->timing);
   if (laps < 1) return 0;
   int own = gate_tic(&s->timing, lap_end_index(laps));
-  if (own < leader_tic) return 0;
+  return own >= leader_tic;
+}
+
+int rider_finished(int slot) {
+  if (!rider_has_finished(slot)) return 0;
+  Slot *s = race_slot(slot);
   s->timing.finished = 1;
   s->bike->finished = 1;
   return 1;

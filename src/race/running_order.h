@@ -8,6 +8,8 @@
 void update_running_order();
 // Whether the slot's rider has finished (marks it when it has).
 int rider_finished(int slot);
+// The same answer without marking (for drawing, which changes nothing).
+int rider_has_finished(int slot);
 // The lap (2 or more) with the smallest lap time, or 0.
 int best_lap(int slot);
 // Lap k of the slot in tics (lap 1 from the gate drop); 0 when incomplete.

@@ -23,6 +23,7 @@
 #include "track/roost.h"
 #include "track/terrain.h"
 #include "track/tiles.h"
+#include "ui/loading.h"
 
 namespace {
 
@@ -52,21 +53,13 @@ void track_path(char *out, const char *dir, const char *file) {
   if (snprintf(out, path_size, "%s%s/%s", root, dir, file) >= path_size) out[0] = 0;
 }
 
-// The loading screen belongs to the HUD, which is not part of this build:
-// the labels are logged, and the screen update is a no-op until it lands.
-// (The cycling dots while a file is read need the screen as well.)
-void loading_screen_show(const char *) {}
-
-void loading_step(const char *label) {
-  hovl_log("%s\n", label);
-  loading_screen_show(label);
-}
+void loading_step(const char *label) { show_loading_logged(label); }
 
 void loading_done(const char *label) {
   char text[96];
   snprintf(text, sizeof text, "%.64s...done", label);
   hovl_log("%s\n", text);
-  loading_screen_show(text);
+  show_loading(text);
 }
 
 // Pieces of a track whose owners are not part of this build yet; each is a
@@ -241,8 +234,9 @@ int scan_tracks_from(const char *const *files) {
     dirs[list_count] = key;
     names[list_count] = read_display_name(key);
     list_count++;
-    // The window is pumped and the loading screen redrawn here once the
-    // screen exists (every 1/16 s).
+    char found[64];
+    snprintf(found, sizeof found, "%d tracks found", list_count);
+    loading_progress_tick(found);
   }
   // Insertion sort: stable, so equal names keep their scan order.
   for (int a = 1; a < list_count; a++) {

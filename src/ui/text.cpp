@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -428,3 +429,16 @@ float text_frame_width(float lines) {
 
 void text_move(float dx, float dy) { glTranslatef(dx, dy, 0); }
 void text_scale(float factor) { glScalef(factor, factor, 1); }
+
+void race_length_text(char *out, int size, int finish_time, int finish_laps) {
+  if (size < 1) return;
+  if (finish_time == 0) {
+    snprintf(out, size, "%d laps", finish_laps);
+    return;
+  }
+  int minutes = static_cast<int>(std::floor(finish_time / 128.0 / 60.0 + 0.5));
+  if (finish_laps == 0)
+    snprintf(out, size, "%d minutes", minutes);
+  else
+    snprintf(out, size, "%d minutes + %d laps", minutes, finish_laps);
+}

@@ -78,3 +78,8 @@ int layout_text(const Font *font, float r, float g, float b, float a, const char
                 int max_quads);
 // The colour of palette entry 0..15.
 void text_palette(int index, float rgb[3]);
+
+// The race's length for the race title: "%d laps" without a time limit,
+// else whole minutes (rounded) as "%d minutes", plus " + %d laps" when laps
+// follow the time. `finish_time` in tics.
+void race_length_text(char *out, int size, int finish_time, int finish_laps);

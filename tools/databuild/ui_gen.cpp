@@ -91,13 +91,14 @@ Canvas pitboard_picture() {
   // Frame and board; the text lines start at 0.37 across.
   fill_round_rect(&canvas, 76.0f, 104.0f, 500.0f, 424.0f, 14.0f, rgb_hex(0x15161a));
   fill_round_rect(&canvas, 88.0f, 116.0f, 488.0f, 412.0f, 8.0f, rgb_hex(0xf4f3ee));
-  // A team stripe down the left, clear of the text.
-  fill_rect(&canvas, 88.0f, 116.0f, 128.0f, 412.0f, rgb_hex(0xc8281e));
-  fill_rect(&canvas, 128.0f, 116.0f, 134.0f, 412.0f, rgb_hex(0x15161a));
+  // A team badge in the top-left corner: the number and lap lines start at
+  // 0.37 across, the lap times lower down at a fifth, so the badge stops
+  // above them.
+  fill_rect(&canvas, 88.0f, 116.0f, 128.0f, 250.0f, rgb_hex(0xc8281e));
+  fill_rect(&canvas, 128.0f, 116.0f, 134.0f, 250.0f, rgb_hex(0x15161a));
   fill_ellipse(&canvas, 108.0f, 146.0f, 12.0f, 12.0f, rgb_hex(0xf4f3ee));
-  // The rows the pitboard text writes on.
-  for (float y : {196.0f, 262.0f, 318.0f})
-    fill_rect(&canvas, 184.0f, y, 476.0f, y + 2.0f, rgb_hex(0xc9c7bf));
+  // A rule under the rider number, whose baseline is row 164.
+  fill_rect(&canvas, 184.0f, 172.0f, 476.0f, 174.0f, rgb_hex(0xc9c7bf));
   bleed_colour(&canvas);
   return canvas;
 }

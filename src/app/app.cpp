@@ -548,6 +548,9 @@ int start_up(int argc, char **argv) {
 
   app.cursor_x = input_open_axis("cursor-x");
   app.cursor_y = input_open_axis("cursor-y");
+  // Where the pointer stands at start-up is no movement.
+  app.cursor_last_x = input_read_axis(app.cursor_x);
+  app.cursor_last_y = input_read_axis(app.cursor_y);
   app.key_esc = input_button_code("esc");
   resolve_bindings();
   load_fonts();  // the menus draw from the first frame

@@ -68,6 +68,7 @@ struct Item {
   int action, target, index;
   int green;
   int chooser;  // the choice opens the list chooser
+  int list_row;  // an entry of a paged list: 1 or 2 for the alternating rows
   int max_length, insert;
   float label_fraction;
   float x, y, w, h;  // frame units in the 32-unit area; y is the top edge
@@ -306,7 +307,7 @@ void build_new_race() {
   slider(c, &g.laps);
   // Forty gates in two columns of twenty, closer together than other items.
   for (int col = 0; col < 2; col++) {
-    Column gc = {12.75f + col * 9.75f, 9.5f, first_item_top, 1.1f, 0.875f, 0.38f};
+    Column gc = {12.75f + col * 9.75f, 9.5f, -0.6f, 1.05f, 0.875f, 0.38f};
     for (int k = 0; k < 20; k++) choice(gc, &g.gates[col * 20 + k]);
   }
 }
@@ -334,7 +335,9 @@ void build_playback() {
   static char names[chooser_page_size][64];
   for (int k = 0; k < chooser_page_size && first + k < menu.demo_count; k++) {
     Column &col = k < 11 ? c : right;
-    button(col, demo_display_name(first + k, names[k], sizeof names[k]), act_demo).index = first + k;
+    Item &it = button(col, demo_display_name(first + k, names[k], sizeof names[k]), act_demo);
+    it.index = first + k;
+    it.list_row = 1 + k % 2;
   }
   button(menu.demo_count - first > 11 ? right : c, "Next Page", act_next_page);
 }
@@ -348,7 +351,9 @@ void build_series() {
   int first = menu.series_page * chooser_page_size;
   for (int k = 0; k < chooser_page_size && first + k < series_count(); k++) {
     Column &col = k < 12 ? c : right;
-    button(col, series_at(first + k)->title, act_series).index = first + k;
+    Item &it = button(col, series_at(first + k)->title, act_series);
+    it.index = first + k;
+    it.list_row = 1 + k % 2;
   }
   if (menu.series_page < pages - 1) button(series_count() - first > 12 ? right : c, "Next Page", act_next_page);
 }
@@ -542,6 +547,7 @@ void build_chooser() {
   for (int k = 0; k < chooser_page_size; k++) {
     Item &it = button(c, k < shown ? ch.choice->texts[first + k] : "", act_chooser_pick);
     it.index = k < shown ? first + k : -1;
+    it.list_row = 1 + k % 2;
   }
   button(c, "Next Page", act_next_page);
 }
@@ -839,6 +845,8 @@ struct Style {
 const Style title_style = {{0, 0, 0, 0.25f}, {0.9f, 0.9f, 0.9f, 1}};
 const Style item_style = {{0.5f, 0.5f, 0.5f, 0.25f}, {0.9f, 0.9f, 0.9f, 0.8f}};
 const Style selected_style = {{0.9f, 0.9f, 0.9f, 0.8f}, {0, 0, 0, 1}};
+const Style list_styles[2] = {{{0.2f, 0.2f, 0.2f, 0.25f}, {0.9f, 0.9f, 0.9f, 0.8f}},
+                               {{0.3f, 0.3f, 0.3f, 0.25f}, {0.9f, 0.9f, 0.9f, 0.8f}}};
 const Style start_style = {{0, 1, 0, 0.3f}, {0.9f, 0.9f, 0.9f, 0.8f}};
 const Style start_selected_style = {{0, 1, 0, 0.8f}, {0.9f, 0.9f, 0.9f, 1}};
 const Style available_style = {{0, 1, 0, 0.5f}, {0.9f, 0.9f, 0.9f, 1}};
@@ -875,7 +883,10 @@ void draw_labelled(const Item &it, const Style &value_style, const char *value) 
 }
 
 void draw_item(const Item &it, bool selected, float ox, float unit) {
-  const Style &st = it.green ? (selected ? start_selected_style : start_style) : (selected ? selected_style : item_style);
+  const Style &st = it.green       ? (selected ? start_selected_style : start_style)
+                    : selected     ? selected_style
+                    : it.list_row  ? list_styles[it.list_row - 1]
+                                   : item_style;
   char value[512];
   float bottom = it.y - it.h;
   switch (it.kind) {

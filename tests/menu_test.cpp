@@ -401,3 +401,44 @@ TEST_F(MenuTest, QuitScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MenuTest, StabilitySetsTheAdvancedValuesWhenItsWholeNumberChanges) {
+  SetupSettings &s = setup_settings();
+  open(menu_bike_setup);
+  int stability = find_item("Stability");
+  ASSERT_GE(stability, 0);
+  menu_set_selection(stability);
+  s.leveling.value = 33;
+  s.direct_steering.value = 0.5;
+  key(k().left);  // 100 -> 99
+  EXPECT_EQ(s.stability.value, 99);
+  EXPECT_EQ(s.leveling.value, 20);
+  EXPECT_NEAR(s.direct_steering.value, 1 + (0.125 - 1) * 0.95, 1e-6);
+  // "*" opens the advanced screen.
+  key('*');
+  EXPECT_EQ(menu_screen(), menu_stability);
+}
+
+int pad_axis(InputDevice *, int) { return 0; }
+void pad_release(InputDevice *) {}
+const InputDeviceOps pad_ops = {nullptr, pad_axis, pad_release};
+
+TEST_F(MenuTest, ControllerButtonsNavigate) {
+  InputDevice *pad = input_add_device("Menu Pad", 14, 2, &pad_ops, nullptr);
+  ASSERT_NE(pad, nullptr);
+  EXPECT_EQ(menu_controller_key(pad->id + 0), pad->id + 0);  // not yet marked as a controller
+  pad->first_hat_button = 10;  // ten buttons, then one hat
+  EXPECT_EQ(menu_controller_key(pad->id + 0), k().enter);
+  EXPECT_EQ(menu_controller_key(pad->id + 1), k().esc);
+  EXPECT_EQ(menu_controller_key(pad->id + 10), k().up);
+  EXPECT_EQ(menu_controller_key(pad->id + 11), k().right);
+  EXPECT_EQ(menu_controller_key(pad->id + 12), k().down);
+  EXPECT_EQ(menu_controller_key(pad->id + 13), k().left);
+  EXPECT_EQ(menu_controller_key(pad->id + 5), pad->id + 5);
+  EXPECT_EQ(menu_controller_key(k().up), k().up);
+  input_remove_device(pad);
+}
+
+}  // namespace

@@ -109,6 +109,7 @@ struct MenuState {
   Window *window;
   GearList gear[gear_count];
   char physical[7][48];
+  int stability_before;  // whole number of "Stability" before the key
   char labels[max_menu_items][64];
 };
 
@@ -614,14 +615,12 @@ void open_chooser(Item &it) {
 void value_changed(const Item &it) {
   switch (it.action) {
     case act_setup: reapply_setup(); break;
-    case act_stability: {
-      static int last_whole = -1;
-      int whole = static_cast<int>(it.slider->value);
-      if (whole != last_whole) apply_stability(whole);
-      last_whole = whole;
+    case act_stability:
+      // Only a change of the whole number re-sets the fifteen values, so that
+      // hand-tuned advanced values survive a fractional change.
+      if (static_cast<int>(it.slider->value) != menu.stability_before) apply_stability(static_cast<int>(it.slider->value));
       reapply_setup();
       break;
-    }
     case act_bike:
       menu_rebuild_bike_graphics();
       rider_info_changed();
@@ -697,7 +696,8 @@ void activate(Item &it) {
       leave_server();
       menu_open(menu_none);
       const GameSettings &g = game_settings();
-      race_reset(nullptr, 0, g.record.selected == 1, 0, 0, g.skill.selected);
+      // A time trial never ends; it records its own laps.
+      race_reset(nullptr, 0, 0, 0, 1000, g.skill.selected);
       break;
     }
     case act_prev_page:
@@ -815,6 +815,7 @@ void item_key(Item &it, int code) {
         menu_open(menu_stability);
         break;
       }
+      menu.stability_before = static_cast<int>(it.slider->value);
       bool row = menu.pointer_y >= it.rect.y0 && menu.pointer_y < it.rect.y1;
       bool near = row && menu.pointer_x >= it.bar_x0 - 15 && menu.pointer_x <= it.bar_x1 + 15;
       if (slider_key(it.slider, code, menu.pointer_x, it.bar_x0, it.bar_x1, near)) value_changed(it);

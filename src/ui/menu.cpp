@@ -1079,9 +1079,19 @@ void draw_quit() {
 
 // --- the public side --------------------------------------------------------------------------
 
+namespace {
+// After "readsetup": the families follow the new bike and texture names, and
+// the viewed bike takes the new setup.
+void setup_was_read() {
+  menu_build_texture_families();
+  reapply_setup();
+}
+}  // namespace
+
 void menu_init() {
   menu_resolve_keys();
   menu.history_cursor = -1;
+  set_setup_read_hook(setup_was_read);
 }
 
 int menu_screen() { return menu.screen; }

@@ -905,12 +905,15 @@ void draw_item(const Item &it, bool selected, float ox, float unit) {
       break;
     case item_text: {
       int cursor = menu.cursor_owner == it.text ? menu.text_cursor : static_cast<int>(strlen(it.text->text));
-      // The cursor blinks as an underscore at its place while selected.
-      if (selected && fmod(menu.clock * 2, 1.0) < 0.5) {
-        snprintf(value, sizeof value, "%.*s_%s", cursor, it.text->text,
-                 it.text->text[cursor] ? it.text->text + cursor + 1 : "");
+      // While selected, the character at the cursor is drawn in red (a red
+      // underscore past the end), so the text never shifts.
+      const char *t = it.text->text;
+      if (selected && t[cursor]) {
+        snprintf(value, sizeof value, "%.*s\033[31m%c\033[0m%s", cursor, t, t[cursor], t + cursor + 1);
+      } else if (selected) {
+        snprintf(value, sizeof value, "%s\033[31m_\033[0m", t);
       } else {
-        snprintf(value, sizeof value, "%s", it.text->text);
+        snprintf(value, sizeof value, "%s", t);
       }
       draw_labelled(it, st, value);
       break;

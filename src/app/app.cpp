@@ -455,6 +455,7 @@ int start_up(int argc, char **argv) {
     set_bike_names(names, count);
   }
   config_set_defaults();  // selects "yz250f(2017)", stability and the Compatibility preset
+  menu_collect_video_modes();
   read_config("@config");
   message_set_limit(game_settings().message_lines);
   derive_active_graphics();

@@ -659,10 +659,10 @@ void connect_action() {
     net_disconnect();  // phase 15, or at once "Disconnected" and a reset
     return;
   }
-  if (g.server_name.text[0]) {
-    push_server_history(g.server_name.text);
-    menu.history_cursor = -1;
-  }
+  // Nothing to connect to: the menu stays (an empty host would only time out).
+  if (!g.server_name.text[0]) return;
+  push_server_history(g.server_name.text);
+  menu.history_cursor = -1;
   menu_open(menu_none);
   net_connect(g.server_name.text);
 }
@@ -1233,6 +1233,18 @@ void menu_build_texture_families() {
   char prefix[256];
   bike_prefix(prefix, sizeof prefix);
   build_gear(gear_bike, "Bike Graphics", prefix);
+}
+
+void menu_collect_video_modes() {
+  const DisplayMode *modes = display_modes();
+  int widths[max_video_modes], heights[max_video_modes], count = 0;
+  for (const DisplayMode *m = modes; m->width > 0 && count < max_video_modes; m++) {
+    if (m->bits != modes[0].bits) continue;  // the depth of the first mode listed
+    widths[count] = m->width;
+    heights[count] = m->height;
+    count++;
+  }
+  set_video_modes(widths, heights, count);
 }
 
 void menu_rebuild_bike_graphics() {

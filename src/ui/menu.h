@@ -152,6 +152,9 @@ void menu_set_window(Window *window);
 // list; the bike graphics follow the selected bike.
 void menu_build_texture_families();
 void menu_rebuild_bike_graphics();
+// The "Video Mode" entries from the platform's display modes (before the
+// configuration is read, so that its mode can be selected).
+void menu_collect_video_modes();
 
 // Tests: the type-ahead record, the open chooser, the rectangle of an item
 // of the open screen and its bar span.

@@ -38,6 +38,7 @@
 #include "render/view.h"
 #include "ui/hud.h"
 #include "ui/loading.h"
+#include "ui/menu.h"
 #include "ui/text.h"
 #include "render/terrain_render.h"
 #include "race/race_net.h"
@@ -68,13 +69,8 @@ struct App {
   int paused;
   int view;
   int viewed_slot;
-  int menu_open;  // the main menu stands in for the menu screens until they exist
-  int menu_selection;
-  // The chat/console screen; its drawing belongs to the menus. Keys of the
-  // frame that opened it are not typed into it (the key that opened it
-  // arrives again as a character).
-  int console_open;
-  int console_opened_this_frame;
+  int pointer_button;  // "cursor-left" held
+  int key_pointer;
   float channels[control_channel_count];
   int width, height;
   const char *starting_track;
@@ -147,25 +143,21 @@ void handle_key(const InputEvent *e) {
     return;
   }
   // Bindings take their value first; a running capture swallows the key.
+  if (e->code == app.key_pointer) app.pointer_button = e->pressed;
   if (binding_key_event(e->code, e->pressed, app.clock.program_clock)) return;
   if (!e->pressed) return;
-  if (e->code == app.key_esc) {
-    if (app.console_open) {
-      app.console_open = 0;
-      return;
-    }
-    app.menu_open = !app.menu_open;
-    app.menu_selection = 0;
+  int code = menu_controller_key(e->code);
+  if (code == app.key_esc) {
+    menu_open(menu_screen() == menu_none ? menu_main : menu_none);
     return;
   }
-  if (app.console_open) {
-    if (!app.console_opened_this_frame) console_line_key(e->code);
+  if (menu_screen() != menu_none) {
+    menu_key(code);
+    if (menu_quit_requested()) app.quit = 1;
     return;
   }
-  if (app.menu_open) return;
   if (e->code == binding_code(bind_console) && app.view != view_editor) {
-    app.console_open = 1;
-    app.console_opened_this_frame = 1;
+    menu_open(menu_console);
     return;
   }
   if (app.view == view_title) return;
@@ -188,6 +180,10 @@ void handle_key(const InputEvent *e) {
       case view_chase: app.view = view_trackside; break;
       default: app.view = view_rider; break;
     }
+    return;
+  }
+  if (e->code == binding_code(bind_screenshot) && app.view != view_editor) {
+    take_screenshot();
     return;
   }
   for (int digit = 0; digit < 10; digit++)
@@ -232,7 +228,7 @@ void apply_camera_channels() {
 
 // Writes the summed channels into the viewed bike through its setters.
 void apply_channels() {
-  if (app.menu_open || app.console_open || track_count() == 0 || app.view == view_editor) return;
+  if (menu_screen() != menu_none || track_count() == 0 || app.view == view_editor) return;
   if (!local_rider_drives()) {
     apply_camera_channels();
     return;
@@ -366,6 +362,8 @@ void draw_frame() {
     tracked_free(pixels);
   }
   draw_overlays();
+  menu_set_screen_size(viewport.width, viewport.height);
+  draw_menu();
   if (app.settings.glfinish) glFinish();
   window_frame_end(app.window);
 }
@@ -406,14 +404,18 @@ void run_frame() {
   if (cx != app.cursor_last_x || cy != app.cursor_last_y) {
     app.cursor_last_x = cx;
     app.cursor_last_y = cy;
+    menu_set_pointer(static_cast<float>(cx), static_cast<float>(cy), app.pointer_button);
+    if (app.pointer_button && menu_screen() != menu_none) menu_key(menu_key_drag);
+    else if (binding_capture_target() < 0) menu_hover();
   }
+  menu_set_clock(app.clock.program_clock);
 
   TicHandlers handlers = {tic_begin, tic_event, tic_run, nullptr};
   frame_run_tics(&app.clock, now, &handlers);
-  app.console_opened_this_frame = 0;
+  menu_frame_end();
   if (audio_is_open()) {
     const GameSettings &g = game_settings();
-    float master = engine_sound_master_factor(app.paused, app.view == view_editor, app.menu_open || app.console_open,
+    float master = engine_sound_master_factor(app.paused, app.view == view_editor, menu_screen() != menu_none,
                                               local_rider_drives());
     race_sound_frame(master, static_cast<float>(g.volume.value), static_cast<float>(g.comp_volume.value));
   }
@@ -457,6 +459,7 @@ int start_up(int argc, char **argv) {
     set_bike_names(names, count);
   }
   config_set_defaults();  // selects "yz250f(2017)", stability and the Compatibility preset
+  menu_collect_video_modes();
   read_config("@config");
   message_set_limit(game_settings().message_lines);
   derive_active_graphics();
@@ -557,8 +560,17 @@ int start_up(int argc, char **argv) {
 
   app.cursor_x = input_open_axis("cursor-x");
   app.cursor_y = input_open_axis("cursor-y");
+  // Where the pointer stands at start-up is no movement.
+  app.cursor_last_x = input_read_axis(app.cursor_x);
+  app.cursor_last_y = input_read_axis(app.cursor_y);
   app.key_esc = input_button_code("esc");
   resolve_bindings();
+  app.key_pointer = input_button_code("cursor-left");
+  menu_init();
+  menu_set_version(version_text);
+  menu_set_window(app.window);
+  menu_set_demos(app.demos, app.demo_count);
+  menu_build_texture_families();
   app.key_tab = event_key_base + 15;
   for (int digit = 0; digit < 10; digit++) {
     char name[2] = {static_cast<char>('0' + digit), 0};
@@ -576,7 +588,7 @@ int start_up(int argc, char **argv) {
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);
-  app.menu_open = app.settings.connect ? 0 : 1;
+  menu_open(app.settings.connect ? menu_none : menu_main);
   race_connect_net();
   net_set_gl_strings(reinterpret_cast<const char *>(glGetString(GL_RENDERER)),
                      reinterpret_cast<const char *>(glGetString(GL_VERSION)));

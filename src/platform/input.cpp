@@ -326,6 +326,7 @@ InputDevice *input_add_device(const char *name, int buttons, int axes, const Inp
   device->buttons = buttons < 0 ? 0 : buttons;
   device->axes = axes < 0 ? 0 : axes;
   device->connected = 1;
+  device->first_hat_button = -1;
   device->ops = ops;
   device->backend = backend;
   devices[device_count++] = device;

@@ -80,6 +80,9 @@ struct InputDevice {
   // 0 once the source is unplugged: the record stays so that handles and
   // button codes stay valid, and a replugged device takes it back.
   int connected;
+  // Controllers: the number of plain buttons; four per hat (up, right,
+  // down, left) follow them. -1 for devices that are not controllers.
+  int first_hat_button;
   const InputDeviceOps *ops;
   void *backend;  // owned by the backend that added the device
 };

@@ -363,6 +363,7 @@ void add_controller(int index) {
       SDL_JoystickClose(joystick);
       return;
     }
+    c->device->first_hat_button = sdl_buttons;
     for (int a = 0; a < axes; a++) {
       Sint16 state = 0;
       SDL_JoystickGetAxisInitialState(joystick, a, &state);

@@ -441,4 +441,32 @@ TEST_F(MenuTest, ControllerButtonsNavigate) {
   input_remove_device(pad);
 }
 
+TEST_F(MenuTest, ConnectWithoutAServerNameStaysInTheMenu) {
+  GameSettings &g = game_settings();
+  set_text(&g.server_name, "");
+  open(menu_multiplayer);
+  menu_set_selection(1);
+  ASSERT_STREQ(menu_item_label(1), "Connect");
+  key(k().enter);
+  EXPECT_EQ(menu_screen(), menu_multiplayer);
+}
+
+TEST_F(MenuTest, HoverSkipsTheEmptyRowsOfTheChooser) {
+  static const char *names[] = {"one", "two", "three"};
+  set_track_names(names, 3);
+  open(menu_new_race);
+  menu_set_selection(find_item("Track"));
+  key(k().enter);
+  ASSERT_EQ(menu_screen(), menu_chooser);
+  MenuRect empty = menu_item_rect(10);  // entries 0..2 sit in items 2..4
+  menu_set_pointer((empty.x0 + empty.x1) / 2, (empty.y0 + empty.y1) / 2, 0);
+  menu_hover();
+  EXPECT_EQ(menu_selection(), 0);
+  MenuRect three = menu_item_rect(4);
+  menu_set_pointer((three.x0 + three.x1) / 2, (three.y0 + three.y1) / 2, 0);
+  menu_hover();
+  EXPECT_EQ(menu_selection(), 4);
+  EXPECT_STREQ(menu_item_label(4), "three");
+}
+
 }  // namespace

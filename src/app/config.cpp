@@ -1022,7 +1022,10 @@ void apply_stability(int stability) {
   double f = x - i;
   for (const StabilityRow &row : stability_table) {
     double a = row.column[i], b = row.column[i + 1];
-    (setup.*row.target).value = a + (b - a) * f;
+    // Kept at the precision a slider is read with, so that what is written
+    // reads back as the same value and is written again as the same text
+    // (18.8 in double would be written "18.800000" and come back "18.799999").
+    (setup.*row.target).value = static_cast<float>(a + (b - a) * f);
   }
 }
 

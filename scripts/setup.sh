@@ -17,6 +17,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+build=${1:-build}
+shift || true
+
 # clang and its runtime build the fuzz targets; xdg-utils lets the game open
 # its home folder (--open-home).
 packages=(g++ cmake make pkg-config libode-dev duktape-dev libsdl2-dev libpng-dev zlib1g-dev
@@ -38,12 +41,20 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo="sudo"
   fi
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  if [ "$quiet" -eq 1 ]; then
+    mkdir -p "$build"
+    if ! { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"; } \
+        >"$build/apt.log" 2>&1; then
+      tail -n 20 "$build/apt.log" >&2
+      echo "Installing the packages failed; the whole output is in $build/apt.log" >&2
+      exit 1
+    fi
+  else
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
 fi
 
-build=${1:-build}
-shift || true
 target_args=()
 [ ${#targets[@]} -gt 0 ] && target_args=(--target "${targets[@]}")
 if [ "$quiet" -eq 1 ]; then

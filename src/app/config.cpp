@@ -50,7 +50,9 @@ static_assert(sizeof builtin_bike_names / sizeof builtin_bike_names[0] <= max_bi
 const char *const default_bike = "yz250f(2017)";
 // No public race server is assumed: a player running a server on this
 // machine connects without typing anything; others type their host.
-const char *const default_server = "localhost";
+// The numeric loopback address: minimal systems without /etc/hosts cannot
+// resolve "localhost".
+const char *const default_server = "127.0.0.1";
 const char *const default_track = "rabbithill";
 
 const char *const binding_keys[binding_count] = {

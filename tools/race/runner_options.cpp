@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/options.h"
 #include "app/types.h"
 
 void runner_usage(FILE *out) {
@@ -22,6 +23,7 @@ void runner_usage(FILE *out) {
           "       torvane-race --series NAME [--reset-points] [--personality NAME] [--limit-minutes M]\n"
           "                    [--simple-driver] [--home DIR]\n"
           "       any of them also [--command LINE]... [--demos]\n"
+          "       torvane-race --help | -h | --version\n"
           "Runs a race with robot riders and no window, as fast as possible, and prints\n"
           "the results and a summary (riders finished, simulated and wall seconds, the\n"
           "real-time ratio and the hash of the final state). --play replays a demo and\n"
@@ -37,7 +39,10 @@ void runner_usage(FILE *out) {
           "--reset-points starts the series again. --command runs a console line (a chat\n"
           "line or a slash command) after the race reset, online once in the race; it may\n"
           "be repeated. --demos records every race into the home's demos folder as the\n"
-          "game's \"Record Demo\" setting does.\n");
+          "game's \"Record Demo\" setting does.\n"
+          "The game data is torvane.saf beside the program; demos, results, standings\n"
+          "and lines go to the home folder, $XDG_DATA_HOME/torvane/ (default\n"
+          "~/.local/share/torvane/), or to --home DIR/torvane/.\n");
 }
 
 namespace {
@@ -80,10 +85,13 @@ int parse_runner_options(int argc, char **argv, RunnerOptions *o, FILE *err) {
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i];
     const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-    long n;
+    long n = 0;
     bool ok = true, takes_value = true;
     if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
       runner_usage(stdout);
+      return -1;
+    } else if (!strcmp(a, "--version")) {
+      printf("torvane-race %s\n", torvane_version);
       return -1;
     } else if (!strcmp(a, "--track")) {
       ok = value && *value;

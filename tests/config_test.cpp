@@ -262,6 +262,20 @@ TEST_F(Config, StabilityInterpolatesBetweenColumns) {
   EXPECT_DOUBLE_EQ(s.roll_damping.value, 12);
 }
 
+// Every stability writes values that read back as themselves: the second
+// write after reading the first gives the same text.
+TEST_F(Config, EveryStabilityReadsBackToTheSameText) {
+  for (int stability = 0; stability <= 100; stability++) {
+    config_set_defaults();
+    read_text("stability=" + std::to_string(stability) + "\n");
+    std::string first = written();
+    config_set_defaults();
+    ASSERT_EQ(read_config(path.c_str()), 1);
+    EXPECT_EQ(written(), first) << "stability " << stability;
+    EXPECT_NE(first.find("stability=" + std::to_string(stability) + ".000000\n"), std::string::npos);
+  }
+}
+
 TEST_F(Config, BadValuesAndUnknownKeysLeaveSettings) {
   read_text(
       "laps=70\nminutes=-3\nfov=abc\nghost_fade_distance=nan\nthird_person_height=inf\nxres=99999999999\nyres=600px\n"

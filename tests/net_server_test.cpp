@@ -554,3 +554,47 @@ TEST_F(NetServer, RestartRequestWinsTheVote) {
   EXPECT_EQ(net_race_id(), 2);
   EXPECT_EQ(seen.resets, 2);
 }
+
+// What riders send reaches the log escaped: a chat line clearing the
+// terminal and holding a zero byte is logged whole, as printable text.
+TEST_F(NetServer, LogEscapesWireTextAndLimitsContacts) {
+  start();
+  ScriptedClient rider(server->port);
+  join_scripted(rider, "kx125||||\n5\nEvil\x7f");
+  static const char chat[] = "look \x1b[2J here\0after \\x";
+  ClientMessage m = {};
+  m.type = msg_reliable;
+  m.kind = kind_chat;
+  m.sequence = 0;
+  m.data = reinterpret_cast<const uint8_t *>(chat);
+  m.data_length = static_cast<int>(sizeof chat - 1);
+  rider.send(m);
+  run(0.05);
+  EXPECT_TRUE(logged("Chat from " + std::to_string(rider.slot) + ": Evil\\x7f: look \\x1b[2J here\\x00after \\\\x"));
+  for (const std::string &line : server_log)
+    for (unsigned char c : line) ASSERT_TRUE(c >= 32 && c < 127) << line;
+
+  // A flood of refused contacts from one address: one line a second, and
+  // the next one counts what was left out.
+  ScriptedClient flood(server->port);
+  ClientMessage contact = {};
+  contact.type = msg_contact;
+  contact.protocol_value = contact_protocol_value + 1;
+  auto refusals = [] {
+    int n = 0;
+    for (const std::string &line : server_log) n += line.find("refused") != std::string::npos;
+    return n;
+  };
+  for (int i = 0; i < 20; i++) {
+    contact.nonce = 100 + i;
+    flood.send(contact);
+    run(0.02);
+  }
+  EXPECT_EQ(refusals(), 1);
+  run(1.0);
+  contact.nonce = 99;
+  flood.send(contact);
+  run(0.02);
+  EXPECT_EQ(refusals(), 2);
+  EXPECT_TRUE(logged("(19 more from this address in the last second left out)"));
+}

@@ -430,6 +430,23 @@ void run_frame() {
 
 // --- start-up and shutdown -----------------------------------------------
 
+// A start-up failure said on standard error too: without a window nothing
+// else reaches the player. The log has the details.
+void start_failed(const char *what) {
+  const char *home = data_directory(0);
+  const char *log = getenv("HOVL_LOGFILE");
+  fprintf(stderr, "torvane: %s\n", what);
+  if (log && *log) fprintf(stderr, "The log is %s\n", log + (log[0] == '>' ? (log[1] == '>' ? 2 : 1) : 0));
+  else if (home) fprintf(stderr, "The log is %slastlog.txt\n", home);
+}
+
+// Opens the home folder; where nothing can open it, its path is printed.
+void open_home() {
+  if (home_show()) return;
+  const char *home = data_directory(0);
+  if (home) printf("%s\n", home);
+}
+
 int start_up(int argc, char **argv) {
   app.settings.chase_center[0] = 0.0f;
   app.settings.chase_center[1] = 2.52f;
@@ -437,15 +454,18 @@ int start_up(int argc, char **argv) {
   cameras_reset();  // chase orbit distance 10, height 5, angle 0
   app.view = view_title;
 
+  int info = command_line_info(argc, argv, stdout);
+  if (info >= 0) return info;
   if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
-    home_show();
+    open_home();
     return 0;
   }
   message_clear();
   home_prepare();
   if (!has_game_data()) {
-    hovl_message_box("Problem starting Torvane", "Can't find game data\n");
-    return 0;
+    hovl_message_box("Problem starting Torvane", "Can't find game data (torvane.saf beside the program)\n");
+    start_failed("no game data");
+    return 1;
   }
   hovl_log("Torvane version %s\n", version_text);
 #if defined(__x86_64__) || defined(__i386__)
@@ -478,7 +498,7 @@ int start_up(int argc, char **argv) {
     if (o.lod_bias_set) active.model_lod_bias = o.lod_bias;
   }
   if (app.settings.open_home) {
-    home_show();
+    open_home();
     return 0;
   }
   if (app.settings.connect) {
@@ -495,7 +515,13 @@ int start_up(int argc, char **argv) {
   int width = windowed ? g.xres : 0, height = windowed ? g.yres : 0;
   int flags = app.settings.colour_depth | (windowed ? 0 : window_start_fullscreen);
   app.window = window_open_gl("Torvane", width, height, flags, 0, app.settings.zdepth, 0, 0);
-  if (!app.window) return 1;
+  if (!app.window) {
+    if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
+      start_failed("can't open the window: no display (DISPLAY is not set)");
+    else
+      start_failed("can't open the window");
+    return 1;
+  }
   app.width = width;
   app.height = height;
   loading_set_window(app.window, version_text);  // the file and track scans keep it alive
@@ -505,7 +531,7 @@ int start_up(int argc, char **argv) {
   track_set_verbosity(app.settings.debug);
   set_line_learning(app.settings.learn == 1);  // "--learn"; off unless asked
   if (scan_tracks() == 0) {
-    fprintf(stderr, "No tracks found\n");
+    start_failed("no tracks found in the game data");
     return 1;
   }
   {

@@ -50,7 +50,9 @@ static_assert(sizeof builtin_bike_names / sizeof builtin_bike_names[0] <= max_bi
 const char *const default_bike = "yz250f(2017)";
 // No public race server is assumed: a player running a server on this
 // machine connects without typing anything; others type their host.
-const char *const default_server = "localhost";
+// The numeric loopback address: minimal systems without /etc/hosts cannot
+// resolve "localhost".
+const char *const default_server = "127.0.0.1";
 const char *const default_track = "rabbithill";
 
 const char *const binding_keys[binding_count] = {
@@ -1022,7 +1024,10 @@ void apply_stability(int stability) {
   double f = x - i;
   for (const StabilityRow &row : stability_table) {
     double a = row.column[i], b = row.column[i + 1];
-    (setup.*row.target).value = a + (b - a) * f;
+    // Kept at the precision a slider is read with, so that what is written
+    // reads back as the same value and is written again as the same text
+    // (18.8 in double would be written "18.800000" and come back "18.799999").
+    (setup.*row.target).value = static_cast<float>(a + (b - a) * f);
   }
 }
 

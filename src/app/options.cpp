@@ -199,6 +199,75 @@ bool apply(const Option &o, const char *value, ProgramSettings *s, FILE *err) {
 
 }  // namespace
 
+void print_usage(FILE *out) {
+  fputs(
+      "Usage: torvane [OPTION]... [DEMO.qxdemo]\n"
+      "A motocross racing simulator: ride a simulated dirt bike on a track that ruts\n"
+      "as you race, against robot riders or online; a demo file given is played back.\n"
+      "\n"
+      "  -h, --help                 show this text and exit\n"
+      "      --version              show the version and exit\n"
+      "      --open-home            open the home folder (or print its path) and exit\n"
+      "      --track DIR            start on this track\n"
+      "      --connect HOST[:PORT]  join a race server (a leading \"torvane:\" is removed)\n"
+      "      --password TEXT        password for the race server\n"
+      "      --nosound              no audio output\n"
+      "      --width N, --height N  window size (the Windowed video mode uses it)\n"
+      "      --depth N, --zdepth N  colour and depth-buffer bits\n"
+      "      --practice             every robot rides as the \"tester\" auto pilot\n"
+      "      --learn, --nolearn     robot line learning on or off\n"
+      "      --erode R              ruts: erosion rate 0..100\n"
+      "      --texture-detail N     model and ground texture reduction 0..4\n"
+      "      --ground-texture-detail N  ground texture reduction 0..4\n"
+      "      --roostfrequency N     thrown dirt density 0..1000\n"
+      "      --detail F             terrain level-of-detail error threshold\n"
+      "      --max-detail-distance F  terrain full-detail distance\n"
+      "      --lod-scale F, --lod-bias F  model level-of-detail scale and bias\n"
+      "      --lock-fps F           lock the frame rate\n"
+      "      --fake-lag MS, --fake-loss PERCENT  simulate a bad network\n"
+      "      --record-audio FILE    record the mixed audio to FILE\n"
+      "      --record-video         write every frame to standard output as PPM\n"
+      "      --rotate-lineup N      rotate the New Race gates by N after each race\n"
+      "      --editor               the view key reaches the track editor\n"
+      "      --hidden-pause, --hidden-hud  do not show \"Paused\" / the HUD\n"
+      "      --draw-fps N, --draw-time N, --draw-ping N, --draw-speed N,\n"
+      "      --draw-render-stats N  HUD display switches (0 or 1)\n"
+      "      --accurate-skip        skipping forward in a demo simulates\n"
+      "      --chase-center X,Y,Z   the chase view's aiming point on the bike\n"
+      "      --warp                 fast-forward\n"
+      "      --fugly                flat shading, plainest drawing\n"
+      "      --novertexarrays       draw without vertex arrays\n"
+      "      --glfinish             finish GL after every frame\n"
+      "      --print-orientation    print the camera every frame in rider view\n"
+      "      --debug, --super-debug  log more detail\n"
+      "      --nommx                no MMX code paths\n"
+      "      --bikes X              ignored (kept for old scripts)\n"
+      "Options taking a value also accept OPTION=VALUE.\n"
+      "\n"
+      "Files: configuration, bike setups, demos, results, screenshots and the log\n"
+      "lastlog.txt live in $XDG_DATA_HOME/torvane/ (~/.local/share/torvane/). The\n"
+      "game data is torvane.saf beside the program (or under PREFIX/share/torvane);\n"
+      "QX_HOME names an extra data folder. The game starts full screen; for a\n"
+      "window write the line video_mode=Windowed into the file \"config\" there\n"
+      "(with xres= and yres= for its size, or --width and --height).\n",
+      out);
+}
+
+int command_line_info(int argc, char **argv, FILE *out) {
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--") == 0) break;
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      print_usage(out);
+      return 0;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      fprintf(out, "torvane %s\n", torvane_version);
+      return 0;
+    }
+  }
+  return -1;
+}
+
 int parse_command_line(int argc, char **argv, ProgramSettings *s, FILE *err) {
   bool options_done = false;
   for (int i = 1; i < argc; i++) {

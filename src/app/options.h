@@ -48,3 +48,11 @@ struct ProgramSettings {
 // Parses argv into `settings`. Returns -1 to go on, or the exit status the
 // program must end with (messages already written to `err`).
 int parse_command_line(int argc, char **argv, ProgramSettings *settings, FILE *err);
+
+// The program's version, shared by every program of the project.
+constexpr const char *torvane_version = "0.9.0";
+// The usage text: every option with what it does and where files go.
+void print_usage(FILE *out);
+// --help, -h or --version anywhere before "--": prints to `out` and returns
+// 0 (the exit status); otherwise -1.
+int command_line_info(int argc, char **argv, FILE *out);

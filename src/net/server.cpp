@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -28,15 +29,29 @@ constexpr int timing_index_limit = 100000;
 
 void say(const RaceServer *s, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-void say(const RaceServer *s, const char *format, ...) {
-  char line[1200];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  // Control characters from riders' names and chat never reach the log raw.
-  for (char *c = line; *c; c++)
-    if (static_cast<unsigned char>(*c) < 32) *c = ' ';
+// Writes one log line from raw bytes. Names, chat and anything else from the
+// wire may hold control sequences that would act on the terminal reading the
+// log, and zero bytes: every byte that is not printable is written as \xNN
+// (a backslash as \\, so the escapes stay unambiguous).
+void log_bytes(const RaceServer *s, const char *bytes, int length) {
+  static const char hex[] = "0123456789abcdef";
+  char line[4 * 1400 + 1];
+  int n = 0;
+  for (int i = 0; i < length && n < static_cast<int>(sizeof line) - 5; i++) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == '\\') {
+      line[n++] = '\\';
+      line[n++] = '\\';
+    } else if (b < 32 || b >= 127) {
+      line[n++] = '\\';
+      line[n++] = 'x';
+      line[n++] = hex[b >> 4];
+      line[n++] = hex[b & 15];
+    } else {
+      line[n++] = static_cast<char>(b);
+    }
+  }
+  line[n] = 0;
   if (s->log) {
     s->log(line);
     return;
@@ -48,6 +63,60 @@ void say(const RaceServer *s, const char *format, ...) {
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   printf("[%s] %s\n", stamp, line);
   fflush(stdout);
+}
+
+void say(const RaceServer *s, const char *format, ...) {
+  char line[1200];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (n < 0) return;
+  log_bytes(s, line, n < static_cast<int>(sizeof line) ? n : static_cast<int>(sizeof line) - 1);
+}
+
+// Contacts and refusals from one address (host and port: riders behind one
+// router share the host) are logged at most once a second, so a flood of them
+// cannot fill the log; the next line logged for that address says how many
+// were left out. Returns whether to log now, with that count.
+bool contact_log_due(RaceServer *s, const NetAddress *from, double now, int *left_out) {
+  ServerLogLimit *entry = nullptr, *oldest = &s->log_limits[0];
+  for (ServerLogLimit &l : s->log_limits) {
+    if (l.used && net_same_address(&l.address, from)) {
+      entry = &l;
+      break;
+    }
+    if (!l.used || (oldest->used && l.last < oldest->last)) oldest = &l;
+  }
+  if (!entry) {
+    // An address not seen lately takes the place of the one heard from longest ago.
+    entry = oldest;
+    *entry = ServerLogLimit{};
+    entry->used = 1;
+    entry->address = *from;
+    entry->last = now - 2;
+  }
+  if (now - entry->last < 1.0) {
+    entry->left_out++;
+    return false;
+  }
+  *left_out = entry->left_out;
+  entry->left_out = 0;
+  entry->last = now;
+  return true;
+}
+
+const char *address_text(const NetAddress *a, char *out, int size);
+
+void say_contact(RaceServer *s, const NetAddress *from, double now, const char *what) {
+  int left_out = 0;
+  if (!contact_log_due(s, from, now, &left_out)) return;
+  char where[64];
+  address_text(from, where, sizeof where);
+  if (left_out > 0)
+    say(s, "Contact from %s%s (%d more from this address in the last second left out)", where, what, left_out);
+  else
+    say(s, "Contact from %s%s", where, what);
 }
 
 uint32_t next_random(RaceServer *s) {
@@ -389,7 +458,13 @@ void relay_chat(RaceServer *s, const ServerClient *from, const uint8_t *text, in
   char line[reliable_text_max + 1];
   int n = snprintf(line, sizeof line, "%s: %.*s", from->rider.name, length, reinterpret_cast<const char *>(text));
   if (n < 0) return;
-  say(s, "Chat from %d: %s", slot_of(s, from), line);
+  // The log gets every byte of the chat, a zero byte and what follows included.
+  char logged[reliable_text_max + 400];
+  int prefix = snprintf(logged, sizeof logged, "Chat from %d: %s: ", slot_of(s, from), from->rider.name);
+  if (prefix < 0 || prefix >= static_cast<int>(sizeof logged)) return;
+  int body = std::min(length, static_cast<int>(sizeof logged) - prefix);
+  memcpy(logged + prefix, text, static_cast<size_t>(body));
+  log_bytes(s, logged, prefix + body);
   for (ServerClient &c : s->clients)
     if (joined(&c)) queue_text(&c, kind_chat, line);
 }
@@ -449,7 +524,6 @@ void send_hello(RaceServer *s, const ServerClient *c) {
 }
 
 void handle_contact(RaceServer *s, const ClientMessage *m, const NetAddress *from, double now) {
-  char where[64];
   for (ServerClient &c : s->clients) {
     if (c.state == server_client_free || !net_same_address(&c.address, from)) continue;
     if (c.nonce == m->nonce) {
@@ -461,14 +535,16 @@ void handle_contact(RaceServer *s, const ClientMessage *m, const NetAddress *fro
     break;
   }
   if (m->protocol_value != contact_protocol_value) {
-    say(s, "Contact from %s with protocol %d refused", address_text(from, where, sizeof where), m->protocol_value);
+    char what[64];
+    snprintf(what, sizeof what, " with protocol %d refused", m->protocol_value);
+    say_contact(s, from, now, what);
     send_refusal(s, from, "Client protocol not supported by this server");
     return;
   }
   int slot = 0;
   while (slot < max_slots && (s->clients[slot].state != server_client_free || s->robot_index[slot] >= 0)) slot++;
   if (server_client_count(s) >= s->config.max_riders || slot == max_slots) {
-    say(s, "Contact from %s: server full", address_text(from, where, sizeof where));
+    say_contact(s, from, now, ": server full");
     send_type(s, from, msg_server_full);
     return;
   }
@@ -483,7 +559,9 @@ void handle_contact(RaceServer *s, const ClientMessage *m, const NetAddress *fro
   c.last_heard = now;
   c.last_sent = never;
   c.riders_sent = -1;
-  say(s, "Contact from %s: slot %d", address_text(from, where, sizeof where), slot);
+  char what[32];
+  snprintf(what, sizeof what, ": slot %d", slot);
+  say_contact(s, from, now, what);
   send_hello(s, &c);
 }
 

@@ -28,6 +28,15 @@ constexpr double server_state_interval = 4 * seconds_per_tic;
 // A reliable queue longer than this means the client stopped acknowledging.
 constexpr int server_reliable_backlog_limit = 2048;
 
+// When an address last had a contact logged, and how many lines were left out since.
+constexpr int server_log_limit_addresses = 32;
+struct ServerLogLimit {
+  int used;
+  NetAddress address;
+  double last;
+  int left_out;
+};
+
 struct ServerTrack {
   char dir[server_text_size];
   int laps;        // 0 = the default
@@ -163,6 +172,7 @@ struct RaceServer {
   int robot_count;
   int robot_index[max_slots];  // per wire slot its robot, -1 none
   void (*log)(const char *line);  // one line, no newline; stdout when null
+  ServerLogLimit log_limits[server_log_limit_addresses];  // contacts logged per address
 };
 
 // Opens the socket and prepares the first race. Returns 1 on success.

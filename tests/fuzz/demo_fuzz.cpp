@@ -47,7 +47,7 @@ void install() {
   r.race_step = fuzz_step;
   r.cut_timing = [](int, int) { return 1; };
   r.roost_density = &race.roost;
-  r.erode_receive = [](const uint8_t *p, int n) {
+  r.erode_receive = [](const uint8_t *p, int n, int) {
     volatile uint8_t sink = 0;
     for (int i = 0; i < n; i++) sink = sink + p[i];
   };

@@ -611,9 +611,23 @@ int png_encode(const Bitmap &image, Bytes *out) {
   return encode_png_pixels(image.pixels.data(), image.width, image.height, image.channels, nullptr, out);
 }
 
+// Whether every chunk's length fits in the data. libpng allocates (and
+// clears) a text chunk's whole stated length before it finds the data
+// short, so a corrupt length would cost gigabytes.
+static bool png_chunks_fit(const unsigned char *data, size_t size) {
+  size_t at = 8;
+  while (at + 12 <= size) {
+    size_t length = (size_t{data[at]} << 24) | (size_t{data[at + 1]} << 16) | (size_t{data[at + 2]} << 8) | data[at + 3];
+    if (length > size - at - 12) return false;
+    if (memcmp(data + at + 4, "IEND", 4) == 0) return true;
+    at += 12 + length;
+  }
+  return at == size;
+}
+
 int png_decode(const unsigned char *data, size_t size, Bitmap *out) {
   *out = Bitmap{};
-  if (size < 8 || png_sig_cmp(data, 0, 8) != 0) return 0;
+  if (size < 8 || png_sig_cmp(data, 0, 8) != 0 || !png_chunks_fit(data, size)) return 0;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_png, quiet_png);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   ReadCursor cursor{data, size, 0};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/options.h"
 #include "databuild.h"
 #include "image_gen.h"
 
@@ -26,18 +27,42 @@ void write_default_sky(const char *track_dir, Archive *archive) {
     archive_add(archive, std::string(face) + ".ppm", std::move(link));
   }
 }
+
+void usage(FILE *out) {
+  fputs(
+      "Usage: torvane-databuild [--out PATH] [--png DIR]\n"
+      "Writes Torvane's default data set (tracks, bikes, pictures, fonts, sounds) as\n"
+      "one archive; the build runs it and puts torvane.saf beside the programs.\n"
+      "\n"
+      "  -h, --help     show this text and exit\n"
+      "      --version  show the version and exit\n"
+      "      --out PATH the archive to write (default torvane.saf here)\n"
+      "      --png DIR  also write contact sheets (the tracks from above and more)\n"
+      "                 into DIR\n",
+      out);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   const char *out = "torvane.saf";
   const char *png_dir = nullptr;
   for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      usage(stdout);
+      return 0;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      printf("torvane-databuild %s\n", torvane_version);
+      return 0;
+    }
     if (strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
       out = argv[++i];
     } else if (strcmp(argv[i], "--png") == 0 && i + 1 < argc) {
       png_dir = argv[++i];
     } else {
-      fprintf(stderr, "Unknown option '%s'\nUsage: torvane-databuild [--out PATH] [--png DIR]\n", argv[i]);
+      fprintf(stderr, "torvane-databuild: unknown option or missing value '%s'\n", argv[i]);
+      usage(stderr);
       return 1;
     }
   }

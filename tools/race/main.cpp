@@ -47,75 +47,10 @@
 #include "runner/runner.h"
 #include "track/gates.h"
 #include "track/track.h"
+#include "runner_options.h"
 
 namespace {
 
-constexpr int max_commands = 64;
-
-struct Options {
-  const char *track = "rabbithill";
-  int robots = 10;
-  int skill = 2;
-  int laps = 3;
-  double minutes = 0;       // race length in time; 0 = laps only
-  double limit_minutes = 30;  // simulated time after which the run stops regardless
-  long seed = 0;
-  double erode = 0;  // as the game's --erode: ruts when above 0
-  const char *record = nullptr;
-  const char *play = nullptr;
-  const char *expect_hash = nullptr;
-  const char *home = nullptr;
-  int simple_driver = 0;
-  int progress = -1;  // -1: when standard error is a terminal
-  // Online.
-  const char *connect = nullptr;
-  const char *password = nullptr;
-  const char *name = nullptr;
-  const char *number = nullptr;
-  const char *chat = nullptr;
-  const char *sendfile = nullptr;  // a file of "@outgoing/" to send once in the race
-  const char *personality = "ardo";
-  double fake_lag = 0;  // seconds
-  long fake_loss = 0;   // percent
-  double join_timeout = 60;  // wall seconds to get into a race
-  // Series and console.
-  const char *series = nullptr;
-  int reset_points = 0;
-  int demos = 0;  // the "Record Demo" setting: races recorded under the home's demos/
-  const char *commands[max_commands];
-  int command_count = 0;
-};
-
-void usage(FILE *out) {
-  fprintf(out,
-          "Usage: torvane-race [--track DIR] [--robots N] [--skill novice|amateur|expert|0..2]\n"
-          "                    [--laps N] [--minutes M] [--limit-minutes M] [--seed N] [--erode R]\n"
-          "                    [--simple-driver] [--record FILE] [--play FILE] [--expect-hash HEX]\n"
-          "                    [--home DIR] [--progress|--no-progress]\n"
-          "       torvane-race --connect HOST[:PORT] [--password TEXT] [--name NAME] [--number N]\n"
-          "                    [--chat TEXT] [--sendfile NAME] [--personality NAME] [--fake-lag MS]\n"
-          "                    [--fake-loss PERCENT]\n"
-          "                    [--join-timeout S] [--limit-minutes M] [--simple-driver] [--home DIR]\n"
-          "       torvane-race --series NAME [--reset-points] [--personality NAME] [--limit-minutes M]\n"
-          "                    [--simple-driver] [--home DIR]\n"
-          "       any of them also [--command LINE]... [--demos]\n"
-          "Runs a race with robot riders and no window, as fast as possible, and prints\n"
-          "the results and a summary (riders finished, simulated and wall seconds, the\n"
-          "real-time ratio and the hash of the final state). --play replays a demo and\n"
-          "with --expect-hash checks its final state. --erode sets the erosion rate as\n"
-          "the game's option does (0 to 100; 0, the default, leaves no ruts). --connect\n"
-          "joins a race server and rides its race on the auto pilot in real time, sending\n"
-          "--chat after the gate drop and, with --sendfile, sends a file of its outgoing\n"
-          "folder to the server as the console's sendfile does, waiting for it to go.\n"
-          "The game's messages are printed as \"message: TEXT\" lines. --series runs\n"
-          "the next event of a points series\n"
-          "(by file name or title; the series decides track, riders and laps) with the\n"
-          "player on the auto pilot, records the result and prints the standings;\n"
-          "--reset-points starts the series again. --command runs a console line (a chat\n"
-          "line or a slash command) after the race reset, online once in the race; it may\n"
-          "be repeated. --demos records every race into the home's demos folder as the\n"
-          "game's \"Record Demo\" setting does.\n");
-}
 
 double monotonic_seconds() {
   timespec t;
@@ -129,154 +64,6 @@ double cpu_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-bool parse_long(const char *text, long low, long high, long *out) {
-  if (!text || !*text) return false;
-  char *end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (*end || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_double(const char *text, double low, double high, double *out) {
-  if (!text || !*text) return false;
-  char *end = nullptr;
-  double v = strtod(text, &end);
-  if (*end || !std::isfinite(v) || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_skill(const char *text, int *out) {
-  static const char *const names[] = {"novice", "amateur", "expert"};
-  for (int k = 0; k < 3; k++)
-    if (text && strcasecmp(text, names[k]) == 0) {
-      *out = k;
-      return true;
-    }
-  long v;
-  if (!parse_long(text, 0, 2, &v)) return false;
-  *out = static_cast<int>(v);
-  return true;
-}
-
-// Returns 0 to go on, else the exit status (1 for a bad command line).
-int parse_options(int argc, char **argv, Options *o) {
-  for (int i = 1; i < argc; i++) {
-    const char *a = argv[i];
-    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-    long n;
-    bool ok = true, takes_value = true;
-    if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
-      usage(stdout);
-      return -1;
-    } else if (!strcmp(a, "--track")) {
-      ok = value && *value;
-      o->track = value;
-    } else if (!strcmp(a, "--robots")) {
-      ok = parse_long(value, 1, max_slots, &n);
-      o->robots = static_cast<int>(n);
-    } else if (!strcmp(a, "--skill")) {
-      ok = parse_skill(value, &o->skill);
-    } else if (!strcmp(a, "--laps")) {
-      ok = parse_long(value, 0, 1000, &n);
-      o->laps = static_cast<int>(n);
-    } else if (!strcmp(a, "--minutes")) {
-      ok = parse_double(value, 0, 600, &o->minutes);
-    } else if (!strcmp(a, "--limit-minutes")) {
-      ok = parse_double(value, 0.001, 6000, &o->limit_minutes);
-    } else if (!strcmp(a, "--seed")) {
-      ok = parse_long(value, 0, 0x7fffffff, &o->seed);
-    } else if (!strcmp(a, "--erode")) {
-      ok = parse_double(value, 0, 100, &o->erode);
-    } else if (!strcmp(a, "--record")) {
-      ok = value && *value;
-      o->record = value;
-    } else if (!strcmp(a, "--play")) {
-      ok = value && *value;
-      o->play = value;
-    } else if (!strcmp(a, "--expect-hash")) {
-      ok = value && *value;
-      o->expect_hash = value;
-    } else if (!strcmp(a, "--home")) {
-      ok = value && *value;
-      o->home = value;
-    } else if (!strcmp(a, "--connect")) {
-      ok = value && *value;
-      o->connect = value;
-    } else if (!strcmp(a, "--password")) {
-      ok = value != nullptr;
-      o->password = value;
-    } else if (!strcmp(a, "--name")) {
-      ok = value && *value;
-      o->name = value;
-    } else if (!strcmp(a, "--number")) {
-      ok = value && *value && strlen(value) <= 3;
-      o->number = value;
-    } else if (!strcmp(a, "--chat")) {
-      ok = value && *value;
-      o->chat = value;
-    } else if (!strcmp(a, "--sendfile")) {
-      ok = value && *value;
-      o->sendfile = value;
-    } else if (!strcmp(a, "--personality")) {
-      ok = value && *value;
-      o->personality = value;
-    } else if (!strcmp(a, "--fake-lag")) {
-      ok = parse_double(value, 0, 1000, &o->fake_lag);
-      o->fake_lag *= 0.001;
-    } else if (!strcmp(a, "--fake-loss")) {
-      ok = parse_long(value, 0, 100, &o->fake_loss);
-    } else if (!strcmp(a, "--join-timeout")) {
-      ok = parse_double(value, 1, 3600, &o->join_timeout);
-    } else if (!strcmp(a, "--series")) {
-      ok = value && *value;
-      o->series = value;
-    } else if (!strcmp(a, "--command")) {
-      ok = value && o->command_count < max_commands;
-      if (ok) o->commands[o->command_count++] = value;
-    } else {
-      takes_value = false;
-      if (!strcmp(a, "--simple-driver")) o->simple_driver = 1;
-      else if (!strcmp(a, "--progress")) o->progress = 1;
-      else if (!strcmp(a, "--no-progress")) o->progress = 0;
-      else if (!strcmp(a, "--reset-points")) o->reset_points = 1;
-      else if (!strcmp(a, "--demos")) o->demos = 1;
-      else {
-        fprintf(stderr, "torvane-race: unknown option '%s'\n", a);
-        usage(stderr);
-        return 1;
-      }
-    }
-    if (!ok) {
-      fprintf(stderr, "torvane-race: bad or missing value for %s\n", a);
-      return 1;
-    }
-    if (takes_value) i++;
-  }
-  if (o->connect && (o->record || o->play)) {
-    fprintf(stderr, "torvane-race: --connect rides a server's race: no --record or --play\n");
-    return 1;
-  }
-  if (o->series && (o->connect || o->play)) {
-    fprintf(stderr, "torvane-race: --series runs a local event: no --connect or --play\n");
-    return 1;
-  }
-  if (o->reset_points && !o->series) {
-    fprintf(stderr, "torvane-race: --reset-points needs --series\n");
-    return 1;
-  }
-  if (o->record && o->play) {
-    fprintf(stderr, "torvane-race: --record and --play exclude each other\n");
-    return 1;
-  }
-  if (o->laps == 0 && o->minutes <= 0) {
-    fprintf(stderr, "torvane-race: a race needs laps or minutes\n");
-    return 1;
-  }
-  if (o->progress < 0) o->progress = isatty(2) ? 1 : 0;
-  return 0;
-}
 
 // Copies the finished default demo to the file asked for, through a
 // temporary file renamed into place.
@@ -368,7 +155,7 @@ void echo_message(const char *text) {
   fflush(stdout);
 }
 
-void run_commands(const Options &o) {
+void run_commands(const RunnerOptions &o) {
   for (int i = 0; i < o.command_count; i++) {
     int handled = run_console_line(o.commands[i]);
     printf("command: %s: %s\n", o.commands[i], handled ? "handled" : "not handled");
@@ -408,7 +195,7 @@ void print_standings(const Series *s) {
 
 // Selects the series and starts its next event; returns 0 to race, else
 // the exit status (with -1 for "nothing left to race").
-int start_series(const Options &o) {
+int start_series(const RunnerOptions &o) {
   load_series();
   int index = find_series(o.series);
   if (index < 0) {
@@ -468,7 +255,7 @@ void print_network(const Ridden &r) {
 // Joins the server and rides its race in real time. The exit status is 0
 // when this client rode a race and left it when it was over; 1 when it never
 // got into one or the connection ended under it.
-int run_connected(const Options &o) {
+int run_connected(const RunnerOptions &o) {
   SetupSettings &setup = setup_settings();
   if (o.name) set_text(&setup.name, o.name);
   if (o.number) set_text(&setup.number, o.number);
@@ -592,8 +379,8 @@ int run_connected(const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options o;
-  int status = parse_options(argc, argv, &o);
+  RunnerOptions o;
+  int status = parse_runner_options(argc, argv, &o, stderr);
   if (status) return status < 0 ? 0 : status;
   if (!runner_open_data(o.home)) return 1;
   message_set_observer(echo_message);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/options.h"
 #include "net/server.h"
 #include "net/server_robots.h"
 
@@ -54,12 +55,37 @@ char *read_file(const char *path) {
 
 void usage() {
   printf(
-      "Usage: torvane-server [--config FILE] [--print-config] [--port N] [--bind HOST]\n"
-      "       [--password TEXT] [--track DIR]... [--laps N] [--minutes M] [--max-riders N]\n"
-      "       [--gate-delay S] [--results-wait S] [--race-limit M] [--client-timeout S]\n"
-      "       [--erode N] [--knockout \"T1 T2 ...\"] [--tracks-dir DIR] [--motd TEXT]\n"
-      "       [--quit-after S] [--robots N] [--robot-skill 0..2] [--home DIR]\n"
-      "       [--accept-files DIR] [--max-file-size BYTES] [--max-files N]\n");
+      "Usage: torvane-server [OPTION]...\n"
+      "The Torvane race server: riders join over UDP, race the configured tracks in\n"
+      "turn, and see each other, the timing and the chat. It logs to standard output.\n"
+      "\n"
+      "  -h, --help              show this text and exit\n"
+      "      --version           show the version and exit\n"
+      "      --config FILE       read the configuration from FILE (default\n"
+      "                          \"torvane-server.cfg\" in the working folder, when there)\n"
+      "      --print-config      print the commented default configuration and exit\n"
+      "      --bind HOST         address to listen on (default every interface)\n"
+      "      --port N            UDP port\n"
+      "      --password TEXT     riders must give this password\n"
+      "      --track DIR         a track of the rotation (repeat for more)\n"
+      "      --laps N            laps of a race\n"
+      "      --minutes M         race length in minutes (0: laps only)\n"
+      "      --max-riders N      riders at once, 1..160\n"
+      "      --gate-delay S      seconds from the race start to the gate drop\n"
+      "      --results-wait S    seconds between the end of a race and the next\n"
+      "      --race-limit M      minutes after which a race ends regardless\n"
+      "      --client-timeout S  seconds of silence before a rider is dropped\n"
+      "      --erode N           ruts: erosion amount sent at each race (0: off)\n"
+      "      --knockout \"T1 T2\"  extra crash times in tics\n"
+      "      --tracks-dir DIR    where the tracks' \"DIR.trackinfo\" files are\n"
+      "      --motd TEXT         chat line for every new rider\n"
+      "      --quit-after S      stop after S seconds (0: run until stopped)\n"
+      "      --robots N          robot riders in every race, from the game data\n"
+      "      --robot-skill 0..2  their lines: novice, amateur, expert\n"
+      "      --home DIR          folder for the game data's user files (robot lines)\n"
+      "      --accept-files DIR  keep files riders send (sendfile) in DIR\n"
+      "      --max-file-size BYTES, --max-files N  limits on those files\n"
+      "Options taking a value also accept OPTION=VALUE. SIGINT or SIGTERM stops it.\n");
 }
 
 RaceServer server;  // lives for the process
@@ -72,6 +98,10 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
       usage();
+      return 0;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      printf("torvane-server %s\n", torvane_version);
       return 0;
     }
     if (strcmp(argv[i], "--print-config") == 0) {

@@ -10,14 +10,42 @@
 #include <string>
 
 #include "app/alloc.h"
+#include "app/options.h"
 #include "platform/audio.h"
 #include "sound/engine_sound.h"
 #include "sound/engine_sweep.h"
 #include "sound/synthetic_engine.h"
 
+namespace {
+
+void usage(FILE *out) {
+  fputs(
+      "Usage: sound_sweep OUT.wav [CLASS [FROM_RPM [TO_RPM [SECONDS [TORQUE [SKIN]]]]]]\n"
+      "       sound_sweep --write-tables DIRECTORY [PREFIX]\n"
+      "Renders one engine's sound swept from idle to its upshift speed (no audio\n"
+      "device needed) and writes it as a WAV file; CLASS is a bike class such as\n"
+      "250f, SKIN a bike picture whose \".braap\" file describes the engine.\n"
+      "--write-tables writes the synthetic engine sound set for every bike class\n"
+      "into DIRECTORY (PREFIX \"@\" names it for a data set).\n"
+      "\n"
+      "  -h, --help     show this text and exit\n"
+      "      --version  show the version and exit\n",
+      out);
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    usage(stdout);
+    return 0;
+  }
+  if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
+    printf("sound_sweep %s\n", torvane_version);
+    return 0;
+  }
   if (argc < 2) {
-    fprintf(stderr, "usage: %s out.wav [class [from_rpm [to_rpm [seconds [torque [skin]]]]]]\n", argv[0]);
+    usage(stderr);
     return 1;
   }
   if (strcmp(argv[1], "--write-tables") == 0) {

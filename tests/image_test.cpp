@@ -426,6 +426,18 @@ TEST_F(ImageTest, PngTransparencyTextAndDamage) {
   be32(29, static_cast<uint32_t>(crc));
   write_text_file(dir + "/huge.png", huge + bytes.substr(33));
   EXPECT_EQ(read_png(dir + "/huge.png", &p), 0);
+
+  // A text chunk that claims 1.8 GB in a file of a few hundred bytes is
+  // refused before anything is allocated for it.
+  std::string claim = bytes.substr(0, 33) + std::string("\x70\x00\x00\x00tEXtComment", 15) + "x";
+  write_text_file(dir + "/claim.png", claim + bytes.substr(33));
+  DataFile *file = dfile_open((dir + "/claim.png").c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  char error[image_error_size] = "";
+  EXPECT_EQ(png_read(file, &p, nullptr, error), 0);
+  dfile_close(file);
+  EXPECT_NE(strstr(error, "past the end"), nullptr) << error;
+  EXPECT_EQ(p.pixels, nullptr);
 }
 
 TEST_F(ImageTest, AnimationStepsAndSkinLists) {

@@ -465,14 +465,62 @@ int hpred_read_after_magic(DataFile *file, int channels, Picture *out, char *err
 
 namespace {
 
+struct PngSource;
+// Frees the file's bytes however the decode ends.
+struct PngBytes {
+  PngSource *source;
+  ~PngBytes();
+};
+
 struct PngSource {
   DataFile *file;
   char message[image_error_size];
+  // The file after its signature, read whole so that every chunk's length
+  // can be checked against what is there before libpng allocates for it.
+  uint8_t *bytes;
+  size_t size, at;
 };
 
-void png_read_from_file(png_structp png, png_bytep data, size_t length) {
+// A picture file larger than this is refused unread.
+constexpr size_t max_png_file = size_t(256) << 20;
+
+void png_read_from_memory(png_structp png, png_bytep data, size_t length) {
   PngSource *source = static_cast<PngSource *>(png_get_io_ptr(png));
-  if (dfile_read(source->file, data, static_cast<int>(length)) != static_cast<int>(length)) png_error(png, "truncated file");
+  if (length > source->size - source->at) png_error(png, "truncated file");
+  memcpy(data, source->bytes + source->at, length);
+  source->at += length;
+}
+
+// Reads the rest of the file and walks its chunks: a chunk that claims more
+// bytes than the file holds would have libpng allocate (and clear) that much
+// before it noticed the end, gigabytes for a hostile 100-byte file.
+int png_slurp_and_check(PngSource *source) {
+  size_t capacity = 0;
+  for (;;) {
+    if (source->size + 65536 > capacity) {
+      capacity = capacity ? capacity * 2 : 65536 * 2;
+      source->bytes = static_cast<uint8_t *>(realloc_or_die(source->bytes, capacity));
+    }
+    int got = dfile_read(source->file, source->bytes + source->size, 65536);
+    if (got <= 0) break;
+    source->size += static_cast<size_t>(got);
+    if (source->size > max_png_file) {
+      snprintf(source->message, sizeof source->message, "PNG error: file too large");
+      return 0;
+    }
+  }
+  size_t at = 0;
+  while (at + 8 <= source->size) {
+    const uint8_t *c = source->bytes + at;
+    size_t length = (size_t(c[0]) << 24) | (size_t(c[1]) << 16) | (size_t(c[2]) << 8) | c[3];
+    if (length > source->size - at - 8 || source->size - at - 8 - length < 4) {
+      snprintf(source->message, sizeof source->message, "PNG error: chunk runs past the end of the file");
+      return 0;
+    }
+    at += 12 + length;
+    if (memcmp(c + 4, "IEND", 4) == 0) break;
+  }
+  return 1;
 }
 
 void png_fail(png_structp png, png_const_charp text) {
@@ -482,6 +530,8 @@ void png_fail(png_structp png, png_const_charp text) {
 }
 
 void png_quiet(png_structp, png_const_charp) {}
+
+PngBytes::~PngBytes() { tracked_free(source->bytes); }
 
 void append_text(char **info, png_structp png, png_infop chunk_info) {
   if (!info) return;
@@ -518,6 +568,7 @@ int png_open_decode(PngDecode *d, PngSource *source) {
     snprintf(source->message, sizeof source->message, "Not a PNG file");
     return 0;
   }
+  if (!png_slurp_and_check(source)) return 0;
   d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, source, png_fail, png_quiet);
   if (!d->png) return 0;
   d->info = png_create_info_struct(d->png);
@@ -526,7 +577,7 @@ int png_open_decode(PngDecode *d, PngSource *source) {
     png_decode_free(d);
     return 0;
   }
-  png_set_read_fn(d->png, source, png_read_from_file);
+  png_set_read_fn(d->png, source, png_read_from_memory);
   png_set_sig_bytes(d->png, 8);
   // Dimensions beyond what the game takes are refused before any pixel is
   // allocated; libpng enforces them while it reads the header.
@@ -539,7 +590,8 @@ int png_open_decode(PngDecode *d, PngSource *source) {
 int png_read(DataFile *file, Picture *out, char **info, char *error) {
   *out = Picture{};
   if (info) *info = nullptr;
-  PngSource source = {file, {0}};
+  PngSource source = {file, {0}, nullptr, 0, 0};
+  PngBytes held = {&source};
   PngDecode *volatile d = static_cast<PngDecode *>(tracked_calloc(1, sizeof(PngDecode)));
   Picture *volatile result = out;
   if (!png_open_decode(d, &source)) {
@@ -592,7 +644,8 @@ int png_read(DataFile *file, Picture *out, char **info, char *error) {
 uint16_t *png_read_grey16(const char *name, int *width, int *height) {
   DataFile *file = dfile_open(name, "rb");
   if (!file) return nullptr;
-  PngSource source = {file, {0}};
+  PngSource source = {file, {0}, nullptr, 0, 0};
+  PngBytes held = {&source};
   PngDecode *volatile d = static_cast<PngDecode *>(tracked_calloc(1, sizeof(PngDecode)));
   if (!png_open_decode(d, &source)) {
     tracked_free(d);

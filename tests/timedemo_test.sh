@@ -64,7 +64,7 @@ run() {
   grep -Eq "$pattern" "$work/out" || fail "timedemo line format: $(cat "$work/out")"
   frames=$(sed -E 's/^timedemo: ([0-9]+) frames.*/\1/' "$work/out")
   [ "$frames" -eq "$expected" ] || fail "timedemo $* drew $frames frames for $length tics, expected $expected"
-  hash=$(sed -n 's/^timedemo: final state hash //p' "$log" | tail -1)
+  hash=$(sed -n 's/.*timedemo: final state hash //p' "$log" | tail -1)
   [ "$hash" = "$runner_hash" ] || fail "timedemo $* ended in state $hash, the runner in $runner_hash"
   [ "$(cksum < "$demo")" = "$before" ] || fail "timedemo $* changed the demo file"
 }

@@ -17,6 +17,7 @@
 #include "app/keyframes.h"
 #include "app/frame_clock.h"
 #include "app/options.h"
+#include "app/timedemo.h"
 #include "app/types.h"
 #include "net/client.h"
 #include "assets/file.h"
@@ -486,6 +487,11 @@ int start_up(int argc, char **argv) {
 
   int status = parse_command_line(argc, argv, &app.settings, stderr);
   if (status >= 0) return status;
+  if (app.settings.timedemo) {
+    if (!timedemo_check(app.settings.timedemo, stderr)) return 1;
+    app.settings.demo_file = app.settings.timedemo;
+    app.settings.nosound = 1;
+  }
   {
     // Options given on the command line override the derived values.
     ActiveGraphics &active = active_graphics();
@@ -613,8 +619,9 @@ int start_up(int argc, char **argv) {
   options.rotate_lineup = app.settings.rotate_lineup;
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
+  timedemo_mark_load();
   race_reset(kinds, app.settings.demo_file != nullptr, 0, 0, 1000, game_settings().skill.selected);
-  menu_open(app.settings.connect ? menu_none : menu_main);
+  menu_open(app.settings.connect || app.settings.timedemo ? menu_none : menu_main);
   race_connect_net();
   net_set_gl_strings(reinterpret_cast<const char *>(glGetString(GL_RENDERER)),
                      reinterpret_cast<const char *>(glGetString(GL_VERSION)));
@@ -626,6 +633,15 @@ int start_up(int argc, char **argv) {
   console_set_frame_clock(&app.clock);
   hovl_log("Entering main loop\n");
   return -1;
+}
+
+// One timedemo frame: the game's own frame from the chase camera.
+void timedemo_frame() {
+  drain_events();
+  app.view = view_chase;
+  update_view();
+  frills_frame(race_tic());
+  draw_frame();
 }
 
 void stage(const char *text) { show_loading_logged(text); }
@@ -677,6 +693,11 @@ int app_main(int argc, char **argv) {
   int status = start_up(argc, argv);
   if (status >= 0) {
     if (app.window) window_close(app.window);
+    return status;
+  }
+  if (app.settings.timedemo) {
+    status = timedemo_run(timedemo_frame, app.settings.draw_render_stats > 0, stdout);
+    shut_down();
     return status;
   }
   // From here on a signal ends the program through the orderly shutdown;

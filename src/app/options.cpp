@@ -31,7 +31,7 @@ enum {
   o_record_video, o_rotate_lineup, o_editor, o_hidden_pause, o_hidden_hud, o_bikes, o_width, o_height,
   o_depth, o_zdepth, o_draw_fps, o_draw_time, o_draw_ping, o_draw_speed, o_draw_render_stats,
   o_accurate_skip, o_track, o_connect, o_password, o_chase_center, o_open_home, o_glfinish,
-  o_print_orientation,
+  o_print_orientation, o_timedemo,
 };
 
 // In the order they are tried.
@@ -81,6 +81,7 @@ const Option options[] = {
     {"--open-home", Kind::flag, o_open_home},
     {"--glfinish", Kind::flag, o_glfinish},
     {"--print-orientation", Kind::flag, o_print_orientation},
+    {"--timedemo", Kind::text, o_timedemo},
 };
 
 int clamp_int(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
@@ -129,6 +130,8 @@ bool apply(const Option &o, const char *value, ProgramSettings *s, FILE *err) {
       i = atoi(value);
       break;
     case Kind::text:
+      // A timedemo without its demo cannot measure anything: that is an error.
+      if (!value && o.id == o_timedemo) return false;
       if (!value && o.id != o_bikes) return true;
       break;
     case Kind::center: {
@@ -192,6 +195,7 @@ bool apply(const Option &o, const char *value, ProgramSettings *s, FILE *err) {
     case o_open_home: s->open_home = 1; break;
     case o_glfinish: s->glfinish = 1; break;
     case o_print_orientation: s->print_orientation = 1; break;
+    case o_timedemo: s->timedemo = value; break;
     default: break;
   }
   return true;

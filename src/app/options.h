@@ -43,6 +43,7 @@ struct ProgramSettings {
   const char *track = nullptr;
   int print_orientation = 0;
   int open_home = 0;
+  const char *timedemo = nullptr;  // a demo to play as a frame-rate measurement
 };
 
 // Parses argv into `settings`. Returns -1 to go on, or the exit status the

@@ -335,7 +335,7 @@ void draw_scene(const SceneView &view) {
     terrain_set_view(terrain, view.position, forward);
     terrain_compose(terrain);
   }
-  times.terrain += now() - t0;
+  times.compose += now() - t0;
   set_projection(sc->width, sc->height, view.fov);
   load_view_rotation(view);
   if (programs_available()) {

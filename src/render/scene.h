@@ -29,6 +29,6 @@ void scene_clear_labels();
 
 // What the last draw_scene cost, for benchmarks and the render statistics.
 struct SceneTimes {
-  double terrain, bikes, statues, billboards, flares;  // seconds
+  double compose, terrain, bikes, statues, billboards, flares;  // seconds; compose = ground textures
 };
 const SceneTimes &scene_times();

@@ -243,6 +243,7 @@ void print_usage(FILE *out) {
       "      --novertexarrays       draw without vertex arrays\n"
       "      --glfinish             finish GL after every frame\n"
       "      --print-orientation    print the camera every frame in rider view\n"
+      "      --timedemo FILE.qxdemo play the demo as fast as frames draw, print the frame rate, exit\n"
       "      --debug, --super-debug  log more detail\n"
       "      --nommx                no MMX code paths\n"
       "      --bikes X              ignored (kept for old scripts)\n"

@@ -10,6 +10,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "race/race.h"
+#include "render/render_stats.h"
 #include "render/scene.h"
 #include "render/terrain_render.h"
 #include "replay/demo.h"
@@ -31,6 +32,7 @@ const char *const part_names[part_count] = {"compose", "terrain", "bikes", "stat
 
 struct FrameParts {
   double seconds[part_count];
+  int model_polygons, ground_polygons, billboards;
 };
 
 void take_parts(FrameParts *p, double tics, double total) {
@@ -43,6 +45,10 @@ void take_parts(FrameParts *p, double tics, double total) {
   }
   p->seconds[part_tics] = tics;
   p->seconds[part_rest] = total - used;
+  const RenderStats &counts = render_stats();
+  p->model_polygons = counts.model_polygons;
+  p->ground_polygons = counts.ground_polygons;
+  p->billboards = counts.billboards;
 }
 
 void report_parts(const FrameParts *parts, const double *times, int count, FILE *err) {
@@ -60,7 +66,15 @@ void report_parts(const FrameParts *parts, const double *times, int count, FILE 
     fprintf(err, "timedemo parts (ms):  %-10s %8.2f %8.2f %8.2f\n", part_names[k], sum / count * 1000, most * 1000,
             parts[worst].seconds[k] * 1000);
   }
-  fprintf(err, "timedemo: worst frame is frame %d of %d\n", worst, count);
+  double models = 0, grounds = 0, boards = 0;
+  for (int i = 0; i < count; i++) {
+    models += parts[i].model_polygons;
+    grounds += parts[i].ground_polygons;
+    boards += parts[i].billboards;
+  }
+  fprintf(err, "timedemo: mean %.0f model, %.0f ground polygons, %.0f billboards; worst frame %d of %d: %d, %d, %d\n",
+          models / count, grounds / count, boards / count, worst, count, parts[worst].model_polygons,
+          parts[worst].ground_polygons, parts[worst].billboards);
 }
 
 double now_seconds() { return time_seconds(time_now()); }

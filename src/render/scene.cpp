@@ -158,6 +158,32 @@ bool bike_drawn(int slot) {
   return s && s->bike && s->bike->bodies[bike_frame] && !history_hidden(slot);
 }
 
+// A bike and its rider fit in a sphere of this radius (feet) about a point
+// this high above the frame body: the bike is about 7 ft long, the rider
+// stands up to about 6 ft above the ground.
+constexpr float bike_bound_radius = 5.5f;
+constexpr float bike_bound_lift = 1.0f;
+
+// Whether a bike can show in the view: its bounding sphere against the
+// near and four side planes of the frustum. Most of a field is behind or
+// beside the camera most of the time, and the bikes are the heaviest models.
+bool bike_in_view(int slot, const SceneView &view) {
+  const ViewExtents &e = view_extents();
+  const dReal *p = dBodyGetPosition(race_slot(slot)->bike->bodies[bike_frame]);
+  float d[3] = {static_cast<float>(p[0]) - view.position[0], static_cast<float>(p[1]) + bike_bound_lift - view.position[1],
+                static_cast<float>(p[2]) - view.position[2]};
+  float x = view.axes[0][0] * d[0] + view.axes[0][1] * d[1] + view.axes[0][2] * d[2];
+  float y = view.axes[1][0] * d[0] + view.axes[1][1] * d[1] + view.axes[1][2] * d[2];
+  float depth = -(view.axes[2][0] * d[0] + view.axes[2][1] * d[1] + view.axes[2][2] * d[2]);
+  float r = bike_bound_radius;
+  if (depth < e.near_plane - r) return false;
+  // The side planes through the eye: |x| <= depth * X widened by the radius
+  // measured along each plane's normal.
+  if (std::fabs(x) > depth * e.xext + r * std::sqrt(1 + e.xext * e.xext)) return false;
+  if (std::fabs(y) > depth * e.yext + r * std::sqrt(1 + e.yext * e.yext)) return false;
+  return true;
+}
+
 void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_slots]) {
   BikeDrawView bv = {{view.position[0], view.position[1], view.position[2]}, 0, programs_available()};
   for (int i = 0; i < max_slots; i++) {
@@ -376,7 +402,7 @@ void draw_scene(const SceneView &view) {
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   t0 = now();
   float opacity[max_slots];
-  for (int i = 0; i < max_slots; i++) opacity[i] = bike_drawn(i) ? bike_opacity(i, view) : 0;
+  for (int i = 0; i < max_slots; i++) opacity[i] = bike_drawn(i) && bike_in_view(i, view) ? bike_opacity(i, view) : 0;
   draw_bikes_pass(view, false, opacity);
   times.bikes += now() - t0;
   // 9: statues.

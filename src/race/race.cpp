@@ -10,6 +10,7 @@
 #include "app/alloc.h"
 #include "app/config.h"
 #include "app/random.h"
+#include "app/camera.h"
 #include "assets/file.h"
 #include "assets/model.h"
 #include "assets/texture.h"
@@ -20,12 +21,18 @@
 #include "bike/contact.h"
 #include "platform/input.h"
 #include "platform/log.h"
-#include "race/race_hooks.h"
+#include "race/race_net.h"
+#include "race/race_sound.h"
 #include "race/roster.h"
 #include "race/running_order.h"
 #include "race/series.h"
 #include "render/bike_draw.h"
+#include "replay/demo.h"
+#include "replay/history.h"
+#include "robot/autopilot.h"
+#include "robot/lines.h"
 #include "script/frills.h"
+#include "track/gates.h"
 #include "track/objects.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -33,6 +40,87 @@
 #include "ui/loading.h"
 
 namespace {
+
+// --- What the race step asks of the robots, demos, ground and other bikes --
+
+void load_lines_for_track(int skill) {
+  // The table is sized by the gates of the track just loaded.
+  clear_lines();
+  for (int i = 0; i < max_slots; i++) {
+    reset_line_recorder(i);
+    autopilot_clear(i);
+  }
+  load_lines(skill);
+}
+void steer_robot(int slot) {
+  if (Slot *s = race_slot(slot)) auto_pilot(s->bike);
+}
+// Offline the ruts are made here, not by a server: the demo keeps the
+// erosion rate and every erode packet so that playback wears the same ruts.
+// (Online the network client records what the server sends.)
+void record_erode_packet(const uint8_t *packet, int length) { demo_write_event(chunk_erode, packet, length); }
+void open_demo_recording() {
+  demo_open_write();
+  const RaceState &race = race_state();
+  if (race_network().connected || race.time_trial) {
+    set_erode_recorder(nullptr);
+    return;
+  }
+  if (race.erosion_rate > 0) {
+    char command[32];
+    int n = snprintf(command, sizeof command, "erode %d", race.erosion_rate);
+    demo_write_event(chunk_command, command, n);
+  }
+  set_erode_recorder(record_erode_packet);
+}
+int demo_rider_fields(int i, const char **number, const char **bike, const char *textures[4], const char **name) {
+  const DemoRider *r = demo_rider(i);
+  if (!r) return 0;
+  *number = r->number;
+  *bike = r->fields[0];
+  // The header keeps bike model, rider body, bike graphics, wheels, helmet;
+  // the race wants rider body, helmet, bike graphics, wheels.
+  textures[0] = r->fields[1];
+  textures[1] = r->fields[4];
+  textures[2] = r->fields[2];
+  textures[3] = r->fields[3];
+  *name = r->name;
+  return 1;
+}
+void sample_wheel_marks(BikeState *bike) {
+  if (Terrain *t = track_terrain()) erode_wheel_marks(t, bike, race_state().tic);
+}
+void apply_erodes(int rate) {
+  Terrain *t = track_terrain();
+  if (!t) return;
+  // Erodes near the local rider are held back a little so his own ruts
+  // never shift under him mid-corner.
+  const RaceState &race = race_state();
+  Slot *viewed = race_slot(race.viewed_slot);
+  float player[2];
+  const float *player_xz = nullptr;
+  if (viewed && viewed->bike && viewed->drive_mode == drive_local) {
+    const dReal *p = dBodyGetPosition(viewed->bike->bodies[bike_frame]);
+    player[0] = static_cast<float>(p[0]);
+    player[1] = static_cast<float>(p[2]);
+    player_xz = player;
+  }
+  erode_apply(t, player_xz, static_cast<float>(rate) / 1024.0f, race.tic);
+}
+void throw_roost(int slot, BikeState *bike) {
+  Slot *s = race_slot(slot);
+  if (const Terrain *t = track_terrain())
+    roost_emit(t, bike, s && s->drive_mode == drive_history, active_graphics().roost_density, race_state().tic);
+}
+void move_roost() {
+  if (const Terrain *t = track_terrain()) roost_move(t);
+}
+void bike_pair_contacts(BikeState *a, BikeState *b, int remote) {
+  // A robot stalled for long passes through other bikes until it is back on
+  // its path, so a jam of riders always comes apart.
+  if (autopilot_stalled(a->slot) || autopilot_stalled(b->slot)) return;
+  if (bike_bike_contacts(a, b, remote, race_state().tic) && remote) bike_touch(b);
+}
 
 static_assert(max_slots == 160, "the slot table and the lineup rotation assume 160 slots");
 static_assert(max_start_gates >= max_grid_positions, "one start gate per grid position");
@@ -96,7 +184,7 @@ void turn_bike(BikeState *bike, float angle) {
 
 void free_slot(int i) {
   Slot *s = &slots[i];
-  hook_sound_free(i);
+  race_sound_free(i);
   if (s->bike) destroy_bike(s->bike);
   s->bike = nullptr;
   gate_progress_free(&s->timing);
@@ -173,10 +261,10 @@ int build_slot(int i, int kind, int *demo_rider) {
     for (int k = 0; k < 4; k++) textures[k] = s->textures[k];
     name = s->name ? s->name : "";
     s->drive_mode = drive_history;
-  } else if (kind == slot_kind_empty && race.from_demo && *demo_rider < hook_demo_rider_count()) {
+  } else if (kind == slot_kind_empty && race.from_demo && *demo_rider < demo_rider_count()) {
     const char *bike_name = nullptr, *rider_name = nullptr, *rider_number = nullptr;
-    if (!hook_demo_rider(*demo_rider, &rider_number, &bike_name, textures, &rider_name)) return 0;
-    hook_demo_map_rider(*demo_rider, i);
+    if (!demo_rider_fields(*demo_rider, &rider_number, &bike_name, textures, &rider_name)) return 0;
+    demo_map_rider(*demo_rider, i);
     (*demo_rider)++;
     number = rider_number;
     model = bike_name;
@@ -192,7 +280,7 @@ int build_slot(int i, int kind, int *demo_rider) {
   for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
   s->bike = build_bike(s->bike_model, i, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
   bike_graphics_load(s->bike);  // before the sound, which takes the skin it was loaded with
-  hook_sound_attach(i, s->bike, s->textures[2]);
+  race_sound_attach(i, s->bike, s->textures[2]);
   return 1;
 }
 
@@ -214,7 +302,7 @@ void place_slot(int i) {
   } else {
     bike_activate(s->bike);
   }
-  if (s->drive_mode == drive_robot) hook_set_personality(s->bike, s->personality);
+  if (s->drive_mode == drive_robot) set_personality(s->bike, s->personality);
 }
 
 // The gate objects collide where they are drawn.
@@ -248,11 +336,11 @@ void collide(const Terrain *terrain) {
       BikeState *bike = slots[i].bike;
       if (!bike) continue;
       if (slots[i].drive_mode == drive_history) {
-        if (gates_open) hook_start_gate_touch(bike, race.tic);
+        if (gates_open) start_gate_touches(bike, race.tic);
         continue;
       }
       if (bike_is_active(bike)) bike_terrain_contacts(bike, terrain);
-      hook_object_contacts(bike, race.tic);
+      object_contacts_near(bike, race.tic);
       done[count] = slots[i].timing.finished != 0;
       list[count++] = bike;
     }
@@ -269,12 +357,12 @@ void collide(const Terrain *terrain) {
       if (race.tic - network.last_update_tic[i] >= tics_per_second) continue;
       if (hide_rule && (rider_finished(i) || slots[i].timing.next_gate == 0 || off_course(i))) continue;
       if (warmup && race.tic < race.gate_drop_tic + start_gate_active_tics + tics_per_second)
-        hook_start_gate_touch(bike, race.tic);
+        start_gate_touches(bike, race.tic);
       list[count++] = bike;
     }
     if (own) {
       if (bike_is_active(own)) bike_terrain_contacts(own, terrain);
-      hook_object_contacts(own, race.tic);
+      object_contacts_near(own, race.tic);
     }
     // In a warm-up nobody collides with remote bikes.
     if (warmup || !own) return;
@@ -307,15 +395,15 @@ void collide(const Terrain *terrain) {
     pair_bounds(list, count, race.tic, &bounds);
     for (int a = 0; a < count; a++)
       for (int b = a + 1; b < count; b++)
-        if (done[a] == done[b] && pair_may_touch(bounds, a, b)) hook_bike_bike_contacts(list[a], list[b], 0);
+        if (done[a] == done[b] && pair_may_touch(bounds, a, b)) bike_pair_contacts(list[a], list[b], 0);
     return;
   }
   BikeState *own = slots[network.local_slot].bike;
   for (int k = 0; k < count; k++) {
-    hook_bike_bike_contacts(own, list[k], 1);
+    bike_pair_contacts(own, list[k], 1);
     if (bike_is_active(list[k])) {
       bike_terrain_contacts(list[k], terrain);
-      hook_object_contacts(list[k], race.tic);
+      object_contacts_near(list[k], race.tic);
     }
   }
 }
@@ -326,7 +414,7 @@ void emit_roost() {
     if (slots[i].bike) order[n++] = i;
   for (int k = 0; k < n; k++) {
     int i = order[(k + race.tic) % n];
-    hook_roost_emit(i, slots[i].bike);
+    throw_roost(i, slots[i].bike);
   }
 }
 
@@ -423,12 +511,12 @@ int section_lap_tics(const GateProgress *p) {
 void start_ghost() {
   char path[path_size];
   track_file(path, "fastlap.qxdemo");
-  if (!hook_demo_open_read(path)) return;
+  if (!demo_open_read(path)) return;
   int next = 1;
-  for (int r = 0; r < hook_demo_rider_count() && next < max_slots; r++) {
+  for (int r = 0; r < demo_rider_count() && next < max_slots; r++) {
     const char *number = nullptr, *model = nullptr, *name = nullptr;
     const char *textures[4] = {nullptr, nullptr, nullptr, nullptr};
-    if (!hook_demo_rider(r, &number, &model, textures, &name)) continue;
+    if (!demo_rider_fields(r, &number, &model, textures, &name)) continue;
     Slot *s = &slots[next];
     copy_number(s, number);
     s->bike_model = intern_string(translate_old_bike_name(model ? model : ""));
@@ -436,11 +524,11 @@ void start_ghost() {
     for (int k = 0; k < 4; k++) s->textures[k] = textures[k] && *textures[k] ? intern_string(textures[k]) : nullptr;
     s->bike = build_bike(s->bike_model, next, s->number, s->textures[0], s->textures[1], s->textures[2], s->textures[3]);
     bike_graphics_load(s->bike);
-    hook_sound_attach(next, s->bike, s->textures[2]);
+    race_sound_attach(next, s->bike, s->textures[2]);
     s->drive_mode = drive_history;
     bike_deactivate(s->bike);
     set_next_gate(&s->timing, race.first_lap_length > 0 ? race.first_lap_length - 1 : 0);
-    hook_demo_map_rider(r, next);
+    demo_map_rider(r, next);
     next++;
   }
 }
@@ -456,8 +544,8 @@ void time_trial_tic() {
   if (!rider->bike || lap_of(&rider->timing) == race.rider_laps_before) return;
   int rider_position = rider->timing.next_gate;
   int ghost_position = ghost->bike ? ghost->timing.next_gate : 0;
-  hook_demo_close_read();
-  hook_demo_close_write();
+  demo_close_read();
+  demo_close_write();
   int last = section_lap_tics(&rider->timing);
   free_others();
   if (timing_gates()->gate_count > 0) {
@@ -473,9 +561,9 @@ void time_trial_tic() {
   set_next_gate(&rider->timing, f > 0 ? f - 1 : 0);
   gate_stamp(&rider->timing, f > 0 ? f - 1 : 0, race.tic);
   rider->timing.next_gate = f > 0 ? f : 0;
-  hook_record_lines(0);
-  hook_demo_open_write();
-  hook_demo_write_tic(1);
+  record_lines(0);
+  open_demo_recording();
+  demo_write_tic(1);
   update_running_order();
 }
 
@@ -540,11 +628,11 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   robot_order_shuffle(&robots);
 
   loading("Remembering lines");
-  hook_save_lines();
-  hook_clear_lines();
-  hook_demo_close_read();
+  save_lines(race_state().skill);
+  clear_lines();
+  demo_close_read();
   loading_done("Remembering lines");
-  hook_demo_close_write();
+  demo_close_write();
 
   loading("Cleaning up");
   race_free_bikes();
@@ -566,12 +654,12 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   race.time_trial = slot_kinds == nullptr;
   race.best_lap = race.last_lap = 0;
   if (!network.connected) {
-    hook_net_clear_slots();
-    hook_clear_history();
+    race_net_clear_slots();
+    clear_history();
   }
 
   const char *dir = nullptr;
-  if (from_demo && hook_demo_open_read(nullptr)) dir = hook_demo_track();
+  if (from_demo && demo_open_read(nullptr)) dir = demo_track();
   if (!dir && network.connected) dir = network.track;
   if (!dir) dir = choice_text(&game_settings().track);
   int reload = track_reload_requested;
@@ -613,9 +701,9 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
     if (!from_demo) kinds[0] = slot_kind_robot;
   }
 
-  hook_load_lines(skill);
+  load_lines_for_track(skill);
   loading("Analyzing lines");
-  hook_analyse_lines();
+  analyse_lines();
 
   show_loading_reset("Loading bikes");
   int demo_rider = 0;
@@ -630,11 +718,11 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
     show_loading_progress("Loading bikes");
   }
 
-  hook_clear_history();
+  clear_history();
   erode_reset();  // no stale wheel marks or particles from the last race
   race_replay_clear_erodes();
   roost_reset();
-  if (record) hook_demo_open_write();
+  if (record) open_demo_recording();
 
   reset_trackside();
   hovl_log("%d MB texture memory used\n", static_cast<int>(texture_memory() >> 20));
@@ -652,15 +740,15 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   if (race.time_trial) time_trial_start_attempt();
 
   hovl_log("Max loading delay was %f (%s)\n", loading_max_delay(), loading_max_delay_text());
-  hook_demo_write_tic(1);
-  hook_demo_read_ahead();
+  demo_write_tic(1);
+  demo_read_ahead();
   race.results_final = 0;
   update_running_order();
 
   if (!slots[race.viewed_slot].bike && race.running_count > 0) race.viewed_slot = race.running_order[0].slot;
   Slot *viewed = &slots[race.viewed_slot];
   if (viewed->bike && viewed->drive_mode == drive_local) apply_setup(viewed->bike, setup_values(), 0);
-  if (viewed->bike) hook_place_free_camera(viewed->bike);
+  if (viewed->bike) place_free_camera(viewed->bike);
   return 1;
 }
 
@@ -696,7 +784,7 @@ void race_step() {
 
   int pose_tic = network_warmup() ? race.tic - (tics_per_second - 1) : race.tic;
   for (int i = 0; i < max_slots; i++)
-    if (slots[i].bike && slots[i].drive_mode == drive_history) hook_history_pose(i, pose_tic);
+    if (slots[i].bike && slots[i].drive_mode == drive_history) pose_from_history(i, pose_tic);
 
   if (race.time_trial) {
     race.rider_laps_before = lap_of(&slots[0].timing);
@@ -710,8 +798,8 @@ void race_step() {
   race_replay_erodes_due(race.tic);
   if (race.erosion_rate > 0) {
     for (const Slot &s : slots)
-      if (s.bike && s.drive_mode != drive_history) hook_erode_sample(s.bike);
-    hook_erode_apply(race.erosion_rate);
+      if (s.bike && s.drive_mode != drive_history) sample_wheel_marks(s.bike);
+    apply_erodes(race.erosion_rate);
   }
 
   PhysicsTic now = {terrain, race.tic, race.gate_drop_tic};
@@ -719,12 +807,12 @@ void race_step() {
   for (int i = 0; i < max_slots; i++) {
     Slot *s = &slots[i];
     if (!s->bike) continue;
-    if (s->drive_mode == drive_robot) hook_autopilot(i);
+    if (s->drive_mode == drive_robot) steer_robot(i);
     if (network.connected) {
       if (i == network.local_slot) {
         false_start_step(i);
       } else if (s->drive_mode == drive_history) {
-        hook_net_remote_update(i);
+        race_net_remote_update(i);
       }
     }
     bike_physics_step(s->bike, now);
@@ -736,28 +824,28 @@ void race_step() {
     int passed = check_gates(&s->timing, static_cast<float>(w[0]), static_cast<float>(w[2]), race.tic,
                              race.final_lap, leader);
     if (s->timing.finished) s->bike->finished = 1;
-    hook_record_lines(i);
+    record_lines(i);
     if (passed >= 0) {
       if (s->timing.next_gate > leader) leader = s->timing.next_gate;
       update_running_order();
     }
   }
 
-  hook_roost_step();
+  move_roost();
   step_start_gates();
   int before = race.tic;
   race.tic++;
   if (network.connected && before % 512 == 510) update_running_order();
-  hook_demo_write_tic(0);
-  hook_demo_read_ahead();
+  demo_write_tic(0);
+  demo_read_ahead();
   if (race.time_trial) time_trial_tic();
   if (suspension_graph && race.viewed_slot >= 0 && slots[race.viewed_slot].bike)
     sample_suspension_graph(slots[race.viewed_slot].bike);
 }
 
 void time_trial_start_attempt() {
-  hook_demo_close_read();
-  hook_demo_close_write();
+  demo_close_read();
+  demo_close_write();
   free_others();
   Slot *rider = &slots[0];
   if (rider->bike) {

@@ -3,7 +3,7 @@
 #include "app/types.h"
 #include "bike/bike.h"
 #include "race/race.h"
-#include "race/race_hooks.h"
+#include "replay/history.h"
 #include "race/results.h"
 #include "race/series.h"
 #include "track/gates.h"
@@ -87,7 +87,7 @@ int still_racing(int slot) {
   const Slot *s = race_slot(slot);
   if (!net.connected) {
     if (s->drive_mode != drive_history) return 1;
-    int newest = hook_history_newest_tic(slot);
+    int newest = history_newest_tic(slot);
     return newest >= 0 && race.tic - newest < history_racing_tics;
   }
   if (slot == net.local_slot) return !network_warmup();

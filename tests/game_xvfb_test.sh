@@ -6,14 +6,8 @@ bin=${1:?bin dir}
 work=$(mktemp -d /tmp/torvane-xvfb-XXXXXX)
 trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.err"; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
-export XDG_DATA_HOME="$work/data" HOME="$work" SDL_AUDIODRIVER=dummy
-unset QX_HOME HOVL_LOGFILE HOVL_LOGFILE_FLAGS HOVL_OPTIONS
-log="$work/data/torvane/lastlog.txt"
+source "$(dirname "$0")/xvfb_home.sh"
+start_xvfb_home 1024x768x24
 
 "$bin/torvane" --nosound --width 320 --height 240 >"$work/stdout" 2>"$work/stderr" &
 game=$!

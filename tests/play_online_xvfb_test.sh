@@ -10,14 +10,9 @@ work=$(mktemp -d /tmp/torvane-play-XXXXXX)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.err"; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
-export XDG_DATA_HOME="$work/data" HOME="$work" SDL_AUDIODRIVER=dummy
-unset QX_HOME HOVL_LOGFILE HOVL_LOGFILE_FLAGS HOVL_OPTIONS
-log="$work/data/torvane/lastlog.txt"
+source "$(dirname "$0")/xvfb_home.sh"
+start_xvfb_home 1024x768x24
+pids+=("$xvfb_pid")
 
 "$bin/torvane-server" --bind 127.0.0.1 --port 0 --home "$work/server" --track rabbithill --laps 1 \
   --gate-delay 4 --quit-after 120 < /dev/null > "$work/server.log" 2>&1 &

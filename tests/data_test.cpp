@@ -1173,6 +1173,56 @@ TEST(DataSet, EveryCatalogueModelAndSkinLoads) {
   EXPECT_EQ(gate.compare(0, 3, "P6\n"), 0);
 }
 
+// The triangles of a whole bike with its rider at a distance, taking each
+// part's coarser versions the way the game does at the default detail (a
+// version takes over from 2^N ft).
+int bike_triangles_at(const BikeInfo *b, float distance) {
+  int total = 0;
+  for (const char *path : {b->frame_model, b->fork_upper_model, b->fork_lower_model, b->swingarm_model,
+                           b->front_wheel_model, b->rear_wheel_model, b->rider_head_model, b->rider_body_model,
+                           b->side_plates_model, b->front_plate_model, b->rider_plate_model}) {
+    std::string base = strip_data_path(path);
+    base.resize(base.size() - 3);
+    std::string chosen = base + ".hm";
+    double threshold = 0;
+    for (const std::string &file : model_files(base)) {
+      if (file == base + ".hm") continue;
+      double n = atof(file.c_str() + base.size() + 4);
+      double t = pow(2.0, n);
+      if (t <= distance && t >= threshold) {
+        threshold = t;
+        chosen = file;
+      }
+    }
+    HmModel model = read_hm_model(data_file(chosen));
+    for (const HmMesh &mesh : model.meshes) total += static_cast<int>(mesh.triangles.size() / 3);
+  }
+  return total;
+}
+
+// A pack of forty bikes is mostly seen from a few lengths away: the bike the
+// chase camera follows (about 11 ft off) stays whole, the others shed most of
+// their triangles within a few lengths, and none grows finer going away.
+TEST(DataSet, BikesShedTrianglesWithDistance) {
+  const float distances[] = {0, 12, 24, 48, 96, 192};
+  constexpr int n = 6;
+  for (int i = 0; i < bike_info_count; i++) {
+    const BikeInfo *b = bike_info(i);
+    int counts[n];
+    std::string shown;
+    for (int k = 0; k < n; k++) {
+      counts[k] = bike_triangles_at(b, distances[k]);
+      shown += " " + std::to_string(counts[k]);
+      if (k > 0) EXPECT_LE(counts[k], counts[k - 1]) << b->name << " at " << distances[k] << " ft";
+    }
+    EXPECT_EQ(counts[1], counts[0]) << b->name << ":" << shown;
+    EXPECT_LT(counts[2], counts[0] / 2) << b->name << ":" << shown;
+    EXPECT_LT(counts[3], counts[0] / 4) << b->name << ":" << shown;
+    EXPECT_LT(counts[5], counts[0] / 8) << b->name << ":" << shown;
+    if (i == 0) printf("%s triangles at 0 12 24 48 96 192 ft:%s\n", b->name, shown.c_str());
+  }
+}
+
 // The skinned rider: nine bones, weights that sum to one with at most four
 // influences, and every part bound to the bone whose rest pivots hold it,
 // with the catalogue's grips and feet inside the hands and boots.

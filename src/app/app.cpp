@@ -340,16 +340,40 @@ void draw_overlays() {
   overlay_end();
 }
 
-void draw_frame() {
-  Viewport viewport;
-  if (!window_frame_begin(app.window, &viewport)) return;
+void clear_frame(const Viewport &viewport) {
   glViewport(viewport.x, viewport.y, viewport.width, viewport.height);
   glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void draw_view_and_hud(const Viewport &viewport) {
   render_stats_frame_begin();
   draw_view(viewport);
   draw_hud({app.view, race_state().viewed_slot, app.settings.show_hud, app.dab_latch, app.clock.program_clock,
             &app.clock.longest_advance});
+}
+
+// The first frame after a load composes every ground block and the squares
+// round the viewer, and the driver compiles each new combination of drawing
+// state as it meets it: together several times a normal frame. Drawn here,
+// behind the loading screen and never shown, that work is part of the load,
+// and the first frame the player sees is an ordinary one.
+void prepare_first_frame() {
+  Viewport viewport;
+  if (!app.window || !window_frame_begin(app.window, &viewport)) return;
+  update_view();
+  clear_frame(viewport);
+  draw_view_and_hud(viewport);
+  glFinish();
+  clear_frame(viewport);
+  window_frame_discard(app.window);
+}
+
+void draw_frame() {
+  Viewport viewport;
+  if (!window_frame_begin(app.window, &viewport)) return;
+  clear_frame(viewport);
+  draw_view_and_hud(viewport);
   BikeState *bike = viewed_bike();
   if (app.view == view_rider && bike && app.settings.print_orientation)
     print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
@@ -617,6 +641,9 @@ int start_up(int argc, char **argv) {
   options.practice = app.settings.practice;
   options.erode_rate = app.settings.erode_rate;
   options.rotate_lineup = app.settings.rotate_lineup;
+  options.prepare_first_frame = prepare_first_frame;
+  // The timedemo watches from the chase camera, and its loading prepares that view.
+  if (app.settings.timedemo) app.view = view_chase;
   int kinds[max_slots] = {};
   if (!app.settings.demo_file) kinds[0] = slot_kind_robot;
   timedemo_mark_load();

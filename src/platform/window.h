@@ -32,6 +32,8 @@ void window_set_mode(Window *window, int width, int height, int fullscreen);
 bool window_frame_begin(Window *window, Viewport *viewport);
 // Swaps the buffers of a frame that window_frame_begin opened.
 void window_frame_end(Window *window);
+// Closes such a frame without showing it (a frame drawn only to warm up).
+void window_frame_discard(Window *window);
 // Current client size in window units (what xres/yres store); true when it
 // changed since the last call.
 bool window_size_changed(Window *window, int *width, int *height);

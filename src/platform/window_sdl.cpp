@@ -832,6 +832,10 @@ void window_frame_end(Window *window) {
   SDL_GL_SwapWindow(window->sdl);
 }
 
+void window_frame_discard(Window *window) {
+  if (window) window->in_frame = false;
+}
+
 bool window_size_changed(Window *window, int *width, int *height) {
   if (!window) return false;
   *width = window->width;

@@ -749,6 +749,7 @@ int race_reset(const int *slot_kinds, int from_demo, int record, int finish_time
   Slot *viewed = &slots[race.viewed_slot];
   if (viewed->bike && viewed->drive_mode == drive_local) apply_setup(viewed->bike, setup_values(), 0);
   if (viewed->bike) place_free_camera(viewed->bike);
+  if (options.prepare_first_frame) options.prepare_first_frame();
   return 1;
 }
 

@@ -98,6 +98,10 @@ struct RaceOptions {
   int practice;       // every robot rides as "tester"
   int erode_rate;     // 1/1024 units, -1 unset (0)
   int rotate_lineup;  // gate rotation after a New Race reset
+  // Called at the end of every reset that loaded its track, still behind the
+  // loading screen: the game draws one frame nobody sees, so the first frame
+  // shown does not pay for composing the ground and compiling drawing state.
+  void (*prepare_first_frame)();
 };
 
 RaceState &race_state();

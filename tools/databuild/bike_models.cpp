@@ -257,11 +257,13 @@ Model frame_model(const BikeLook &look, int detail) {
   Mesh body, chrome;
   body.material = 24;
   add_plastics(&body, look, detail);
-  add_frame_tubes(&body, look, detail);
+  // From 128 ft the plastics, engine and pipe hide what the tubes, radiators
+  // and pegs would add; the chrome's shine is for the bikes near by.
+  if (detail < 4) add_frame_tubes(&body, look, detail);
   add_engine(&body, look, detail);
-  add_radiators(&body, detail);
-  add_exhaust(&body, detail < 3 ? &chrome : nullptr, look, detail);
-  add_controls(&body, detail);
+  if (detail < 4) add_radiators(&body, detail);
+  add_exhaust(&body, detail < 2 ? &chrome : nullptr, look, detail);
+  if (detail < 3) add_controls(&body, detail);
   model.meshes.push_back(body);
   if (!chrome.verts.empty()) model.meshes.push_back(reflection_of(chrome, 0.45f, 0.85f, 0.85f, 0.9f));
   return model;
@@ -409,7 +411,14 @@ Model wheel_model(int front, int detail) {
                               {half * 1.02f, rim + 0.5f * (base - rim)}, {half, rim + 0.06f},
                               {rim_half, rim + 0.005f}};
   int first = static_cast<int>(m.verts.size());
-  mesh_lathe(&m, Place{}, profile, 11, slices, wheel_tyre_uv);
+  if (detail < 2) {
+    mesh_lathe(&m, Place{}, profile, 11, slices, wheel_tyre_uv);
+  } else {
+    // From afar the tyre is a round-shouldered band: every other point.
+    const float coarse[][2] = {{profile[0][0], profile[0][1]}, {profile[2][0], profile[2][1]}, {profile[4][0], profile[4][1]},
+                               {profile[6][0], profile[6][1]}, {profile[8][0], profile[8][1]}, {profile[10][0], profile[10][1]}};
+    mesh_lathe(&m, Place{}, coarse, 6, slices, wheel_tyre_uv);
+  }
   if (knob > 0) {
     // Knobs: tread blocks standing out in a staggered pattern, the centre
     // row and the shoulder rows on alternate blocks.
@@ -436,7 +445,7 @@ Model wheel_model(int front, int detail) {
   const float hub[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.2f}, {-0.16f, 0.2f}, {-0.13f, 0.12f},
                           {0.13f, 0.12f}, {0.16f, 0.2f}, {0.2f, 0.2f}, {0.2f, 0.05f}};
   mesh_lathe(&m, Place{}, hub, 8, lod_sides(16, detail), wheel_swatch(ws_hub));
-  if (detail < 3) {
+  if (detail < 2) {
     // Thirty-six spokes laced tangentially, alternate sides.
     int spokes = detail == 0 ? 36 : 18;
     for (int k = 0; k < spokes; k++) {
@@ -462,7 +471,7 @@ Model wheel_model(int front, int detail) {
     const float rdisc[][2] = {{dx - 0.015f, 0.17f}, {dx - 0.015f, dr}, {dx - 0.015f, dr}, {dx, dr}, {dx, dr}, {dx, 0.17f}};
     mesh_lathe(&shiny, Place{}, rdisc, 6, lod_sides(32, detail), wheel_swatch(ws_disc));
     std::vector<float> teeth;
-    int count = detail == 0 ? 52 : 26;
+    int count = detail == 0 ? 52 : detail == 1 ? 26 : lod_sides(52, detail);
     for (int k = 0; k < 2 * count; k++) {
       float th = pi * static_cast<float>(k) / static_cast<float>(count);
       float r = k % 2 ? 0.58f : 0.54f;

@@ -210,9 +210,11 @@ enum HelmetSwatch { hs_peak, hs_chin, hs_goggle_frame, hs_lens, hs_strap, hs_ven
 inline UvRect helmet_swatch(int k) { return swatch(k, 4, 8, 5); }
 constexpr UvRect helmet_shell_uv = {0, 0, 1, 0.625f};
 
-// Levels of detail: 0 full; 5, 6, 7 from 32, 64, 128 ft.
-constexpr int model_lod_levels[] = {5, 6, 7};
-constexpr int model_lod_count = 3;
+// Levels of detail: 0 full; then 1 to 4 from 16, 32, 64 and 128 ft. The
+// chase camera sits about 11 ft from its bike, so that one stays whole; a
+// pack of forty is mostly farther, and its triangles are most of a frame's.
+constexpr int model_lod_levels[] = {4, 5, 6, 7};
+constexpr int model_lod_count = 4;
 
 // The graphics base of a bike ("cr125", "crf250_2018") and what its look
 // follows from: the maker's colours, the two-stroke or four-stroke engine

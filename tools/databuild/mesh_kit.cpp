@@ -96,8 +96,8 @@ Vec3 v_unit(Vec3 a) {
 Vec3 v_from(const float p[3]) { return {p[0], p[1], p[2]}; }
 
 int lod_sides(int full, int detail) {
-  static const float factor[4] = {1.0f, 0.67f, 0.5f, 0.34f};
-  return std::max(3, static_cast<int>(std::lround(static_cast<float>(full) * factor[std::clamp(detail, 0, 3)])));
+  static const float factor[model_lod_count + 1] = {1.0f, 0.5f, 0.3f, 0.18f, 0.1f};
+  return std::max(3, static_cast<int>(std::lround(static_cast<float>(full) * factor[std::clamp(detail, 0, model_lod_count)])));
 }
 
 std::string model_base_name(const char *data_path) {

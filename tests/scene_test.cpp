@@ -39,6 +39,39 @@ TEST(SceneGhosts, FadeBetweenHalfTheDistanceAndTheWhole) {
   EXPECT_FLOAT_EQ(ghost_fade(1, 0), 1);  // no fade distance: never faded
 }
 
+// The camera at the origin looking along -z (right x, up y), 90 degrees
+// wide in a 4:3 window: the side planes are x = +-depth, y = +-0.75 depth.
+TEST(SceneCulling, SpheresBesideOrBehindTheCameraAreSkippedAndTouchingOnesKept) {
+  SceneView view = {{0, 0, 0}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, 90, -1, 0};
+  ViewExtents e = view_extents_for(1024, 768, 90, 0.25f, 5000);
+  const float r = 5.5f;
+  auto in = [&](float x, float y, float z) {
+    float c[3] = {x, y, z};
+    return sphere_in_view(c, r, view, e);
+  };
+  EXPECT_TRUE(in(0, 0, -30));   // straight ahead
+  EXPECT_TRUE(in(0, 0, 0));     // round the eye
+  EXPECT_TRUE(in(0, 0, 5));     // behind, but reaching past the near plane
+  EXPECT_FALSE(in(0, 0, 6));    // wholly behind
+  EXPECT_FALSE(in(0, 0, 200));
+  // The right plane x = depth has the normal (1, 0, 1)/sqrt 2: at depth 30
+  // a sphere reaches into the view while its centre is within r sqrt 2 of it.
+  const float reach = r * std::sqrt(2.0f);
+  EXPECT_TRUE(in(30 + reach - 0.05f, 0, -30));
+  EXPECT_FALSE(in(30 + reach + 0.05f, 0, -30));
+  EXPECT_FALSE(in(-30 - reach - 0.05f, 0, -30));
+  // Up and down the planes are steeper: y = 0.75 depth.
+  const float up = r * std::sqrt(1 + 0.75f * 0.75f);
+  EXPECT_TRUE(in(0, 22.5f + up - 0.05f, -30));
+  EXPECT_FALSE(in(0, 22.5f + up + 0.05f, -30));
+  EXPECT_FALSE(in(0, -22.5f - up - 0.05f, -30));
+  // A turned camera: looking along +x, so -x is behind it.
+  SceneView turned = {{0, 0, 0}, {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}}, 90, -1, 0};
+  float ahead[3] = {40, 0, 0}, behind[3] = {-40, 0, 0};
+  EXPECT_TRUE(sphere_in_view(ahead, r, turned, e));
+  EXPECT_FALSE(sphere_in_view(behind, r, turned, e));
+}
+
 TEST(SceneBillboards, KeysGrowTowardTheCameraAndTheLevelOneIsCulled) {
   const float back[3] = {0, 0, 1};  // the camera looks along -z
   const float camera[3] = {5, 2, 100};

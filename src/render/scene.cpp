@@ -168,20 +168,9 @@ constexpr float bike_bound_lift = 1.0f;
 // near and four side planes of the frustum. Most of a field is behind or
 // beside the camera most of the time, and the bikes are the heaviest models.
 bool bike_in_view(int slot, const SceneView &view) {
-  const ViewExtents &e = view_extents();
   const dReal *p = dBodyGetPosition(race_slot(slot)->bike->bodies[bike_frame]);
-  float d[3] = {static_cast<float>(p[0]) - view.position[0], static_cast<float>(p[1]) + bike_bound_lift - view.position[1],
-                static_cast<float>(p[2]) - view.position[2]};
-  float x = view.axes[0][0] * d[0] + view.axes[0][1] * d[1] + view.axes[0][2] * d[2];
-  float y = view.axes[1][0] * d[0] + view.axes[1][1] * d[1] + view.axes[1][2] * d[2];
-  float depth = -(view.axes[2][0] * d[0] + view.axes[2][1] * d[1] + view.axes[2][2] * d[2]);
-  float r = bike_bound_radius;
-  if (depth < e.near_plane - r) return false;
-  // The side planes through the eye: |x| <= depth * X widened by the radius
-  // measured along each plane's normal.
-  if (std::fabs(x) > depth * e.xext + r * std::sqrt(1 + e.xext * e.xext)) return false;
-  if (std::fabs(y) > depth * e.yext + r * std::sqrt(1 + e.yext * e.yext)) return false;
-  return true;
+  float centre[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]) + bike_bound_lift, static_cast<float>(p[2])};
+  return sphere_in_view(centre, bike_bound_radius, view, view_extents());
 }
 
 void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_slots]) {
@@ -442,4 +431,17 @@ float ghost_fade(float distance, float fade_distance) {
   float G = fade_distance;
   if (G <= 0) return 1;
   return std::clamp((distance - G / 2) / (G - G / 2), 0.0f, 1.0f);
+}
+
+bool sphere_in_view(const float centre[3], float r, const SceneView &view, const ViewExtents &e) {
+  float d[3] = {centre[0] - view.position[0], centre[1] - view.position[1], centre[2] - view.position[2]};
+  float x = view.axes[0][0] * d[0] + view.axes[0][1] * d[1] + view.axes[0][2] * d[2];
+  float y = view.axes[1][0] * d[0] + view.axes[1][1] * d[1] + view.axes[1][2] * d[2];
+  float depth = -(view.axes[2][0] * d[0] + view.axes[2][1] * d[1] + view.axes[2][2] * d[2]);
+  if (depth < e.near_plane - r) return false;
+  // The side planes through the eye: |x| <= depth * X, widened by the
+  // radius measured along each plane's normal.
+  if (std::fabs(x) > depth * e.xext + r * std::sqrt(1 + e.xext * e.xext)) return false;
+  if (std::fabs(y) > depth * e.yext + r * std::sqrt(1 + e.yext * e.yext)) return false;
+  return true;
 }

@@ -23,6 +23,12 @@ void draw_scene(const SceneView &view);
 // for the ghost fade distance setting G: clear inside G/2, solid beyond G.
 float ghost_fade(float distance, float fade_distance);
 
+struct ViewExtents;
+// Whether a sphere can show in the view: tested against the near plane and
+// the four side planes through the eye (the far plane culls nothing a
+// bike's size). Used to skip bikes beside or behind the camera.
+bool sphere_in_view(const float centre[3], float radius, const SceneView &view, const ViewExtents &e);
+
 // A text shown at a point in the world until scene_clear_labels (debug views).
 void add_label(const float position[3], const char *text);
 void scene_clear_labels();

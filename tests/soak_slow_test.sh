@@ -137,5 +137,10 @@ kill "$relay"
 wait "$relay"
 delivered=$(grep "^Delivered" "$dir/relay.log")
 echo "soak: relay: $delivered"
-[[ $delivered =~ lost\ [1-9] ]] || fail "the relay lost nothing"
+# About 5% lost: between 2% and 10% of thousands of datagrams.
+read -r sent lost < <(sed -n 's/^Delivered \([0-9]*\) datagrams, lost \([0-9]*\)$/\1 \2/p' <<<"$delivered")
+[ "${sent:-0}" -gt 1000 ] || fail "the relay delivered only ${sent:-0} datagrams"
+share=$((100 * lost / (sent + lost)))
+[ $((50 * lost)) -ge $((sent + lost)) ] && [ $((10 * lost)) -le $((sent + lost)) ] ||
+  fail "the relay lost $lost of $((sent + lost)) datagrams ($share%), not about 5%"
 echo "soak: $races races, memory $first_rss kB -> $last_rss kB"

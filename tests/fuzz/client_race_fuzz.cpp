@@ -16,19 +16,20 @@
 #include "race/race_net.h"
 #include "race_fuzz.h"
 #include "replay/history.h"
+#include "runner/runner.h"
 #include "track/track.h"
 
 namespace {
 
 // Race steps per run, so that a long input costs a bounded time.
-constexpr int max_race_steps = 256;
+constexpr int max_race_steps = 32;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool ready = false;
   if (!ready) {
-    race_fuzz_open_data();
+    if (!runner_open_data(race_fuzz_write_track().c_str())) abort();
     set_text(&setup_settings().name, "Fuzz");
     set_text(&setup_settings().number, "9");
     ready = true;

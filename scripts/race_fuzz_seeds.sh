@@ -15,12 +15,7 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$di
 mkdir -p "$dir/data" "$dir/record"
 cp -r tests/fuzz/tracks/tiny "$dir/data/"
 
-# Waits for "WORD 127.0.0.1:PORT" in a log and prints the port.
-port_of() {
-  for _ in $(seq 200); do
-    local port
-    port=$(sed -n "s/.*$1 127\.0\.0\.1:\([0-9]*\).*/\1/p" "$2" | head -n 1)
-    [ -n "$port" ] && { echo "$port"; return 0; }
+source tests/loopback_port.sh
     sleep 0.05
   done
   echo "no port in $2" >&2
@@ -32,11 +27,11 @@ QX_HOME="$dir/data" "$bin/torvane-server" --bind 127.0.0.1 --port 0 --home "$dir
   --laps 1 --gate-delay 1 --race-limit 0.1 --results-wait 0.5 --robots 2 --erode 50 --motd welcome \
   --knockout "128 256" --quit-after 60 < /dev/null > "$dir/server.log" 2>&1 &
 pids+=($!)
-server_port=$(port_of "Listening on" "$dir/server.log")
+server_port=$(port_of "Listening on" "$dir/server.log") || { echo "the server did not start"; cat "$dir/server.log"; exit 1; }
 "$bin/torvane-relay" --to "127.0.0.1:$server_port" --record "$dir/record" < /dev/null > "$dir/relay.log" 2>&1 &
 relay=$!
 pids+=("$relay")
-relay_port=$(port_of Relaying "$dir/relay.log")
+relay_port=$(port_of Relaying "$dir/relay.log") || { echo "the relay did not start"; cat "$dir/relay.log"; exit 1; }
 
 rider() {
   QX_HOME="$dir/data" "$bin/torvane-race" --home "$dir/home_$1" --connect "127.0.0.1:$relay_port" --name "$1" \

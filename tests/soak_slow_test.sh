@@ -30,12 +30,7 @@ fail() {
   exit 1
 }
 
-# Waits for "WORD 127.0.0.1:PORT" in a log and prints the port.
-port_of() {
-  for _ in $(seq 200); do
-    local port
-    port=$(sed -n "s/.*$1 127\.0\.0\.1:\([0-9]*\).*/\1/p" "$2" | head -n 1)
-    [ -n "$port" ] && { echo "$port"; return 0; }
+source "$(dirname "$0")/loopback_port.sh"
     sleep 0.05
   done
   return 1

@@ -18,6 +18,7 @@
 #include "net/server_robots.h"
 #include "race/race.h"
 #include "race_fuzz.h"
+#include "server_fuzz.h"
 
 namespace {
 
@@ -73,24 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   server->random_state = 1;
 
   NetAddress senders[4];
-  for (int i = 0; i < 4; i++) {
-    net_resolve(&senders[i], "127.0.0.1", 9);
-    senders[i].in.sin_port = htons(static_cast<uint16_t>(40000 + i));
-  }
+  fuzz_sender_addresses(senders);
   double now = 0;
   size_t at = 0;
+  int control, length;
+  const uint8_t *bytes;
   uint8_t datagram[net_datagram_buffer_size];
-  while (at + 3 <= size && now < max_server_tics * seconds_per_tic) {
-    int control = data[at];
+  while (now < max_server_tics * seconds_per_tic && fuzz_next_record(data, size, &at, &control, &bytes, &length)) {
     const NetAddress *from = &senders[control & 3];
-    size_t length = data[at + 1] | static_cast<size_t>(data[at + 2]) << 8;
-    at += 3;
-    if (length > size - at) length = size - at;
-    if (length > static_cast<size_t>(net_datagram_max)) length = net_datagram_max;
-    memcpy(datagram, data + at, length);
-    at += length;
-    if (control & 4) stamp(server, from, datagram, static_cast<int>(length));
-    server_handle_datagram(server, datagram, static_cast<int>(length), from, now);
+    memcpy(datagram, bytes, static_cast<size_t>(length));
+    if (control & 4) stamp(server, from, datagram, length);
+    server_handle_datagram(server, datagram, length, from, now);
     now += (control >> 3) * seconds_per_tic;
     server_run(server, now);
   }

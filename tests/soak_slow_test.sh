@@ -15,6 +15,8 @@ pids=()
 cleanup() {
   touch "$dir/stop"
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  # The riders' runs under way.
+  for f in "$dir"/race_pid_*; do [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$dir"
 }
@@ -31,10 +33,6 @@ fail() {
 }
 
 source "$(dirname "$0")/loopback_port.sh"
-    sleep 0.05
-  done
-  return 1
-}
 
 "$bin/torvane-server" --bind 127.0.0.1 --port 0 --home "$dir/server_home" --track rabbithill --laps 1 \
   --gate-delay 3 --race-limit 0.15 --results-wait 2 --robots 2 --erode 20 --client-timeout 10 \
@@ -53,7 +51,9 @@ rider() {
   while [ ! -e "$dir/stop" ]; do
     run=$((run + 1))
     "$bin/torvane-race" --home "$dir/home_$name" --connect "127.0.0.1:$relay_port" --name "$name" --no-progress \
-      --limit-minutes 1 --join-timeout 60 --chat "run $run of $name" < /dev/null > "$dir/rider_$name.txt" 2>&1
+      --limit-minutes 1 --join-timeout 60 --chat "run $run of $name" < /dev/null > "$dir/rider_$name.txt" 2>&1 &
+    echo $! > "$dir/race_pid_$name"
+    wait $!
     echo "$name run $run: status $?" >> "$dir/runs.txt"
   done
 }

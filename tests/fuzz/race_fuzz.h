@@ -1,6 +1,8 @@
 // Shared by the race fuzz targets: the game data is the tiny ring track of
-// tests/fuzz/tracks (a flat 256 ft field, six gates, four grid places) and the
-// built-in bikes, copied into the scratch data directory once per process.
+// tests/fuzz/tracks (a flat 256 ft field, four grid places, a ring of six
+// gates and one just past the grid so that timing comes soon after the
+// start) and the built-in bikes, copied into the scratch data directory once
+// per process.
 // The seeds were recorded from torvane-server and torvane-race on this same
 // track (scripts/race_fuzz_seeds.sh), so their track hash matches.
 #pragma once

@@ -75,6 +75,7 @@ void usage(FILE *out) {
   fprintf(out,
           "Usage: torvane-relay --to HOST:PORT [--port N] [--loss PERCENT] [--lag MS] [--seed N]\n"
           "                     [--record DIR] [--quit-after S]\n"
+          "       torvane-relay --help | -h | --version\n"
           "Relays UDP datagrams between clients and a race server on 127.0.0.1, losing\n"
           "PERCENT of them in each direction and delaying the rest by MS milliseconds.\n"
           "It prints \"Relaying 127.0.0.1:PORT to HOST:PORT\" once it listens, and at the\n"

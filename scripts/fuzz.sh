@@ -38,10 +38,11 @@ run_one() {
        >"$dir/log" 2>&1; then
     local done_line
     done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$dir/log" | tail -n 1)
-    local execs cov
+    local execs cov ft
     execs=$(sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p' <<<"$done_line")
     cov=$(sed -n 's/.*cov: \([0-9]*\).*/\1/p' <<<"$done_line")
-    printf 'fuzz: %-22s passed  %6s exec/s  cov %s\n' "$name" "${execs:-?}" "${cov:-?}"
+    ft=$(sed -n 's/.*ft: \([0-9]*\).*/\1/p' <<<"$done_line")
+    printf 'fuzz: %-22s passed  %6s exec/s  cov %-6s ft %s\n' "$name" "${execs:-?}" "${cov:-?}" "${ft:-?}"
     echo ok >"$dir/status"
   else
     printf 'fuzz: %-22s FAILED\n' "$name"

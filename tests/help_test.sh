@@ -34,4 +34,5 @@ check torvane-server "$src/src/net/server.cpp" "$src/tools/server/main.cpp"
 check torvane-race "$src/tools/race/runner_options.cpp"
 check torvane-databuild "$src/tools/databuild/main.cpp"
 check sound_sweep "$src/tools/sound_sweep/main.cpp"
+check torvane-relay "$src/tools/relay/main.cpp"
 exit $failed

@@ -155,6 +155,20 @@ TEST_F(ImageTest, NetpbmCommentsMaximaAndErrors) {
   EXPECT_EQ(p.pixels[2], 255);
   picture_free(&p);
 
+  // Raw samples: one byte each below a maximum of 255 (scaled, and clamped
+  // above it), two bytes each, high byte first, above 255.
+  std::string narrow = "P5 3 1 100\n";
+  for (int v : {0, 50, 200}) narrow += static_cast<char>(v);
+  ASSERT_EQ(read_with(pgm_read, put("c.pgm", narrow), &p, &error), 1) << error;
+  EXPECT_EQ(p.pixels[0], 0);
+  EXPECT_EQ(p.pixels[1], 50 * 255 / 100);
+  EXPECT_EQ(p.pixels[2], 255);
+  picture_free(&p);
+  ASSERT_EQ(read_with(pgm_read, put("d.pgm", std::string("P5 2 1 1000\n\x01\xf4\x03\xe8", 16)), &p, &error), 1);
+  EXPECT_EQ(p.pixels[0], 500 * 255 / 1000);
+  EXPECT_EQ(p.pixels[1], 255);
+  picture_free(&p);
+
   EXPECT_EQ(read_with(ppm_read, put("c.ppm", "P7 2 2 255\n"), &p, &error), 0);
   EXPECT_EQ(error, "Can't parse PPM header");
   EXPECT_EQ(read_with(ppm_read, put("d.ppm", "P6 -2 2 255\n"), &p, &error), 0);

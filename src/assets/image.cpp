@@ -379,7 +379,27 @@ int netpbm_read(DataFile *file, Picture *out, char *error, int channels, const c
     *out = picture_alloc(static_cast<int>(w), static_cast<int>(h), channels);
   }
   size_t count = static_cast<size_t>(w) * h * channels;
-  for (size_t i = 0; i < count; i++) {
+  size_t i = 0;
+  if (raw && maximum <= 255) {
+    // One-byte samples come in blocks (a track's shading is millions of
+    // them), scaled in place; a short file is an error as below.
+    while (i < count) {
+      size_t want = count - i < (1u << 20) ? count - i : (1u << 20);
+      int got = dfile_read(file, out->pixels + i, static_cast<int>(want));
+      if (got <= 0) break;
+      for (size_t k = i; k < i + static_cast<size_t>(got); k++) {
+        long long v = out->pixels[k] > maximum ? maximum : out->pixels[k];
+        out->pixels[k] = static_cast<uint8_t>(maximum == 255 ? v : v * 255 / maximum);
+      }
+      i += static_cast<size_t>(got);
+    }
+    if (i < count) {
+      set_error(error, "Unexpected end of data");
+      picture_free(out);
+      return 0;
+    }
+  }
+  for (; i < count; i++) {
     long long v;
     if (raw) {
       int c = dfile_getc(file);

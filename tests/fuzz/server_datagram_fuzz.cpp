@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "net/server.h"
+#include "server_fuzz.h"
 
 namespace {
 
@@ -42,20 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   server->random_state = 1;
 
   NetAddress senders[4];
-  for (int i = 0; i < 4; i++) {
-    net_resolve(&senders[i], "127.0.0.1", 9);
-    senders[i].in.sin_port = htons(static_cast<uint16_t>(40000 + i));
-  }
+  fuzz_sender_addresses(senders);
   double now = 0;
   size_t at = 1;
-  while (at + 3 <= size) {
-    const NetAddress *from = &senders[data[at] & 3];
-    size_t length = data[at + 1] | static_cast<size_t>(data[at + 2]) << 8;
-    at += 3;
-    if (length > size - at) length = size - at;
-    if (length > 1023) length = 1023;
-    server_handle_datagram(server, data + at, static_cast<int>(length), from, now);
-    at += length;
+  int control, length;
+  const uint8_t *bytes;
+  while (fuzz_next_record(data, size, &at, &control, &bytes, &length)) {
+    server_handle_datagram(server, bytes, length, &senders[control & 3], now);
     now += 0.05 * ((data[at - 1 < size ? at - 1 : 0] & 7) + 1);
     server_run(server, now);
   }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -14,6 +13,7 @@
 #include <cstring>
 
 #include "app/alloc.h"
+#include "app/number_text.h"
 #include "net/server_files.h"
 #include "net/server_robots.h"
 
@@ -981,23 +981,6 @@ bool parse_hash(const char *text, uint8_t hash[track_hash_size]) {
   return true;
 }
 
-bool parse_int(const char *text, int low, int high, int *out) {
-  char *end;
-  errno = 0;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end || errno || v < low || v > high) return false;
-  *out = static_cast<int>(v);
-  return true;
-}
-
-bool parse_double(const char *text, double low, double high, double *out) {
-  char *end;
-  double v = strtod(text, &end);
-  if (end == text || *end || !std::isfinite(v) || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
 bool add_track(ServerConfig *c, const char *entry, void (*warn)(const char *)) {
   if (c->track_count == server_max_tracks) {
     warn_line(warn, "Too many tracks (at most %d)", server_max_tracks);
@@ -1014,8 +997,8 @@ bool add_track(ServerConfig *c, const char *entry, void (*warn)(const char *)) {
   }
   ServerTrack t = {};
   snprintf(t.dir, sizeof t.dir, "%s", dir);
-  if (n >= 2 && !parse_int(laps_text, 0, 1000, &laps)) warn_line(warn, "Bad laps for track %s", dir);
-  if (n >= 3 && !parse_double(minutes_text, 0, 600, &minutes)) warn_line(warn, "Bad minutes for track %s", dir);
+  if (n >= 2 && !parse_int_within(laps_text, 0, 1000, &laps)) warn_line(warn, "Bad laps for track %s", dir);
+  if (n >= 3 && !parse_double_within(minutes_text, 0, 600, &minutes)) warn_line(warn, "Bad minutes for track %s", dir);
   t.laps = laps;
   t.minutes = minutes;
   if (n >= 4) {
@@ -1033,30 +1016,30 @@ bool apply_setting(ServerConfig *c, const char *key, const char *value, void (*w
   bool ok = true;
   auto text = [&](char *to) { snprintf(to, server_text_size, "%s", value); };
   if (strcmp(key, "bind") == 0) text(c->bind);
-  else if (strcmp(key, "port") == 0) ok = parse_int(value, 0, 65535, &c->port);
+  else if (strcmp(key, "port") == 0) ok = parse_int_within(value, 0, 65535, &c->port);
   else if (strcmp(key, "password") == 0) text(c->password);
-  else if (strcmp(key, "max_riders") == 0) ok = parse_int(value, 1, max_slots, &c->max_riders);
-  else if (strcmp(key, "gate_delay") == 0) ok = parse_double(value, 0, 600, &c->gate_delay);
-  else if (strcmp(key, "laps") == 0) ok = parse_int(value, 0, 1000, &c->laps);
-  else if (strcmp(key, "minutes") == 0) ok = parse_double(value, 0, 600, &c->minutes);
-  else if (strcmp(key, "results_wait") == 0) ok = parse_double(value, 0, 3600, &c->results_wait);
-  else if (strcmp(key, "race_limit") == 0) ok = parse_double(value, 0, 6000, &c->race_limit);
-  else if (strcmp(key, "client_timeout") == 0) ok = parse_double(value, 1, 3600, &c->client_timeout);
-  else if (strcmp(key, "erode") == 0) ok = parse_int(value, 0, 1000000, &c->erode);
+  else if (strcmp(key, "max_riders") == 0) ok = parse_int_within(value, 1, max_slots, &c->max_riders);
+  else if (strcmp(key, "gate_delay") == 0) ok = parse_double_within(value, 0, 600, &c->gate_delay);
+  else if (strcmp(key, "laps") == 0) ok = parse_int_within(value, 0, 1000, &c->laps);
+  else if (strcmp(key, "minutes") == 0) ok = parse_double_within(value, 0, 600, &c->minutes);
+  else if (strcmp(key, "results_wait") == 0) ok = parse_double_within(value, 0, 3600, &c->results_wait);
+  else if (strcmp(key, "race_limit") == 0) ok = parse_double_within(value, 0, 6000, &c->race_limit);
+  else if (strcmp(key, "client_timeout") == 0) ok = parse_double_within(value, 1, 3600, &c->client_timeout);
+  else if (strcmp(key, "erode") == 0) ok = parse_int_within(value, 0, 1000000, &c->erode);
   else if (strcmp(key, "knockout") == 0) text(c->knockout);
-  else if (strcmp(key, "off_course_bias") == 0) ok = parse_double(value, 0, 3600, &c->off_course_bias);
-  else if (strcmp(key, "off_course_scale") == 0) ok = parse_double(value, 0, 100, &c->off_course_scale);
-  else if (strcmp(key, "no_arcade") == 0) ok = parse_int(value, 0, 1, &c->no_arcade);
-  else if (strcmp(key, "restart_votes") == 0) ok = parse_int(value, 0, 1, &c->restart_votes);
+  else if (strcmp(key, "off_course_bias") == 0) ok = parse_double_within(value, 0, 3600, &c->off_course_bias);
+  else if (strcmp(key, "off_course_scale") == 0) ok = parse_double_within(value, 0, 100, &c->off_course_scale);
+  else if (strcmp(key, "no_arcade") == 0) ok = parse_int_within(value, 0, 1, &c->no_arcade);
+  else if (strcmp(key, "restart_votes") == 0) ok = parse_int_within(value, 0, 1, &c->restart_votes);
   else if (strcmp(key, "tracks_dir") == 0) text(c->tracks_dir);
   else if (strcmp(key, "motd") == 0) text(c->motd);
-  else if (strcmp(key, "quit_after") == 0) ok = parse_double(value, 0, 1e9, &c->quit_after);
-  else if (strcmp(key, "robots") == 0) ok = parse_int(value, 0, max_slots, &c->robots);
-  else if (strcmp(key, "robot_skill") == 0) ok = parse_int(value, 0, 2, &c->robot_skill);
+  else if (strcmp(key, "quit_after") == 0) ok = parse_double_within(value, 0, 1e9, &c->quit_after);
+  else if (strcmp(key, "robots") == 0) ok = parse_int_within(value, 0, max_slots, &c->robots);
+  else if (strcmp(key, "robot_skill") == 0) ok = parse_int_within(value, 0, 2, &c->robot_skill);
   else if (strcmp(key, "home") == 0) text(c->home);
   else if (strcmp(key, "accept_files") == 0) text(c->accept_files);
-  else if (strcmp(key, "max_file_size") == 0) ok = parse_int(value, 1, 1 << 30, &c->max_file_size);
-  else if (strcmp(key, "max_files") == 0) ok = parse_int(value, 1, 1000000, &c->max_files);
+  else if (strcmp(key, "max_file_size") == 0) ok = parse_int_within(value, 1, 1 << 30, &c->max_file_size);
+  else if (strcmp(key, "max_files") == 0) ok = parse_int_within(value, 1, 1000000, &c->max_files);
   else if (strcmp(key, "track") == 0) return add_track(c, value, warn);
   else {
     warn_line(warn, "Unknown setting '%.100s'", key);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/number_text.h"
 #include "app/options.h"
 #include "app/types.h"
 
@@ -47,24 +48,6 @@ void runner_usage(FILE *out) {
 
 namespace {
 
-bool parse_long(const char *text, long low, long high, long *out) {
-  if (!text || !*text) return false;
-  char *end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (*end || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_double(const char *text, double low, double high, double *out) {
-  if (!text || !*text) return false;
-  char *end = nullptr;
-  double v = strtod(text, &end);
-  if (*end || !std::isfinite(v) || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
 bool parse_skill(const char *text, int *out) {
   static const char *const names[] = {"novice", "amateur", "expert"};
   for (int k = 0; k < 3; k++)
@@ -73,7 +56,7 @@ bool parse_skill(const char *text, int *out) {
       return true;
     }
   long v;
-  if (!parse_long(text, 0, 2, &v)) return false;
+  if (!parse_long_within(text, 0, 2, &v)) return false;
   *out = static_cast<int>(v);
   return true;
 }
@@ -97,21 +80,21 @@ int parse_runner_options(int argc, char **argv, RunnerOptions *o, FILE *err) {
       ok = value && *value;
       o->track = value;
     } else if (!strcmp(a, "--robots")) {
-      ok = parse_long(value, 1, max_slots, &n);
+      ok = parse_long_within(value, 1, max_slots, &n);
       o->robots = static_cast<int>(n);
     } else if (!strcmp(a, "--skill")) {
       ok = parse_skill(value, &o->skill);
     } else if (!strcmp(a, "--laps")) {
-      ok = parse_long(value, 0, 1000, &n);
+      ok = parse_long_within(value, 0, 1000, &n);
       o->laps = static_cast<int>(n);
     } else if (!strcmp(a, "--minutes")) {
-      ok = parse_double(value, 0, 600, &o->minutes);
+      ok = parse_double_within(value, 0, 600, &o->minutes);
     } else if (!strcmp(a, "--limit-minutes")) {
-      ok = parse_double(value, 0.001, 6000, &o->limit_minutes);
+      ok = parse_double_within(value, 0.001, 6000, &o->limit_minutes);
     } else if (!strcmp(a, "--seed")) {
-      ok = parse_long(value, 0, 0x7fffffff, &o->seed);
+      ok = parse_long_within(value, 0, 0x7fffffff, &o->seed);
     } else if (!strcmp(a, "--erode")) {
-      ok = parse_double(value, 0, 100, &o->erode);
+      ok = parse_double_within(value, 0, 100, &o->erode);
     } else if (!strcmp(a, "--record")) {
       ok = value && *value;
       o->record = value;
@@ -146,12 +129,12 @@ int parse_runner_options(int argc, char **argv, RunnerOptions *o, FILE *err) {
       ok = value && *value;
       o->personality = value;
     } else if (!strcmp(a, "--fake-lag")) {
-      ok = parse_double(value, 0, 1000, &o->fake_lag);
+      ok = parse_double_within(value, 0, 1000, &o->fake_lag);
       o->fake_lag *= 0.001;
     } else if (!strcmp(a, "--fake-loss")) {
-      ok = parse_long(value, 0, 100, &o->fake_loss);
+      ok = parse_long_within(value, 0, 100, &o->fake_loss);
     } else if (!strcmp(a, "--join-timeout")) {
-      ok = parse_double(value, 1, 3600, &o->join_timeout);
+      ok = parse_double_within(value, 1, 3600, &o->join_timeout);
     } else if (!strcmp(a, "--series")) {
       ok = value && *value;
       o->series = value;

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/number_text.h"
 #include "app/options.h"
 #include "app/types.h"
 #include "net/transport.h"
@@ -81,15 +82,6 @@ void usage(FILE *out) {
           "It prints \"Relaying 127.0.0.1:PORT to HOST:PORT\" once it listens, and at the\n"
           "end how many datagrams it delivered and lost. --record writes what it\n"
           "delivers into DIR as inputs for the race fuzz targets.\n");
-}
-
-bool parse_number(const char *text, double low, double high, double *out) {
-  if (!text || !*text) return false;
-  char *end = nullptr;
-  double v = strtod(text, &end);
-  if (*end || !std::isfinite(v) || v < low || v > high) return false;
-  *out = v;
-  return true;
 }
 
 // Like the client's simulated loss: a small generator of its own, so one seed
@@ -188,18 +180,18 @@ int main(int argc, char **argv) {
       ok = v && *v;
       to = v;
     } else if (!strcmp(a, "--port")) {
-      ok = parse_number(v, 0, 65535, &port);
+      ok = parse_double_within(v, 0, 65535, &port);
     } else if (!strcmp(a, "--loss")) {
-      ok = parse_number(v, 0, 100, &loss);
+      ok = parse_double_within(v, 0, 100, &loss);
     } else if (!strcmp(a, "--lag")) {
-      ok = parse_number(v, 0, 10000, &lag_ms);
+      ok = parse_double_within(v, 0, 10000, &lag_ms);
     } else if (!strcmp(a, "--seed")) {
-      ok = parse_number(v, 0, 4294967295.0, &seed);
+      ok = parse_double_within(v, 0, 4294967295.0, &seed);
     } else if (!strcmp(a, "--record")) {
       ok = v && *v;
       record_dir = v;
     } else if (!strcmp(a, "--quit-after")) {
-      ok = parse_number(v, 0, 1e6, &quit_after);
+      ok = parse_double_within(v, 0, 1e6, &quit_after);
     } else {
       fprintf(stderr, "torvane-relay: unknown option '%s'\n", a);
       usage(stderr);

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks the installation as
+# a user would meet it: every file in place, the desktop entry and metainfo
+# accepted by their validators, the service unit naming the installed server,
+# and the installed game and race runner finding their data from another
+# directory with a fresh home and no QX_HOME. Exits 77 (skipped) when the
+# validators are missing.
+set -u
+bin=${1:?bin dir}
+build=$(cd "$bin/.." && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in desktop-file-validate appstreamcli; do
+  command -v $tool >/dev/null || { echo "$tool missing (desktop-file-utils, appstream): skipped"; exit 77; }
+done
+work=$(mktemp -d /tmp/torvane-install-XXXXXX)
+xvfb_pid=""
+trap '[ -n "$xvfb_pid" ] && kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; [ -n "${log:-}" ] && { echo "--- log"; tail -30 "$log" 2>/dev/null; }; exit 1; }
+
+prefix="$work/prefix"
+cmake --install "$build" --prefix "$prefix" > "$work/install.txt" 2>&1 || { cat "$work/install.txt"; fail "cmake --install"; }
+id=io.github.torvane.Torvane
+for f in bin/torvane bin/torvane-server bin/torvane-race share/torvane/torvane.saf share/torvane/torvane-server.cfg \
+         share/torvane/demos/start40.qxdemo share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+         share/icons/hicolor/256x256/apps/$id.png share/man/man6/torvane.6 share/man/man6/torvane-server.6 \
+         share/man/man6/torvane-race.6 lib/systemd/system/torvane-server.service; do
+  [ -s "$prefix/$f" ] || fail "not installed: $f"
+done
+[ -x "$prefix/bin/torvane" ] || fail "the game is not executable"
+cmp -s "$bin/torvane.saf" "$prefix/share/torvane/torvane.saf" || fail "the installed archive differs from the build's"
+
+# The icon: a PNG of the size its folder says.
+size=$(python3 -c '
+import struct, sys
+d = open(sys.argv[1], "rb").read(24)
+print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8] == b"\x89PNG\r\n\x1a\n" else "none")' \
+  "$prefix/share/icons/hicolor/256x256/apps/$id.png")
+[ "$size" = 256x256 ] || fail "the icon is $size, not a 256x256 PNG"
+
+desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" > "$work/appstream.txt" 2>&1 ||
+  { cat "$work/appstream.txt"; fail "appstreamcli validate"; }
+grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop" || fail "the desktop entry names another icon"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$prefix/share/metainfo/$id.metainfo.xml" ||
+  fail "the metainfo names another desktop entry"
+grep -qx "ExecStart=$prefix/bin/torvane-server .*" "$prefix/lib/systemd/system/torvane-server.service" ||
+  fail "the unit does not start the installed server: $(grep ExecStart "$prefix/lib/systemd/system/torvane-server.service")"
+grep -qx "StandardInput=null" "$prefix/lib/systemd/system/torvane-server.service" || fail "the unit leaves stdin open"
+if command -v groff >/dev/null; then
+  for page in "$prefix"/share/man/man6/*.6; do
+    warnings=$(groff -man -ww -z "$page" 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+  done
+fi
+
+# From elsewhere, with a fresh home: the installed race runner finds the
+# data beside its bin directory...
+mkdir -p "$work/elsewhere"
+cd "$work/elsewhere"
+unset QX_HOME
+(XDG_DATA_HOME="$work/racehome" "$prefix/bin/torvane-race" --robots 1 --laps 1 --limit-minutes 0.02 --no-progress \
+  < /dev/null > "$work/race.txt" 2>&1) || { cat "$work/race.txt"; fail "the installed race runner"; }
+grep -q "state hash" "$work/race.txt" || { cat "$work/race.txt"; fail "the installed race runner raced no race"; }
+
+# ...and so does the game: it loads a track, enters its loop, and ends
+# with status 0 on SIGTERM.
+source "$here/xvfb_home.sh"
+start_xvfb_home 1024x768x24
+"$prefix/bin/torvane" --nosound --width 320 --height 240 > "$work/stdout" 2> "$work/stderr" &
+game=$!
+for _ in $(seq 300); do
+  grep -q "Entering main loop" "$log" 2>/dev/null && break
+  kill -0 $game 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "Entering main loop" "$log" 2>/dev/null || { cat "$work/stderr"; fail "the installed game did not start"; }
+grep -q "Resetting" "$log" || fail "the installed game loaded no track"
+kill -TERM $game
+for _ in $(seq 200); do kill -0 $game 2>/dev/null || break; sleep 0.1; done
+kill -0 $game 2>/dev/null && { kill -KILL $game; fail "the installed game did not end on SIGTERM"; }
+status=0
+wait $game || status=$?
+[ "$status" -eq 0 ] || fail "the installed game exited with $status"
+echo "install to a prefix: ok ($(du -sh "$prefix" | cut -f1))"

@@ -32,8 +32,10 @@ install(CODE "
   file(WRITE \"\${path}\" \"\${unit}\")
 ")
 
-# The Debian package. The programs link these at run time (ldd on the game,
-# the server and the race runner); FreeType is only the data builder's.
+# The Debian package. The programs need these at run time (objdump -p on
+# the game, the server and the race runner: libOpenGL.so.0 is linked, and
+# SDL opens libGL.so.1 for its GLX context); FreeType is only the data
+# builder's. Mesa's drivers are what most machines render with.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME torvane)
 set(CPACK_PACKAGE_VERSION ${TORVANE_VERSION})
@@ -45,5 +47,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libgcc-s1, libode8, libsdl2-2.0-0, libpng16-16, zlib1g, libgl1")
+    "libc6, libstdc++6, libgcc-s1, libode8, libsdl2-2.0-0, libpng16-16, zlib1g, libopengl0, libgl1")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgl1-mesa-dri")
 include(CPack)

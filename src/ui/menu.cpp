@@ -1097,7 +1097,11 @@ void draw_help() {
         box(item_style.box, l.x0, l.top, l.x1, l.top - l.h);
         text_in(item_style.text, l.text, l.x0, l.x1, l.top, l.h, false);
         break;
-      default: text_in(item_style.text, l.text, l.x0, l.x1, l.top, l.h, false); break;
+      default:
+        // A darker band keeps the notes readable over a bright scene.
+        draw_box(0, 0, 0, 0.35f, l.x0, l.top, l.x1, l.top - l.h);
+        text_in(item_style.text, l.text, l.x0, l.x1, l.top, l.h, false);
+        break;
     }
   }
 }

@@ -66,19 +66,9 @@ grep -q "state hash" "$work/race.txt" || { cat "$work/race.txt"; fail "the insta
 # with status 0 on SIGTERM.
 source "$here/xvfb_home.sh"
 start_xvfb_home 1024x768x24
-"$prefix/bin/torvane" --nosound --width 320 --height 240 > "$work/stdout" 2> "$work/stderr" &
-game=$!
-for _ in $(seq 300); do
-  grep -q "Entering main loop" "$log" 2>/dev/null && break
-  kill -0 $game 2>/dev/null || break
-  sleep 0.1
-done
-grep -q "Entering main loop" "$log" 2>/dev/null || { cat "$work/stderr"; fail "the installed game did not start"; }
+start_game "$prefix/bin/torvane" --nosound --width 320 --height 240 ||
+  { cat "$work/stderr"; fail "the installed game did not start"; }
 grep -q "Resetting" "$log" || fail "the installed game loaded no track"
-kill -TERM $game
-for _ in $(seq 200); do kill -0 $game 2>/dev/null || break; sleep 0.1; done
-kill -0 $game 2>/dev/null && { kill -KILL $game; fail "the installed game did not end on SIGTERM"; }
-status=0
-wait $game || status=$?
+stop_game || fail "the installed game did not end on SIGTERM"
 [ "$status" -eq 0 ] || fail "the installed game exited with $status"
 echo "install to a prefix: ok ($(du -sh "$prefix" | cut -f1))"

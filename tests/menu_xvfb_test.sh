@@ -17,14 +17,7 @@ config="$work/data/torvane/config"
 fail() { echo "FAIL: $*"; echo "--- log"; tail -30 "$log" 2>/dev/null; echo "--- config"; cat "$config" 2>/dev/null; exit 1; }
 
 xdotool mousemove 1 1
-"$bin/torvane" --nosound --width 640 --height 480 >"$work/stdout" 2>"$work/stderr" &
-game=$!
-for _ in $(seq 300); do
-  grep -q "Entering main loop" "$log" 2>/dev/null && break
-  kill -0 $game 2>/dev/null || break
-  sleep 0.1
-done
-grep -q "Entering main loop" "$log" 2>/dev/null || fail "the game did not start"
+start_game "$bin/torvane" --nosound --width 640 --height 480 || fail "the game did not start"
 sleep 2
 keys() { for k in "$@"; do xdotool key "$k"; sleep 0.25; done; }
 

@@ -29,13 +29,12 @@ done
 [ -x "$prefix/bin/torvane" ] || fail "the game is not executable"
 cmp -s "$bin/torvane.saf" "$prefix/share/torvane/torvane.saf" || fail "the installed archive differs from the build's"
 
-# The icon: a PNG of the size its folder says.
-size=$(python3 -c '
-import struct, sys
-d = open(sys.argv[1], "rb").read(24)
-print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8] == b"\x89PNG\r\n\x1a\n" else "none")' \
-  "$prefix/share/icons/hicolor/256x256/apps/$id.png")
-[ "$size" = 256x256 ] || fail "the icon is $size, not a 256x256 PNG"
+# The icon: a PNG of the size its folder says (the IHDR width and height
+# are big-endian words at bytes 16 and 20).
+icon="$prefix/share/icons/hicolor/256x256/apps/$id.png"
+[ "$(od -An -tx1 -N8 "$icon" | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "the icon is not a PNG"
+size=$(od -An -tu1 -j16 -N8 "$icon" | awk '{ printf "%dx%d", (($1 * 256 + $2) * 256 + $3) * 256 + $4, (($5 * 256 + $6) * 256 + $7) * 256 + $8 }')
+[ "$size" = 256x256 ] || fail "the icon is $size, not 256x256"
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" > "$work/appstream.txt" 2>&1 ||

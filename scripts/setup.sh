@@ -21,10 +21,12 @@ build=${1:-build}
 shift || true
 
 # clang and its runtime build the fuzz targets; xdg-utils lets the game open
-# its home folder (--open-home).
+# its home folder (--open-home); desktop-file-utils and appstream check the
+# installed desktop entry and metainfo (tests).
 packages=(g++ cmake make pkg-config libode-dev duktape-dev libsdl2-dev libpng-dev zlib1g-dev
           libgl1-mesa-dev libgl1-mesa-dri libgtest-dev libbenchmark-dev xvfb xauth xdotool
-          libfreetype-dev fonts-dejavu-core povray pngcheck clang libclang-rt-14-dev xdg-utils)
+          libfreetype-dev fonts-dejavu-core povray pngcheck clang libclang-rt-14-dev xdg-utils
+          desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,24 +9,13 @@ trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
 source "$(dirname "$0")/xvfb_home.sh"
 start_xvfb_home 1024x768x24
 
-"$bin/torvane" --nosound --width 320 --height 240 >"$work/stdout" 2>"$work/stderr" &
-game=$!
-for _ in $(seq 300); do
-  grep -q "Entering main loop" "$log" 2>/dev/null && break
-  kill -0 $game 2>/dev/null || break
-  sleep 0.1
-done
+start_game "$bin/torvane" --nosound --width 320 --height 240
 sleep 1
-kill -TERM $game 2>/dev/null
-for _ in $(seq 200); do kill -0 $game 2>/dev/null || break; sleep 0.1; done
-if kill -0 $game 2>/dev/null; then
-  kill -KILL $game
+if ! stop_game; then
   echo "FAIL: the game did not end within 20 s of SIGTERM"
   cat "$log" 2>/dev/null
   exit 1
 fi
-status=0
-wait $game || status=$?
 
 fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null; echo "--- stderr"; cat "$work/stderr"; exit 1; }
 [ "$status" -eq 0 ] || fail "exit status $status"

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Every program answers --help and --version with status 0, and its help
 # names every option its parser accepts (taken from the parser's source, so a
-# new option without a line in the help fails here).
+# new option without a line in the help fails here), and so does its manual page.
 set -u
 bin="$1"
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -29,6 +29,23 @@ check() {
     fi
   done
 }
+# The installed manual pages name every option too (roff writes "-" as "\-").
+check_manual() {
+  local page="$src/dist/man/$1.6"
+  shift
+  local text options
+  text=$(sed 's/\\-/-/g; s/\\f[BIPR]//g' "$page")
+  options=$(cat "$@" | grep -o '"--[a-z0-9][a-z0-9-]*' | tr -d '"' | sort -u)
+  for option in $options; do
+    if ! grep -qE -- "(^|[^a-z0-9-])$option([^a-z0-9-]|$)" <<<"$text"; then
+      echo "the manual page $page does not mention $option"
+      failed=1
+    fi
+  done
+}
+check_manual torvane "$src/src/app/options.cpp"
+check_manual torvane-server "$src/src/net/server.cpp" "$src/tools/server/main.cpp"
+check_manual torvane-race "$src/tools/race/runner_options.cpp"
 check torvane "$src/src/app/options.cpp"
 check torvane-server "$src/src/net/server.cpp" "$src/tools/server/main.cpp"
 check torvane-race "$src/tools/race/runner_options.cpp"

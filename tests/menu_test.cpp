@@ -1,6 +1,7 @@
 // The menus without a window: type-ahead on choices, sliders by key and
 // pointer, text fields in both modes, navigation limits, the list chooser's
-// pages, the server history, the graphics preset label and screenshot names.
+// pages, the server history, the graphics preset label, screenshot names and
+// the layout of the help screen in the game's own font.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -10,8 +11,11 @@
 
 #include "app/bindings.h"
 #include "app/config.h"
+#include "assets/file.h"
 #include "platform/input.h"
+#include "test_util.h"
 #include "ui/menu.h"
+#include "ui/text.h"
 
 namespace {
 
@@ -218,7 +222,7 @@ TEST_F(MenuTest, TextFieldsOverwriteAndInsert) {
 TEST_F(MenuTest, NavigationStopsAtTheEnds) {
   open(menu_main);
   int last = menu_item_count() - 1;
-  EXPECT_EQ(last, 8);
+  EXPECT_EQ(last, 9);
   key(k().up);
   EXPECT_EQ(menu_selection(), 0);
   for (int i = 0; i < 20; i++) key(k().down);
@@ -467,6 +471,117 @@ TEST_F(MenuTest, HoverSkipsTheEmptyRowsOfTheChooser) {
   menu_hover();
   EXPECT_EQ(menu_selection(), 4);
   EXPECT_STREQ(menu_item_label(4), "three");
+}
+
+}  // namespace
+
+namespace {
+
+// The help screen measured in the data set's font (its glyph widths load
+// without a window; only the texture needs GL).
+struct MenuHelpTest : MenuTest {
+  void SetUp() override {
+    MenuTest::SetUp();
+    setenv("QX_HOME", TORVANE_BIN_DIR, 1);
+    setenv("XDG_DATA_HOME", (make_temp_dir("menu-help") + "/home").c_str(), 1);
+    file_layer_reset_for_tests();
+    file_list();
+    load_fonts();
+  }
+  void TearDown() override {
+    free_fonts();
+    unsetenv("QX_HOME");
+    unsetenv("XDG_DATA_HOME");
+    file_layer_reset_for_tests();
+    MenuTest::TearDown();
+  }
+  std::vector<HelpLine> layout() {
+    std::vector<HelpLine> lines(max_help_lines);
+    lines.resize(static_cast<size_t>(menu_help_layout(lines.data(), max_help_lines)));
+    return lines;
+  }
+  // The key shown beside a label.
+  std::string key_of(const char *label) {
+    std::vector<HelpLine> lines = layout();
+    for (size_t i = 0; i + 1 < lines.size(); i++)
+      if (lines[i].style == help_label && strcmp(lines[i].text, label) == 0) return lines[i + 1].text;
+    return "(no line " + std::string(label) + ")";
+  }
+};
+
+bool overlap(const MenuRect &a, const MenuRect &b) {
+  return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
+}
+
+TEST_F(MenuHelpTest, EveryLineFitsItsBoxOnSmallAndWideScreens) {
+  // The real font: a wide letter is not the 2/3 line height of the stand-in.
+  ASSERT_GT(font(font_text)->rect['W'][2], 0.0f) << "the data set's font did not load";
+  const int sizes[2][2] = {{1280, 720}, {640, 480}};
+  for (const auto &size : sizes) {
+    SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
+    menu_set_screen_size(size[0], size[1]);
+    open(menu_help);
+    ASSERT_EQ(menu_item_count(), 2);
+    EXPECT_STREQ(menu_item_label(0), "Back to Main Menu");
+    EXPECT_STREQ(menu_item_label(1), "Customize Controls");
+    // The layout's units as window pixels, as the menu draws them.
+    float unit = size[1] / 24.0f;
+    float ox = (size[0] / unit - 32) / 2;
+    std::vector<HelpLine> lines = layout();
+    ASSERT_GE(lines.size(), 40u);
+    std::vector<MenuRect> boxes;
+    for (const HelpLine &l : lines) {
+      SCOPED_TRACE(l.text);
+      EXPECT_GT(strlen(l.text), 0u);
+      // Drawn at 0.75 of the box height with an eighth of a unit each side
+      // to spare, it must fit without being shrunk.
+      EXPECT_LE(text_width(l.text) * 0.75f * l.h, l.x1 - l.x0 - 0.25f);
+      // Legible: at least 9 pixels a line.
+      EXPECT_GE(0.75f * l.h * unit, 9.0f);
+      MenuRect r = {(ox + l.x0) * unit, (1 - l.top) * unit, (ox + l.x1) * unit, (1 - l.top + l.h) * unit};
+      EXPECT_GE(r.x0, 0);
+      EXPECT_LE(r.x1, size[0]);
+      EXPECT_GE(r.y0, 2 * unit);   // below the title bar
+      EXPECT_LE(r.y1, 23 * unit);  // above the version line
+      for (int i = 0; i < menu_item_count(); i++) EXPECT_FALSE(overlap(r, menu_item_rect(i))) << "item " << i;
+      for (const MenuRect &other : boxes) EXPECT_FALSE(overlap(r, other));
+      boxes.push_back(r);
+    }
+  }
+}
+
+TEST_F(MenuHelpTest, KeysAreTheCurrentBindings) {
+  EXPECT_EQ(key_of("Throttle"), "x");
+  EXPECT_EQ(key_of("Sit/Dab"), "right ctrl");
+  EXPECT_EQ(key_of("Screenshot"), "s");
+  // Rebinding shows at once: a key, an axis, nothing.
+  ASSERT_TRUE(set_binding_text(key_binding(bind_throttle), "w"));
+  ASSERT_TRUE(set_binding_text(key_binding(bind_left), "(0.000000,-1.000000)Pad.axis[0]"));
+  ASSERT_TRUE(set_binding_text(key_binding(bind_screenshot), ""));
+  EXPECT_EQ(key_of("Throttle"), "w");
+  EXPECT_EQ(key_of("Left"), "Pad.axis[0] (Negative)");
+  EXPECT_EQ(key_of("Screenshot"), "None");
+  // The keys no binding names are there too.
+  EXPECT_EQ(key_of("This Screen"), "F1");
+  EXPECT_EQ(key_of("Menus"), "esc");
+}
+
+TEST_F(MenuHelpTest, ReachedFromTheMainMenuAndLeftByItsButtons) {
+  open(menu_main);
+  int help = find_item("Controls and Help");
+  ASSERT_GE(help, 0);
+  EXPECT_EQ(help, menu_item_count() - 2) << "just before Quit";
+  menu_set_selection(help);
+  key(k().enter);
+  EXPECT_EQ(menu_screen(), menu_help);
+  menu_frame_end();
+  // Down to "Customize Controls", which opens the bindings.
+  key(k().down);
+  key(k().enter);
+  EXPECT_EQ(menu_screen(), menu_controls);
+  open(menu_help);
+  key(k().enter);
+  EXPECT_EQ(menu_screen(), menu_main);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Drives the menus of the running game with xdotool under Xvfb: changes the
+# Drives the menus of the running game with xdotool under Xvfb: reaches
+# Customize Controls through the F1 help screen and binds a key, changes the
 # bike by type-ahead and the rider's name in Bike Setup, starts a one-lap
 # race from New Race, quits through the Quit screen, and checks that the
 # configuration file holds the changes.
@@ -16,17 +17,21 @@ config="$work/data/torvane/config"
 fail() { echo "FAIL: $*"; echo "--- log"; tail -30 "$log" 2>/dev/null; echo "--- config"; cat "$config" 2>/dev/null; exit 1; }
 
 xdotool mousemove 1 1
-"$bin/torvane" --nosound --width 640 --height 480 >"$work/stdout" 2>"$work/stderr" &
-game=$!
-for _ in $(seq 300); do
-  grep -q "Entering main loop" "$log" 2>/dev/null && break
-  kill -0 $game 2>/dev/null || break
-  sleep 0.1
-done
-grep -q "Entering main loop" "$log" 2>/dev/null || fail "the game did not start"
+start_game "$bin/torvane" --nosound --width 640 --height 480 || fail "the game did not start"
 sleep 2
 keys() { for k in "$@"; do xdotool key "$k"; sleep 0.25; done; }
 
+# F1 shows Controls and Help; its "Customize Controls" button opens the
+# bindings, where Throttle takes "q". Esc closes the menus, Esc opens the
+# main menu again.
+keys F1 Down Return
+sleep 0.3
+keys Down Return
+sleep 0.5
+keys q
+sleep 0.5
+keys Escape Escape
+sleep 0.3
 # Main menu -> Bike Setup; "Bike" takes "kx" by type-ahead.
 keys Down Down Down Down Down Return
 sleep 0.3
@@ -61,5 +66,6 @@ wait $game || status=$?
 [ -f "$config" ] || fail "no configuration written"
 grep -qix "bike=.*kx.*" "$config" || fail "bike not changed: $(grep '^bike=' "$config")"
 grep -qx "name=Menu Tester" "$config" || fail "name not changed: $(grep '^name=' "$config")"
+grep -qix "throttle_key=(k)q" "$config" || fail "throttle not bound through the help screen: $(grep '^throttle_key=' "$config")"
 grep -qx "laps=1.000000" "$config" || fail "laps not 1: $(grep '^laps=' "$config")"
 echo "menus under Xvfb: ok ($(grep '^bike=' "$config"))"

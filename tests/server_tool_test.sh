@@ -29,6 +29,23 @@ cat log.txt
 grep -q "Warning: Unknown setting 'bogus'" log.txt || exit 1
 grep -q "Race 1: track first, 2 laps" log.txt || exit 1
 grep -q "Server stopped" log.txt || exit 1
+# As a service: stdin closed, stdout a file (not a terminal), stopped by
+# SIGTERM. Each line reaches the file when it is logged, and the stop ends
+# with status 0 and "Server stopped" as the last line.
+"$bin/torvane-server" --bind 127.0.0.1 --port 0 --home "$dir/home" < /dev/null > service.txt 2>&1 &
+pid=$!
+for _ in $(seq 50); do
+  grep -q "Listening on 127\.0\.0\.1:" service.txt && break
+  sleep 0.05
+done
+grep -q "Listening on 127\.0\.0\.1:" service.txt || { echo "no log line while running"; cat service.txt; kill "$pid"; exit 1; }
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+cat service.txt
+[ "$status" -eq 0 ] || { echo "SIGTERM: exit status $status"; exit 1; }
+grep -q "] Stopping on SIGTERM$" service.txt || { echo "SIGTERM not logged"; exit 1; }
+tail -n 1 service.txt | grep -q "] Server stopped$" || { echo "SIGTERM: last line is not 'Server stopped'"; exit 1; }
 "$bin/torvane-server" --no-such-option < /dev/null > /dev/null && exit 1
 "$bin/torvane-server" --config "$dir/missing.cfg" < /dev/null > /dev/null && exit 1
 exit 0

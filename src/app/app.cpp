@@ -78,7 +78,7 @@ struct App {
   AxisHandle cursor_x, cursor_y;
   int cursor_last_x, cursor_last_y;
   // Special keys resolved once at start-up.
-  int key_esc, key_tab;
+  int key_esc, key_tab, key_help;
   int key_digits[10];
   int dab_latch;
   float dab_channel_last;
@@ -150,6 +150,12 @@ void handle_key(const InputEvent *e) {
   int code = menu_controller_key(e->code);
   if (code == app.key_esc) {
     menu_open(menu_screen() == menu_none ? menu_main : menu_none);
+    return;
+  }
+  // F1 shows the keys from anywhere (an addition to the original keys, so
+  // newcomers find them); pressed again it closes the menus.
+  if (app.key_help >= 0 && code == app.key_help) {
+    menu_open(menu_screen() == menu_help ? menu_none : menu_help);
     return;
   }
   if (menu_screen() != menu_none) {
@@ -620,6 +626,7 @@ int start_up(int argc, char **argv) {
   app.cursor_last_x = input_read_axis(app.cursor_x);
   app.cursor_last_y = input_read_axis(app.cursor_y);
   app.key_esc = input_button_code("esc");
+  app.key_help = input_button_code("F1");
   resolve_bindings();
   app.key_pointer = input_button_code("cursor-left");
   menu_init();

@@ -178,6 +178,22 @@ void add_base_directory(const char *dir, const char *tail) {
   base_dirs[base_count++] = out;
 }
 
+// An installed program lives in PREFIX/bin and its data in
+// PREFIX/share/torvane: when `dir` (the executable's directory) is named
+// "bin" and that data directory exists, `dir` becomes it. A build tree's
+// bin/ has no share/ beside it and keeps its own directory.
+bool installed_data_directory(char *dir, size_t size) {
+  size_t n = strlen(dir);
+  if (n < 4 || strcmp(dir + n - 4, "/bin") != 0) return false;
+  char data[max_os_path];
+  if (snprintf(data, sizeof data, "%.*s/share/torvane", static_cast<int>(n - 4), dir) >= static_cast<int>(sizeof data))
+    return false;
+  struct stat st;
+  if (stat(data, &st) != 0 || !S_ISDIR(st.st_mode) || strlen(data) >= size) return false;
+  memcpy(dir, data, strlen(data) + 1);
+  return true;
+}
+
 void build_base_directories() {
   if (bases_built) return;
   bases_built = true;
@@ -201,6 +217,7 @@ void build_base_directories() {
       char *slash = strrchr(exe, '/');
       if (slash) {
         *slash = 0;
+        installed_data_directory(exe, sizeof exe);
         add_base_directory(exe, "");
       }
     }

@@ -269,6 +269,7 @@ const char *screen_title(int screen) {
     case menu_stability: return "Advanced Stability Setup";
     case menu_advanced_graphics: return "Advanced Graphics Setup";
     case menu_chooser: return menu.chooser.title;
+    case menu_help: return "Controls and Help";
     default: return "";
   }
 }
@@ -289,11 +290,22 @@ const char *demo_display_name(int index, char *out, int size) {
 
 void build_main() {
   Column c = column(8.5f, 15);
-  static const char *labels[] = {"New Race",   "Playback Race",        "Points Series",      "Time Trial", "Multiplayer",
-                                 "Bike Setup", "Graphics/Sound Setup", "Customize Controls", "Quit"};
-  static const int targets[] = {menu_new_race,   menu_playback, menu_series,   menu_time_trial, menu_multiplayer,
-                                menu_bike_setup, menu_graphics, menu_controls, menu_quit};
-  for (int i = 0; i < 9; i++) button(c, labels[i], act_open, targets[i]);
+  // "Controls and Help" is an addition to the original nine entries, placed
+  // before "Quit" so that "Quit" stays the last.
+  static const char *labels[] = {"New Race",           "Playback Race", "Points Series",        "Time Trial",
+                                 "Multiplayer",        "Bike Setup",    "Graphics/Sound Setup", "Customize Controls",
+                                 "Controls and Help",  "Quit"};
+  static const int targets[] = {menu_new_race,    menu_playback,   menu_series,   menu_time_trial, menu_multiplayer,
+                                menu_bike_setup,  menu_graphics,   menu_controls, menu_help,       menu_quit};
+  for (int i = 0; i < 10; i++) button(c, labels[i], act_open, targets[i]);
+}
+
+void build_help() {
+  Column c = column(0.5f, 15);
+  button(c, "Back to Main Menu", act_back, menu_main);
+  Item &controls = button(c, "Customize Controls", act_open, menu_controls);
+  controls.x = 16.5f;
+  controls.y = first_item_top;
 }
 
 void build_new_race() {
@@ -570,6 +582,7 @@ void build() {
     case menu_stability: build_stability(); break;
     case menu_advanced_graphics: build_advanced_graphics(); break;
     case menu_chooser: build_chooser(); break;
+    case menu_help: build_help(); break;
     default: break;
   }
   // Window-pixel rectangles: one unit is a 24th of the height; the 32-unit
@@ -1069,6 +1082,30 @@ void draw_console() {
   }
 }
 
+void draw_help() {
+  static HelpLine lines[max_help_lines];
+  int count = menu_help_layout(lines, max_help_lines);
+  for (int i = 0; i < count; i++) {
+    const HelpLine &l = lines[i];
+    switch (l.style) {
+      case help_heading: text_in(title_style.text, l.text, l.x0, l.x1, l.top, l.h, false); break;
+      case help_label:
+        box(title_style.box, l.x0, l.top, l.x1, l.top - l.h);
+        text_in(title_style.text, l.text, l.x0, l.x1, l.top, l.h, false);
+        break;
+      case help_key:
+        box(item_style.box, l.x0, l.top, l.x1, l.top - l.h);
+        text_in(item_style.text, l.text, l.x0, l.x1, l.top, l.h, false);
+        break;
+      default:
+        // A darker band keeps the notes readable over a bright scene.
+        draw_box(0, 0, 0, 0.35f, l.x0, l.top, l.x1, l.top - l.h);
+        text_in(item_style.text, l.text, l.x0, l.x1, l.top, l.h, false);
+        break;
+    }
+  }
+}
+
 void draw_quit() {
   text_frame(30);
   float w = text_frame_width(30);
@@ -1211,6 +1248,7 @@ void draw_menu() {
   if (menu.screen == menu_multiplayer) draw_riders_table();
   if (menu.screen == menu_standings) draw_standings_table();
   if (menu.screen == menu_main) draw_notice_lines();
+  if (menu.screen == menu_help) draw_help();
   draw_version();
   overlay_end();
 }
@@ -1274,6 +1312,82 @@ const char *menu_item_label(int index) {
   return index >= 0 && index < menu.count ? menu.items[index].label : nullptr;
 }
 int menu_history_cursor() { return menu.history_cursor; }
+
+// --- the help screen ------------------------------------------------------------------------------
+
+namespace {
+
+struct HelpWriter {
+  HelpLine *lines;
+  int max, count;
+};
+
+void help_line(HelpWriter &w, const char *text, float x0, float x1, float top, float h, int style) {
+  if (w.count >= w.max) return;
+  HelpLine &l = w.lines[w.count++];
+  snprintf(l.text, sizeof l.text, "%s", text);
+  l.x0 = x0;
+  l.x1 = x1;
+  l.top = top;
+  l.h = h;
+  l.style = style;
+}
+
+}  // namespace
+
+int menu_help_layout(HelpLine *lines, int max) {
+  HelpWriter w = {lines, max, 0};
+  constexpr float row_h = 0.9f, row_step = 0.95f;
+  constexpr float heading_top = first_item_top - 1.5f;
+  constexpr float rows_top = heading_top - 1.0f;
+  constexpr float label_w = 8.0f, key_w = 7.0f;
+  // The bike's controls on the left, the race's on the right, each a label
+  // box and the key bound to it now.
+  static const int riding[] = {bind_throttle, bind_front_brake, bind_rear_brake,   bind_left,
+                               bind_right,    bind_clutch,      bind_upshift,      bind_downshift,
+                               bind_dab,      bind_back_up,     bind_lean_forward, bind_lean_backward};
+  static const int race[] = {bind_pause, bind_step, bind_rewind, bind_skip,
+                             bind_prev,  bind_next, bind_console, bind_screenshot};
+  // Keys the main loop handles itself: no binding names them.
+  static const char *const fixed[][2] = {
+      {"Menus", "esc"}, {"Change View", "tab"}, {"Trackside Camera", "0 to 9"}, {"This Screen", "F1"}};
+  const float columns[2] = {0.5f, 16.5f};
+  help_line(w, "Riding", columns[0], columns[0] + label_w + key_w, heading_top, row_h, help_heading);
+  help_line(w, "Race, Replay and Menus", columns[1], columns[1] + label_w + key_w, heading_top, row_h, help_heading);
+  char key[128];
+  for (int side = 0; side < 2; side++) {
+    float x = columns[side];
+    int bound = side == 0 ? 12 : 8;
+    for (int row = 0; row < 12; row++) {
+      float top = rows_top - row * row_step;
+      const char *label;
+      if (row < bound) {
+        int b = side == 0 ? riding[row] : race[row];
+        label = key_binding(b)->label;
+        binding_display(b, key, sizeof key);
+      } else {
+        label = fixed[row - bound][0];
+        snprintf(key, sizeof key, "%s", fixed[row - bound][1]);
+      }
+      help_line(w, label, x, x + label_w, top, row_h, help_label);
+      help_line(w, key, x + label_w + 0.125f, x + label_w + key_w, top, row_h, help_key);
+    }
+  }
+  static const char *const notes[] = {
+      "Controllers: the hat moves through the menus, the first button selects, the second goes back;",
+      "bind their sticks and buttons to the bike in Customize Controls.",
+      "A window instead of full screen: Graphics/Sound Setup, Video Mode \"Windowed\",",
+      "then Switch To Selected Mode Now. Start with --nosound for no sound.",
+      "Quit: Quit in the Main Menu, or close the window (Alt+F4 in full screen).",
+      "Settings, demos and the log: run torvane --open-home to find them.",
+  };
+  float top = rows_top - 12 * row_step - 0.5f;
+  for (const char *note : notes) {
+    help_line(w, note, 0.5f, 31.5f, top, row_h, help_note);
+    top -= row_step;
+  }
+  return w.count;
+}
 
 // --- screenshots --------------------------------------------------------------------------------
 

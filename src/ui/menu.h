@@ -31,6 +31,7 @@ enum MenuScreen {
   menu_chooser,
   menu_console,
   menu_quit,
+  menu_help,  // "Controls and Help" (F1)
   menu_screen_count
 };
 
@@ -166,6 +167,25 @@ void menu_item_bar(int index, float *x0, float *x1);
 const char *menu_item_label(int index);
 // The multiplayer screen's server history cursor (-1 none).
 int menu_history_cursor();
+
+// ---------------------------------------------------------------- help screen
+
+// "Controls and Help" is not in the original design; it was added so that a
+// newcomer can find the keys without the README. One line of its text and
+// the box it is drawn in, in the units of the menu layout (the 32-unit area,
+// y the top edge, h the box height); the text is drawn at 0.75 h.
+enum HelpStyle { help_heading, help_label, help_key, help_note };
+struct HelpLine {
+  char text[128];
+  float x0, x1, top, h;
+  int style;
+};
+constexpr int max_help_lines = 64;
+// The screen's lines below its two buttons: the bike's and the race's keys
+// as currently bound (the same names Customize Controls shows), the fixed
+// keys, then how to use a controller, get a window and quit. Returns the
+// number of lines written.
+int menu_help_layout(HelpLine *lines, int max);
 
 // ---------------------------------------------------------------- screenshot
 

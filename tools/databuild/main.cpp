@@ -1,5 +1,6 @@
 // torvane-databuild: writes the default data set into the main archive.
 //   --out PATH   the archive to write (default "torvane.saf")
+//   --icon PATH  also write the desktop icon (the archive's "icon.png") there
 //   --png DIR    also write into DIR a top-down picture of every track, a
 //                turntable of the bike with its rider ("bike.png") and
 //                contact sheets of every picture in the archive
@@ -30,13 +31,14 @@ void write_default_sky(const char *track_dir, Archive *archive) {
 
 void usage(FILE *out) {
   fputs(
-      "Usage: torvane-databuild [--out PATH] [--png DIR]\n"
+      "Usage: torvane-databuild [--out PATH] [--icon PATH] [--png DIR]\n"
       "Writes Torvane's default data set (tracks, bikes, pictures, fonts, sounds) as\n"
       "one archive; the build runs it and puts torvane.saf beside the programs.\n"
       "\n"
       "  -h, --help     show this text and exit\n"
       "      --version  show the version and exit\n"
       "      --out PATH the archive to write (default torvane.saf here)\n"
+      "      --icon PATH also write the 256 x 256 desktop icon (PNG) to PATH\n"
       "      --png DIR  also write contact sheets (the tracks from above and more)\n"
       "                 into DIR\n",
       out);
@@ -47,6 +49,7 @@ void usage(FILE *out) {
 int main(int argc, char **argv) {
   const char *out = "torvane.saf";
   const char *png_dir = nullptr;
+  const char *icon = nullptr;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
       usage(stdout);
@@ -58,6 +61,8 @@ int main(int argc, char **argv) {
     }
     if (strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
       out = argv[++i];
+    } else if (strcmp(argv[i], "--icon") == 0 && i + 1 < argc) {
+      icon = argv[++i];
     } else if (strcmp(argv[i], "--png") == 0 && i + 1 < argc) {
       png_dir = argv[++i];
     } else {
@@ -132,6 +137,16 @@ int main(int argc, char **argv) {
   if (!write_file_atomic(out, image)) return 1;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   printf("Wrote %s: %zu members, %zu bytes in %.1f s\n", out, archive.names.size(), image.data.size(), seconds);
+  // The installed desktop entry needs the icon as a file of its own: the
+  // same bytes as the archive member, so the two never differ.
+  if (icon) {
+    size_t k = 0;
+    while (k < archive.names.size() && archive.names[k] != "icon.png") k++;
+    if (k == archive.names.size() || !write_file_atomic(icon, archive.members[k])) {
+      fprintf(stderr, "Can't write the icon to %s\n", icon);
+      return 1;
+    }
+  }
   if (png_dir && !write_contact_sheets(&archive, png_dir)) return 1;
   return 0;
 }

@@ -41,7 +41,8 @@ void runner_usage(FILE *out) {
           "line or a slash command) after the race reset, online once in the race; it may\n"
           "be repeated. --demos records every race into the home's demos folder as the\n"
           "game's \"Record Demo\" setting does.\n"
-          "The game data is torvane.saf beside the program; demos, results, standings\n"
+          "The game data is torvane.saf beside the program (PREFIX/share/torvane when\n"
+          "installed); demos, results, standings\n"
           "and lines go to the home folder, $XDG_DATA_HOME/torvane/ (default\n"
           "~/.local/share/torvane/), or to --home DIR/torvane/.\n");
 }

@@ -17,8 +17,9 @@
 
 namespace {
 
+// The signal that asked the server to stop, or 0.
 volatile sig_atomic_t stop_requested = 0;
-void on_signal(int) { stop_requested = 1; }
+void on_signal(int number) { stop_requested = number; }
 
 void warn(const char *line) {
   printf("Warning: %s\n", line);
@@ -152,6 +153,9 @@ int main(int argc, char **argv) {
     pollfd p = {server.socket, POLLIN, 0};
     poll(&p, 1, 2);
   }
+  // A service manager stops the server with SIGTERM: the race ends, the
+  // riders are told, and the status is 0 as for any planned stop.
+  if (stop_requested) server_say(&server, "Stopping on %s", stop_requested == SIGTERM ? "SIGTERM" : "SIGINT");
   server_stop(&server);
   return 0;
 }

@@ -85,6 +85,33 @@ TEST(SceneBillboards, KeysGrowTowardTheCameraAndTheLevelOneIsCulled) {
   EXPECT_LT(billboard_key(back, far_ahead), billboard_key(back, ahead));
 }
 
+// The camera at the origin looking along -z. Roost particles nearer than
+// their own width are left out; trackside billboards as near are kept.
+TEST(SceneBillboards, RoostRightInFrontOfTheCameraIsLeftOut) {
+  while (billboard_count() < roost_billboard_pool + 1) add_billboard(0, 0, 0, 1, 1, 0);
+  auto place = [](int index, float z, float size) {
+    Billboard *b = track_billboard(index);
+    b->x = 0;
+    b->y = -size / 2;
+    b->z = z;
+    b->width = b->height = size;
+    b->texture = 7;
+    b->visible = 1;
+  };
+  place(0, -0.8f, 1.0f);   // a particle under its width away
+  place(1, -1.6f, 1.0f);   // one farther than its width
+  place(2, -3.0f, 4.0f);   // a big one, grown, still too near
+  place(roost_billboard_pool, -0.8f, 1.0f);  // a tree as near
+  const float camera[3] = {0, 0, 0}, back[3] = {0, 0, 1}, right[3] = {1, 0, 0};
+  BillboardItem items[8];
+  int n = collect_billboards(camera, back, right, items, 8);
+  std::vector<int> kept;
+  for (int i = 0; i < n; i++) kept.push_back(items[i].index);
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, (std::vector<int>{1, roost_billboard_pool}));
+  for (int index : {0, 1, 2, roost_billboard_pool}) track_billboard(index)->texture = 0;
+}
+
 TEST(SceneBillboards, RadixSortIsAStableSortByKey) {
   std::vector<BillboardItem> items(3000), scratch(3000);
   unsigned seed = 12345;

@@ -47,6 +47,14 @@ int collect_billboards(const float camera[3], const float back[3], const float r
     }
     uint32_t key = billboard_key(back, p);
     if (key >= own) continue;  // level with the camera or behind it
+    // A particle closer than its own width would fill a third of the
+    // screen or more with one blurred, blended quad, and a burst of them
+    // thrown back at the chase camera costs several frames' fill: such
+    // particles are left out (an addition to the original drawing rules).
+    if (i < roost_billboard_pool) {
+      float depth = back[0] * (camera[0] - b->x) + back[1] * (camera[1] - b->y) + back[2] * (camera[2] - b->z);
+      if (depth < b->width) continue;
+    }
     BillboardItem &item = out[n++];
     item.index = i;
     item.key = key;

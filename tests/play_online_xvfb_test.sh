@@ -47,7 +47,15 @@ xdotool windowfocus --sync "$window" 2>/dev/null
 xdotool mousemove 320 240
 key() { xdotool keydown "$1"; sleep "${2:-0.2}"; xdotool keyup "$1"; sleep 0.3; }
 
-# Wait at the gate until it drops, then ride: throttle, a touch of steering, shifts.
+# The race comes from the server and loads after the main loop starts:
+# wait for the rider view's first line (slow under the sanitizers and a
+# busy machine), then at the gate until it drops, then ride: throttle, a
+# touch of steering, shifts.
+for _ in $(seq 600); do
+  grep -q '^t=' "$work/stdout" 2>/dev/null && break
+  kill -0 $game 2>/dev/null || fail "the game ended before it showed the race"
+  sleep 0.1
+done
 sleep 8
 first=$(grep -m1 '^t=' "$work/stdout")
 xdotool keydown x

@@ -11,7 +11,19 @@ set(TORVANE_INSTALL_DATA share/torvane)
 # Everything the installation needs, without the tests and benchmarks; the
 # install and package steps build nothing themselves (a package must not
 # wait for seventy test programs).
-add_custom_target(programs DEPENDS torvane torvane-server torvane-race torvane_data reference_demo)
+# Manual pages go in compressed, as Debian's policy asks (-n: no time stamp,
+# so the package is the same from one build to the next).
+set(TORVANE_MAN_PAGES)
+foreach(page torvane torvane-server torvane-race)
+  set(gz ${CMAKE_BINARY_DIR}/man/${page}.6.gz)
+  add_custom_command(OUTPUT ${gz}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+                     COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/dist/man/${page}.6 > ${gz}
+                     DEPENDS ${CMAKE_SOURCE_DIR}/dist/man/${page}.6 VERBATIM)
+  list(APPEND TORVANE_MAN_PAGES ${gz})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${TORVANE_MAN_PAGES})
+add_custom_target(programs DEPENDS torvane torvane-server torvane-race torvane_data reference_demo man_pages)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 install(TARGETS torvane torvane-server torvane-race RUNTIME DESTINATION ${TORVANE_INSTALL_BIN})
@@ -24,7 +36,7 @@ install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/demos DESTINATION ${TORVANE_INSTALL_DA
 install(FILES dist/${TORVANE_APP_ID}.desktop DESTINATION share/applications)
 install(FILES dist/${TORVANE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${TORVANE_ICON} DESTINATION share/icons/hicolor/256x256/apps)
-install(FILES dist/man/torvane.6 dist/man/torvane-server.6 dist/man/torvane-race.6 DESTINATION share/man/man6)
+install(FILES ${TORVANE_MAN_PAGES} DESTINATION share/man/man6)
 # The service unit names the server by its installed path, known only at
 # install time (--prefix may differ from the configured prefix).
 install(CODE "

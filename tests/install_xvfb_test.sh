@@ -22,8 +22,8 @@ cmake --install "$build" --prefix "$prefix" > "$work/install.txt" 2>&1 || { cat 
 id=io.github.torvane.Torvane
 for f in bin/torvane bin/torvane-server bin/torvane-race share/torvane/torvane.saf share/torvane/torvane-server.cfg \
          share/torvane/demos/start40.qxdemo share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-         share/icons/hicolor/256x256/apps/$id.png share/man/man6/torvane.6 share/man/man6/torvane-server.6 \
-         share/man/man6/torvane-race.6 lib/systemd/system/torvane-server.service; do
+         share/icons/hicolor/256x256/apps/$id.png share/man/man6/torvane.6.gz share/man/man6/torvane-server.6.gz \
+         share/man/man6/torvane-race.6.gz lib/systemd/system/torvane-server.service; do
   [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -x "$prefix/bin/torvane" ] || fail "the game is not executable"
@@ -46,8 +46,8 @@ grep -qx "ExecStart=$prefix/bin/torvane-server .*" "$prefix/lib/systemd/system/t
   fail "the unit does not start the installed server: $(grep ExecStart "$prefix/lib/systemd/system/torvane-server.service")"
 grep -qx "StandardInput=null" "$prefix/lib/systemd/system/torvane-server.service" || fail "the unit leaves stdin open"
 if command -v groff >/dev/null; then
-  for page in "$prefix"/share/man/man6/*.6; do
-    warnings=$(groff -man -ww -z "$page" 2>&1)
+  for page in "$prefix"/share/man/man6/*.6.gz; do
+    warnings=$(gzip -dc "$page" | groff -man -ww -z 2>&1)
     [ -z "$warnings" ] || fail "$page: $warnings"
   done
 fi

@@ -211,6 +211,26 @@ TEST(StartGates, FallAfterTheDropUnlessLeanedOn) {
   EXPECT_EQ(race.start_gates[1].angle, 0.0f);
 }
 
+// A rider who never lets go is not shut in for the rest of the race: the
+// gate he holds comes down once the start is over.
+TEST(StartGates, AGateLeanedOnPastTheStartFallsAnyway) {
+  Track track;
+  std::vector<int> kinds = kinds_of({slot_kind_robot, slot_kind_robot});
+  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 3, 0), 1);
+  const RaceState &race = race_state();
+  const int held = timing_gates()->grid[1].statue;
+  ASSERT_GE(held, 0);
+  const int window = race.gate_drop_tic + start_gate_active_tics;
+  while (race.tic < window + 60) {
+    track_statue(held)->last_contact_tic = race.tic;
+    race_step();
+    if (race.tic < window) {
+      ASSERT_EQ(race.start_gates[1].angle, 1.0f) << race.tic;
+    }
+  }
+  EXPECT_EQ(race.start_gates[1].angle, 0.0f);
+}
+
 TEST(FalseStart, MovingBeforeTheDropHoldsTheBike) {
   Track track;
   std::vector<int> kinds = kinds_of({slot_kind_human});

@@ -427,7 +427,11 @@ int leader_progress() {
 
 void step_start_gates() {
   int window = race.gate_drop_tic + start_gate_active_tics + (network_warmup() ? tics_per_second : 0);
-  if (race.tic >= window) return;
+  // A bike leaning on its gate holds it up only while the start lasts. A gate
+  // held past it would stay up for the rest of the race with the rider stuck
+  // behind it (a player who rolled into the gate and kept the throttle on),
+  // so afterwards a gate still up falls as a free one does.
+  int leaning_holds = race.tic < window;
   const TimingGates *g = timing_gates();
   for (int k = 0; k < race.start_gate_count; k++) {
     StartGate *gate = &race.start_gates[k];
@@ -438,7 +442,8 @@ void step_start_gates() {
     }
     if (gate->angle <= 0) continue;
     int statue = g->grid[k].statue;
-    if (statue >= 0 && statue < statue_count() && track_statue(statue)->last_contact_tic == race.tic) {
+    if (leaning_holds && statue >= 0 && statue < statue_count() &&
+        track_statue(statue)->last_contact_tic == race.tic) {
       gate->speed = 0;  // a bike leaning on the gate holds it up
       continue;
     }

@@ -12,7 +12,7 @@ scripts/setup.sh build
 # Every fuzz target, built with clang, runs on its seeds and then fuzzes for
 # a few seconds: a target that stops compiling or starts crashing fails here.
 CC=clang CXX=clang++ scripts/setup.sh --target fuzz build-fuzz -DTORVANE_FUZZ=ON -DTORVANE_BENCH=OFF
-scripts/fuzz.sh build-fuzz 10
+scripts/fuzz.sh build-fuzz 5
 
 scripts/setup.sh build-asan -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -181,13 +181,22 @@ TEST(Roster, ShuffleIsAPermutationAndReproducible) {
   EXPECT_STREQ(t[3], "@wheels-alt1.png");
 }
 
-TEST(StartGates, FallAfterTheDropUnlessLeanedOn) {
+// Two robots at the gate; a bike is made to lean on gate 1 (its statue is
+// `held`) by stamping the contact each tic.
+class StartGates : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<int> kinds = kinds_of({slot_kind_robot, slot_kind_robot});
+    ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 3, 0), 1);
+    held = timing_gates()->grid[1].statue;
+    ASSERT_GE(held, 0);
+  }
   Track track;
-  std::vector<int> kinds = kinds_of({slot_kind_robot, slot_kind_robot});
-  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 3, 0), 1);
   const RaceState &race = race_state();
-  const int held = timing_gates()->grid[1].statue;
-  ASSERT_GE(held, 0);
+  int held = -1;
+};
+
+TEST_F(StartGates, FallAfterTheDropUnlessLeanedOn) {
   int fell = -1;
   while (race.tic < race.gate_drop_tic + 200) {
     // A bike leans on gate 1 all the time.
@@ -213,13 +222,7 @@ TEST(StartGates, FallAfterTheDropUnlessLeanedOn) {
 
 // A rider who never lets go is not shut in for the rest of the race: the
 // gate he holds comes down once the start is over.
-TEST(StartGates, AGateLeanedOnPastTheStartFallsAnyway) {
-  Track track;
-  std::vector<int> kinds = kinds_of({slot_kind_robot, slot_kind_robot});
-  ASSERT_EQ(race_reset(kinds.data(), 0, 0, 0, 3, 0), 1);
-  const RaceState &race = race_state();
-  const int held = timing_gates()->grid[1].statue;
-  ASSERT_GE(held, 0);
+TEST_F(StartGates, AGateLeanedOnPastTheStartFallsAnyway) {
   const int window = race.gate_drop_tic + start_gate_active_tics;
   while (race.tic < window + 60) {
     track_statue(held)->last_contact_tic = race.tic;

@@ -28,9 +28,10 @@ struct Models {
   float lod_scale, lod_bias;
   int vertex_arrays;
   int verbosity;
+  int whole;
 };
 
-Models models = {nullptr, 0, 0, 1, 1.0f, 0.0f, 1, 0};
+Models models = {nullptr, 0, 0, 1, 1.0f, 0.0f, 1, 0, 0};
 
 void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void message(const char *format, ...) {
@@ -517,8 +518,11 @@ Model *model_get(unsigned id) {
   return nullptr;
 }
 
+void model_set_whole(int whole) { models.whole = whole; }
+
 const Model *model_variant(const Model *model, float distance) {
   const Model *drawn = model;
+  if (models.whole) return drawn;
   float reach = models.lod_scale * distance;
   // Move on while the next variant's threshold (less the bias) is within reach.
   while (drawn->next_variant && drawn->next_variant->threshold - models.lod_bias <= reach) drawn = drawn->next_variant;

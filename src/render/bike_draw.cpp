@@ -194,7 +194,9 @@ void bike_graphics_load(BikeState *bike) {
   g.number_plate_bytes = static_cast<uint32_t>(bytes);
 }
 
-void draw_bike(const BikeState *bike, float opacity, const BikeDrawView &view) {
+namespace {
+
+void draw_bike_parts(const BikeState *bike, float opacity, const BikeDrawView &view) {
   const BikeGraphics &g = bike->graphics;
   float diffuse[4] = {1, 1, 1, opacity};
   glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
@@ -244,7 +246,7 @@ void draw_bike(const BikeState *bike, float opacity, const BikeDrawView &view) {
   }
 }
 
-void draw_bike_reflections(const BikeState *bike, const BikeDrawView &view, unsigned env_texture) {
+void draw_bike_shine(const BikeState *bike, const BikeDrawView &view, unsigned env_texture) {
   const BikeGraphics &g = bike->graphics;
   bind(env_texture);
   if (view.programs) use_program(program_env);
@@ -271,4 +273,18 @@ void draw_bike_reflections(const BikeState *bike, const BikeDrawView &view, unsi
     model_draw_reflection(head, view.eye, hp.pivot, R, nullptr);
     glPopMatrix();
   }
+}
+
+}  // namespace
+
+void draw_bike(const BikeState *bike, float opacity, const BikeDrawView &view) {
+  model_set_whole(view.whole);
+  draw_bike_parts(bike, opacity, view);
+  model_set_whole(0);
+}
+
+void draw_bike_reflections(const BikeState *bike, const BikeDrawView &view, unsigned env_texture) {
+  model_set_whole(view.whole);
+  draw_bike_shine(bike, view, env_texture);
+  model_set_whole(0);
 }

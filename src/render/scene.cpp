@@ -69,10 +69,17 @@ void load_view_rotation(const SceneView &v) {
 // The sky box: north -z, east +x, south +z, west -x, and up; each face a
 // picture looking toward its direction with up at its top, drawn with the
 // outer 1/128 of the picture beyond the cube's edges so faces meet cleanly.
+// It goes in after the solid things, at the far end of the depth range and
+// tested against them, so only the pixels that show sky are filled: a
+// whole-screen layer costs software GL a fifth of a frame, and the ground
+// and the bikes cover about half of the sky's.
 void draw_sky(const Lighting &l) {
-  glPushAttrib(GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT);
-  glDisable(GL_DEPTH_TEST);
+  glPushAttrib(GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_VIEWPORT_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  glDepthRange(1, 1);
   glDepthMask(GL_FALSE);
+  glDisable(GL_ALPHA_TEST);
   glDisable(GL_LIGHTING);
   glDisable(GL_FOG);
   glDisable(GL_CULL_FACE);
@@ -174,11 +181,13 @@ bool bike_in_view(int slot, const SceneView &view) {
 }
 
 void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_slots]) {
-  BikeDrawView bv = {{view.position[0], view.position[1], view.position[2]}, 0, programs_available()};
+  BikeDrawView bv = {{view.position[0], view.position[1], view.position[2]}, 0, programs_available(), 0};
+  int viewed = race_state().viewed_slot;
   for (int i = 0; i < max_slots; i++) {
     float o = opacity[i];
     if (o <= 0 || (o < 1) != faded) continue;
-    bv.first_person = view.first_person && i == race_state().viewed_slot;
+    bv.first_person = view.first_person && i == viewed;
+    bv.whole = i == viewed;
     draw_bike(race_slot(i)->bike, o, bv);
   }
   use_program(0);
@@ -194,7 +203,8 @@ void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_
   glDisable(GL_FOG);
   for (int i = 0; i < max_slots; i++) {
     if (opacity[i] <= 0 || (opacity[i] < 1) != faded) continue;
-    bv.first_person = view.first_person && i == race_state().viewed_slot;
+    bv.first_person = view.first_person && i == viewed;
+    bv.whole = i == viewed;
     draw_bike_reflections(race_slot(i)->bike, bv, env);
   }
   use_program(0);
@@ -362,13 +372,10 @@ void draw_scene(const SceneView &view) {
 
   glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_LIGHTING_BIT | GL_FOG_BIT |
                GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_POLYGON_BIT);
-  // 3: the sky, without depth, so the colour buffer needs no clearing.
-  if (sc->plain) {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  } else {
-    glClear(GL_DEPTH_BUFFER_BIT);
-    draw_sky(l);
-  }
+  // 3: the depth; the sky fills what the solid things leave (after 9),
+  // so the colour buffer needs no clearing.
+  if (sc->plain) glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  else glClear(GL_DEPTH_BUFFER_BIT);
   // 4-5: fog, the camera's place and the sun.
   set_fog(l);
   glTranslatef(-view.position[0], -view.position[1], -view.position[2]);
@@ -398,6 +405,13 @@ void draw_scene(const SceneView &view) {
   t0 = now();
   draw_statues(view);
   times.statues += now() - t0;
+  // The sky, behind everything solid and before anything blended over it.
+  if (!sc->plain) {
+    glPushMatrix();
+    load_view_rotation(view);
+    draw_sky(l);
+    glPopMatrix();
+  }
   // 10: billboards and roost, back to front.
   t0 = now();
   draw_trackside_billboards(view);

@@ -99,7 +99,7 @@ void add_engine(Mesh *m, const BikeLook &look, int detail) {
     // Cooling fins: rings alternating in size up the cylinder.
     std::vector<Vec3> path;
     std::vector<float> r;
-    int fins = detail == 0 ? 7 : 4;
+    int fins = detail == 0 ? 5 : 3;
     for (int i = 0; i <= 2 * fins; i++) {
       float f = static_cast<float>(i) / static_cast<float>(2 * fins);
       path.push_back(v_add(base, v_scale(v_sub(top, base), f)));
@@ -129,7 +129,7 @@ void add_engine(Mesh *m, const BikeLook &look, int detail) {
     std::vector<Vec3> path;
     std::vector<float> r;
     Vec3 s0{0, 1.0f, 0.3f}, s1{0, -0.2f, 0.72f};
-    int coils = detail == 0 ? 9 : 4;
+    int coils = detail == 0 ? 6 : 3;
     for (int i = 0; i <= 2 * coils; i++) {
       path.push_back(v_add(s0, v_scale(v_sub(s1, s0), static_cast<float>(i) / static_cast<float>(2 * coils))));
       r.push_back(i % 2 ? 0.085f : 0.11f);
@@ -153,7 +153,7 @@ void add_radiators(Mesh *m, int detail) {
 void add_plastics(Mesh *m, const BikeLook &look, int detail) {
   const Place at;
   Projection g = graphics_projection();
-  mesh_ellipsoid(m, at, {0, 1.42f, -0.45f}, {0.32f, 0.24f, 0.72f}, lod_sides(10, detail), lod_sides(16, detail),
+  mesh_ellipsoid(m, at, {0, 1.42f, -0.45f}, {0.32f, 0.24f, 0.72f}, lod_sides(8, detail), lod_sides(14, detail),
                  bike_swatch(bs_plastic));
   // Shroud outline from the side, a little sharper each era.
   static const float shroud[3][7][2] = {
@@ -179,7 +179,7 @@ void add_plastics(Mesh *m, const BikeLook &look, int detail) {
 
 void add_exhaust(Mesh *m, Mesh *chrome, const BikeLook &look, int detail) {
   const Place at;
-  int n = lod_sides(12, detail);
+  int n = lod_sides(10, detail);
   int first_pipe = static_cast<int>(m->verts.size());
   std::vector<Vec3> pipe;
   std::vector<float> r;
@@ -401,9 +401,10 @@ Model wheel_model(int front, int detail) {
   Model model;
   Mesh m, shiny;
   m.material = 12;
-  int slices = lod_sides(96, detail);
+  int slices = lod_sides(64, detail);
   // Tyre profile from the left bead round the outside to the right bead.
-  float knob = detail < 2 ? 0.045f : 0.0f, base = outer - knob;
+  // Knobs only close by: a few lengths off they are a pixel or two.
+  float knob = detail < 1 ? 0.045f : 0.0f, base = outer - knob;
   const float profile[][2] = {{-rim_half, rim + 0.005f},     {-half, rim + 0.06f},
                               {-half * 1.02f, rim + 0.5f * (base - rim)}, {-half * 0.85f, base - 0.05f},
                               {-half * 0.45f, base},         {0, base},
@@ -411,7 +412,7 @@ Model wheel_model(int front, int detail) {
                               {half * 1.02f, rim + 0.5f * (base - rim)}, {half, rim + 0.06f},
                               {rim_half, rim + 0.005f}};
   int first = static_cast<int>(m.verts.size());
-  if (detail < 2) {
+  if (detail < 1) {
     mesh_lathe(&m, Place{}, profile, 11, slices, wheel_tyre_uv);
   } else {
     // From afar the tyre is a round-shouldered band: every other point.
@@ -440,14 +441,28 @@ Model wheel_model(int front, int detail) {
   // Rim: a channel whose outer walls and bed show.
   const float channel[][2] = {{rim_half, rim + 0.03f}, {rim_half, rim - 0.06f}, {rim_half, rim - 0.06f},
                               {-rim_half, rim - 0.06f}, {-rim_half, rim - 0.06f}, {-rim_half, rim + 0.03f}};
-  mesh_lathe(&shiny, Place{}, channel, 6, lod_sides(48, detail), wheel_swatch(ws_rim));
-  // Hub with its spoke flanges.
+  if (detail < 1) {
+    mesh_lathe(&shiny, Place{}, channel, 6, lod_sides(32, detail), wheel_swatch(ws_rim));
+  } else if (detail < 3) {
+    // The same walls and bed with rounded edges.
+    const float plain[][2] = {{rim_half, rim + 0.03f}, {rim_half, rim - 0.06f}, {-rim_half, rim - 0.06f},
+                              {-rim_half, rim + 0.03f}};
+    mesh_lathe(&shiny, Place{}, plain, 4, lod_sides(32, detail), wheel_swatch(ws_rim));
+  } else {
+    // Far off only the rim's bed shows through the spokes' blur.
+    const float bed[][2] = {{rim_half, rim - 0.06f}, {-rim_half, rim - 0.06f}};
+    mesh_lathe(&shiny, Place{}, bed, 2, lod_sides(32, detail), wheel_swatch(ws_rim));
+  }
+  // Hub with its spoke flanges; from afar a plain drum.
   const float hub[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.2f}, {-0.16f, 0.2f}, {-0.13f, 0.12f},
                           {0.13f, 0.12f}, {0.16f, 0.2f}, {0.2f, 0.2f}, {0.2f, 0.05f}};
-  mesh_lathe(&m, Place{}, hub, 8, lod_sides(16, detail), wheel_swatch(ws_hub));
+  const float drum[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.18f}, {0.2f, 0.18f}, {0.2f, 0.05f}};
+  if (detail < 2) mesh_lathe(&m, Place{}, hub, 8, lod_sides(12, detail), wheel_swatch(ws_hub));
+  else mesh_lathe(&m, Place{}, drum, 4, lod_sides(16, detail), wheel_swatch(ws_hub));
   if (detail < 2) {
-    // Thirty-six spokes laced tangentially, alternate sides.
-    int spokes = detail == 0 ? 36 : 18;
+    // Thirty-six spokes laced tangentially, alternate sides; a dozen a few
+    // lengths off, where they only need to read as spokes.
+    int spokes = detail == 0 ? 36 : 12;
     for (int k = 0; k < spokes; k++) {
       float side = k % 2 ? 1.0f : -1.0f;
       float th = 2 * pi * static_cast<float>(k) / static_cast<float>(spokes);
@@ -464,14 +479,16 @@ Model wheel_model(int front, int detail) {
   const float disc[][2] = {{dx, 0.17f},          {dx, dr},
                            {dx, dr},             {dx - s * 0.015f, dr},
                            {dx - s * 0.015f, dr}, {dx - s * 0.015f, 0.17f}};
-  if (front) {
-    mesh_lathe(&shiny, Place{}, disc, 6, lod_sides(32, detail), wheel_swatch(ws_disc));
+  if (detail >= 3) {
+    // Beyond 64 ft the disc and the sprocket are inside the tyre's outline.
+  } else if (front) {
+    mesh_lathe(&shiny, Place{}, disc, 6, lod_sides(24, detail), wheel_swatch(ws_disc));
   } else {
     // Walked the other way round on the right side, so the faces look out.
     const float rdisc[][2] = {{dx - 0.015f, 0.17f}, {dx - 0.015f, dr}, {dx - 0.015f, dr}, {dx, dr}, {dx, dr}, {dx, 0.17f}};
-    mesh_lathe(&shiny, Place{}, rdisc, 6, lod_sides(32, detail), wheel_swatch(ws_disc));
+    mesh_lathe(&shiny, Place{}, rdisc, 6, lod_sides(24, detail), wheel_swatch(ws_disc));
     std::vector<float> teeth;
-    int count = detail == 0 ? 52 : detail == 1 ? 26 : lod_sides(52, detail);
+    int count = lod_sides(40, detail);
     for (int k = 0; k < 2 * count; k++) {
       float th = pi * static_cast<float>(k) / static_cast<float>(count);
       float r = k % 2 ? 0.58f : 0.54f;

@@ -210,10 +210,11 @@ enum HelmetSwatch { hs_peak, hs_chin, hs_goggle_frame, hs_lens, hs_strap, hs_ven
 inline UvRect helmet_swatch(int k) { return swatch(k, 4, 8, 5); }
 constexpr UvRect helmet_shell_uv = {0, 0, 1, 0.625f};
 
-// Levels of detail: 0 full; then 1 to 4 from 16, 32, 64 and 128 ft. The
-// chase camera sits about 11 ft from its bike, so that one stays whole; a
-// pack of forty is mostly farther, and its triangles are most of a frame's.
-constexpr int model_lod_levels[] = {4, 5, 6, 7};
+// Levels of detail: 0 full; then 1 to 4 from 8, 32, 64 and 128 ft. The
+// bike the camera follows is drawn whole by the game whatever its distance;
+// the others in a pack of forty are mostly a few lengths off, and their
+// triangles are most of a frame's.
+constexpr int model_lod_levels[] = {3, 5, 6, 7};
 constexpr int model_lod_count = 4;
 
 // The graphics base of a bike ("cr125", "crf250_2018") and what its look

@@ -89,6 +89,13 @@ void weigh(Mesh *mesh, int first, Part part, int side) {
   }
 }
 
+// Whether a row of a limb's or the torso's profile is kept at a level of
+// detail: all of them close by; from 32 ft every other one, always with
+// the ends and the joint the limb bends at.
+bool row_kept(int i, int count, bool joint, int detail) {
+  return detail < 2 || joint || i == 0 || i == count - 1 || i % 2 == 0;
+}
+
 void add_torso(Mesh *m, int detail) {
   int first = static_cast<int>(m->verts.size());
   // From the neck down: height, half width, half depth.
@@ -98,12 +105,15 @@ void add_torso(Mesh *m, int detail) {
                                   {-1.05f, 0.32f, 0.24f}, {-1.12f, 0.12f, 0.12f}};
   std::vector<Vec3> path;
   std::vector<float> rx, rz;
-  for (const auto &r : rows) {
+  constexpr int count = sizeof rows / sizeof rows[0];
+  for (int i = 0; i < count; i++) {
+    const float *r = rows[i];
+    if (!row_kept(i, count, false, detail)) continue;
     path.push_back({0, r[0], 0.01f});
     rx.push_back(r[1]);
     rz.push_back(r[2]);
   }
-  mesh_tube(m, Place{}, path.data(), rx.data(), rz.data(), static_cast<int>(path.size()), lod_sides(20, detail),
+  mesh_tube(m, Place{}, path.data(), rx.data(), rz.data(), static_cast<int>(path.size()), lod_sides(14, detail),
             gear_torso_uv, 1);
   weigh(m, first, part_torso, 0);
 }
@@ -119,21 +129,23 @@ void add_arm(Mesh *m, int side, float start, int detail) {
                                   {1.8f, 0.14f}, {2.2f, 0.115f}, {2.42f, 0.1f}};
   std::vector<Vec3> path;
   std::vector<float> r;
-  for (const auto &row : rows) {
+  constexpr int count = sizeof rows / sizeof rows[0];
+  for (int i = 0; i < count; i++) {
+    const float *row = rows[i];
     float d = row[0] == 0 ? elbow : row[0];
-    if (d < start) continue;
+    if (d < start || !row_kept(i, count, row[0] == 0, detail)) continue;
     path.push_back({s * d, y, z});
     r.push_back(row[1]);
   }
-  mesh_tube(m, Place{}, path.data(), r.data(), r.data(), static_cast<int>(path.size()), lod_sides(12, detail),
+  mesh_tube(m, Place{}, path.data(), r.data(), r.data(), static_cast<int>(path.size()), lod_sides(10, detail),
             gear_arm_uv, 1);
   weigh(m, first, part_arm, side);
   first = static_cast<int>(m->verts.size());
   const Vec3 cuff[2] = {{s * 2.34f, y, z}, {s * (hand - 0.1f), y, z}};
   const float cr[2] = {0.115f, 0.12f};
-  mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(12, detail), gear_glove_uv, 0);
-  mesh_ellipsoid(m, Place{}, {s * hand, y - 0.01f, z - 0.02f}, {0.17f, 0.12f, 0.14f}, lod_sides(8, detail),
-                 lod_sides(12, detail), gear_glove_uv);
+  mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(10, detail), gear_glove_uv, 0);
+  mesh_ellipsoid(m, Place{}, {s * hand, y - 0.01f, z - 0.02f}, {0.17f, 0.12f, 0.14f}, lod_sides(6, detail),
+                 lod_sides(10, detail), gear_glove_uv);
   weigh(m, first, part_hand, side);
 }
 
@@ -147,20 +159,23 @@ void add_leg(Mesh *m, int side, int detail) {
                                   {0.0f, 0.175f},  {-2.45f, 0.16f}};
   std::vector<Vec3> path;
   std::vector<float> r;
-  for (const auto &row : rows) {
+  constexpr int count = sizeof rows / sizeof rows[0];
+  for (int i = 0; i < count; i++) {
+    const float *row = rows[i];
+    if (!row_kept(i, count, row[0] == 0, detail)) continue;
     path.push_back({x, row[0] == 0 ? knee : row[0], z});
     r.push_back(row[1]);
   }
-  mesh_tube(m, Place{}, path.data(), r.data(), r.data(), static_cast<int>(path.size()), lod_sides(14, detail),
+  mesh_tube(m, Place{}, path.data(), r.data(), r.data(), static_cast<int>(path.size()), lod_sides(10, detail),
             gear_pants_uv, 1);
   weigh(m, first, part_leg, side);
   // Boot: the shaft from under the knee, then the foot with its sole.
   first = static_cast<int>(m->verts.size());
   const Vec3 shaft[3] = {{x, -2.35f, z}, {x, -3.2f, z}, {x, sole + 0.25f, z}};
   const float br[3] = {0.185f, 0.17f, 0.16f};
-  mesh_tube(m, Place{}, shaft, br, br, 3, lod_sides(14, detail), gear_boot_uv, 1);
-  mesh_ellipsoid(m, Place{}, {x, sole + 0.15f, z - 0.1f}, {0.15f, 0.12f, 0.33f}, lod_sides(8, detail),
-                 lod_sides(12, detail), gear_boot_uv);
+  mesh_tube(m, Place{}, shaft, br, br, 3, lod_sides(10, detail), gear_boot_uv, 1);
+  mesh_ellipsoid(m, Place{}, {x, sole + 0.15f, z - 0.1f}, {0.15f, 0.12f, 0.33f}, lod_sides(6, detail),
+                 lod_sides(10, detail), gear_boot_uv);
   mesh_box(m, Place{}, {x, sole + 0.04f, z - 0.1f}, {0.14f, 0.035f, 0.31f}, gear_sole_uv);
   weigh(m, first, part_foot, side);
 }
@@ -306,10 +321,10 @@ Model rider_head_model(int detail) {
   Mesh m;
   m.material = 40;
   const Place at;
-  int st = lod_sides(14, detail), sl = lod_sides(24, detail);
+  int st = lod_sides(10, detail), sl = lod_sides(18, detail);
   mesh_ellipsoid(&m, at, {0, 0.45f, 0.04f}, {0.44f, 0.46f, 0.52f}, st, sl, helmet_shell_uv);
   // Chin guard and its vent, jutting forward under the face.
-  mesh_ellipsoid(&m, at, {0, 0.12f, -0.33f}, {0.3f, 0.2f, 0.29f}, lod_sides(8, detail), lod_sides(14, detail),
+  mesh_ellipsoid(&m, at, {0, 0.12f, -0.33f}, {0.3f, 0.2f, 0.29f}, lod_sides(6, detail), lod_sides(12, detail),
                  helmet_swatch(hs_chin));
   mesh_ellipsoid(&m, at, {0, 0.08f, -0.57f}, {0.16f, 0.12f, 0.1f}, lod_sides(6, detail), lod_sides(10, detail),
                  helmet_swatch(hs_vent));

@@ -276,6 +276,7 @@ struct GlState {
   // Uniform locations per program: nbones, bone_c, bone_t, bone_r, envmat.
   GLint nbones[program_count], bone_c[program_count], bone_t[program_count], bone_r[program_count];
   GLint envmat[program_count];
+  int bones_set[program_count];  // the nbones each program holds
 };
 
 GlState gl;
@@ -373,6 +374,7 @@ int build_one(int i) {
   gl.bone_r[i] = gl.ext.GetUniformLocationARB(program, "bone_r");
   gl.envmat[i] = gl.ext.GetUniformLocationARB(program, "envmat");
   if (gl.nbones[i] >= 0) gl.ext.Uniform1iARB(gl.nbones[i], 0);
+  gl.bones_set[i] = 0;
   gl.ext.UseProgramObjectARB(0);
   return 1;
 }
@@ -515,15 +517,22 @@ void set_bones(int count, const float *centres, const float *translations, const
   if (count < 0) count = 0;
   if (count > max_bones) count = max_bones;
   int was = gl.current;
+  bool switched = false;
   for (int i = program_lit; i <= program_norm_spec_lit; i++) {
+    // Every unskinned model says "no bones" before it draws: a program that
+    // holds none already needs no switch (a switch of program is dear on
+    // software GL, and a field of bikes draws some four hundred models).
+    if (count == 0 && gl.bones_set[i] == 0) continue;
     gl.ext.UseProgramObjectARB(gl.programs[i]);
+    switched = true;
     if (gl.nbones[i] >= 0) gl.ext.Uniform1iARB(gl.nbones[i], count);
+    gl.bones_set[i] = count;
     if (count == 0) continue;
     if (gl.bone_c[i] >= 0) gl.ext.Uniform3fvARB(gl.bone_c[i], count, centres);
     if (gl.bone_t[i] >= 0) gl.ext.Uniform3fvARB(gl.bone_t[i], count, translations);
     if (gl.bone_r[i] >= 0) gl.ext.UniformMatrix3fvARB(gl.bone_r[i], count, GL_FALSE, rotations);
   }
-  gl.ext.UseProgramObjectARB(gl.programs[was]);
+  if (switched) gl.ext.UseProgramObjectARB(gl.programs[was]);
 }
 
 const char *program_source(int index, int stage) {

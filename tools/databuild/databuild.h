@@ -210,11 +210,11 @@ enum HelmetSwatch { hs_peak, hs_chin, hs_goggle_frame, hs_lens, hs_strap, hs_ven
 inline UvRect helmet_swatch(int k) { return swatch(k, 4, 8, 5); }
 constexpr UvRect helmet_shell_uv = {0, 0, 1, 0.625f};
 
-// Levels of detail: 0 full; then 1 to 4 from 8, 32, 64 and 128 ft. The
-// bike the camera follows is drawn whole by the game whatever its distance;
-// the others in a pack of forty are mostly a few lengths off, and their
-// triangles are most of a frame's.
-constexpr int model_lod_levels[] = {3, 5, 6, 7};
+// Levels of detail: 0 full; then 1 to 4 from 2^3, 2^4.5, 2^5.5 and 2^6.5 ft
+// (8, 23, 45 and 91 ft). The bike the camera follows is drawn whole by the
+// game whatever its distance; the others in a pack of forty are mostly a
+// few lengths off, and their triangles are most of a frame's.
+constexpr float model_lod_levels[] = {3, 4.5f, 5.5f, 6.5f};
 constexpr int model_lod_count = 4;
 
 // The graphics base of a bike ("cr125", "crf250_2018") and what its look

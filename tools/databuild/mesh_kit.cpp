@@ -99,7 +99,7 @@ int lod_sides(int full, int detail) {
   // Steep: a pack of forty is mostly a few lengths off, and on software GL
   // its triangles cost the frame more than anything else it draws. From
   // 32 ft a bike is under a hundred pixels long.
-  static const float factor[model_lod_count + 1] = {1.0f, 0.4f, 0.2f, 0.12f, 0.07f};
+  static const float factor[model_lod_count + 1] = {1.0f, 0.3f, 0.16f, 0.1f, 0.07f};
   return std::max(3, static_cast<int>(std::lround(static_cast<float>(full) * factor[std::clamp(detail, 0, model_lod_count)])));
 }
 
@@ -475,7 +475,7 @@ void archive_add_model_lods(Archive *archive, const std::string &name, Model (*m
   archive_add_model(archive, name, make(0, arg));
   for (int k = 0; k < model_lod_count; k++) {
     char suffix[32];
-    snprintf(suffix, sizeof suffix, "_lod%d", model_lod_levels[k]);
+    snprintf(suffix, sizeof suffix, "_lod%g", static_cast<double>(model_lod_levels[k]));
     archive_add_model(archive, name + suffix, make(k + 1, arg));
   }
 }

@@ -454,10 +454,6 @@ void terrain_render_free(Terrain *t) {
   tracked_free(r->scratch);
   tracked_free(r->vertices);
   tracked_free(r->coords);
-  tracked_free(r->leaf_ground);
-  tracked_free(r->draw_order);
-  tracked_free(r->group_of);
-  tracked_free(r->group_start);
   if (r->lod.tables[0]) lod_free(&r->lod);
   tracked_free(r);
   t->render = nullptr;
@@ -594,86 +590,18 @@ void flush(Batch &b) {
   }
   glBindTexture(GL_TEXTURE_2D, b.texture->colour);
   render_stats().texture_changes++;
-  if (getenv("TV_COUNT")) { static long n, f; n++; if (b.count == 0) f++; if (n % 20000 == 0) fprintf(stderr, "binds %ld\n", n); }
   glDrawArrays(GL_TRIANGLES, 0, b.count);
   r->counters.triangles += b.count / 3;
   render_stats().ground_polygons += b.count / 3;
   b.count = 0;
 }
 
-const GroundTexture *leaf_ground(const TerrainRender *r, const LodLeaf &leaf) {
-  int s = 1 << (r->size_exp + 1 - leaf.level);
-  return ground_for(r, leaf.j * s / 2, leaf.k * s / 2, s / 2);
-}
-
-// A ground texture's place among all of them: the base blocks, then the
-// fine levels' windows.
-int ground_index(const TerrainRender *r, const GroundTexture *g) {
-  int blocks = r->blocks_per_side * r->blocks_per_side;
-  if (g >= r->blocks && g < r->blocks + blocks) return static_cast<int>(g - r->blocks);
-  for (int p = 0; p < fine_levels; p++) {
-    const GroundTexture *slots = r->fine[p].slots;
-    if (g >= slots && g < slots + window_side * window_side)
-      return blocks + p * window_side * window_side + static_cast<int>(g - slots);
-  }
-  return -1;
-}
-
-// Orders the leaves so that each ground texture's come together, the
-// textures in the order their first leaf comes (the leaves come near to
-// far, and so roughly do the groups). A change of texture is the dearest
-// thing in drawing the ground on software GL: a frame has a few hundred
-// changes in leaf order, but only about a hundred textures.
-void group_leaves(TerrainRender *r) {
-  const TerrainLod &lod = r->lod;
-  int textures = r->blocks_per_side * r->blocks_per_side + fine_levels * window_side * window_side;
-  if (r->order_capacity < lod.leaf_count) {
-    tracked_free(r->leaf_ground);
-    tracked_free(r->draw_order);
-    tracked_free(r->group_start);
-    r->order_capacity = std::max(lod.leaf_count, 2 * r->order_capacity);
-    size_t n = static_cast<size_t>(r->order_capacity);
-    r->leaf_ground = static_cast<const GroundTexture **>(render_zeroed(n, sizeof(GroundTexture *)));
-    r->draw_order = static_cast<int *>(render_zeroed(n, sizeof(int)));
-    r->group_start = static_cast<int *>(render_zeroed(n + 1, sizeof(int)));
-  }
-  if (r->group_capacity < textures) {
-    tracked_free(r->group_of);
-    r->group_of = static_cast<int *>(render_zeroed(static_cast<size_t>(textures), sizeof(int)));
-    r->group_capacity = textures;
-  }
-  for (int i = 0; i < textures; i++) r->group_of[i] = -1;
-  // Count each group's leaves, numbering groups as they first come.
-  int groups = 0;
-  int *count = r->group_start + 1;
-  for (int k = 0; k < lod.leaf_count; k++) {
-    const GroundTexture *g = leaf_ground(r, lod.leaves[k]);
-    r->leaf_ground[k] = g;
-    int i = g ? ground_index(r, g) : -1;
-    if (i < 0) continue;
-    if (r->group_of[i] < 0) {
-      r->group_of[i] = groups;
-      count[groups++] = 0;
-    }
-    count[r->group_of[i]]++;
-  }
-  // Counts into starts, then place each leaf after its group's earlier ones.
-  r->group_start[0] = 0;
-  for (int q = 0; q < groups; q++) r->group_start[q + 1] += r->group_start[q];
-  for (int k = 0; k < lod.leaf_count; k++) {
-    const GroundTexture *g = r->leaf_ground[k];
-    int i = g ? ground_index(r, g) : -1;
-    if (i < 0) continue;
-    r->draw_order[r->group_start[r->group_of[i]]++] = k;
-  }
-  // The starts moved on to the ends: the last end is the number of leaves placed.
-  r->order_count = groups ? r->group_start[groups - 1] : 0;
-}
-
-void emit_leaf(Batch &b, const Terrain *t, const LodLeaf &leaf, const GroundTexture *g) {
+void emit_leaf(Batch &b, const Terrain *t, const LodLeaf &leaf) {
   TerrainRender *r = b.r;
   int n = r->size_exp, s = 1 << (n + 1 - leaf.level), half = s / 2;
   int x0 = leaf.j * s, z0 = leaf.k * s;
+  int tiles = s / 2;
+  const GroundTexture *g = ground_for(r, x0 / 2, z0 / 2, tiles);
   if (!g) return;
   if (g != b.texture) {
     flush(b);
@@ -763,11 +691,7 @@ void terrain_draw(Terrain *t) {
   r->counters.leaves = 0;
   r->counters.triangles = 0;
   Batch b = {r, 0, nullptr};
-  group_leaves(r);
-  for (int q = 0; q < r->order_count; q++) {
-    int k = r->draw_order[q];
-    emit_leaf(b, t, r->lod.leaves[k], r->leaf_ground[k]);
-  }
+  for (int k = 0; k < r->lod.leaf_count; k++) emit_leaf(b, t, r->lod.leaves[k]);
   flush(b);
   if (r->shader_lighting) {
     const GlExt &ext = gl_ext();

@@ -100,12 +100,6 @@ struct TerrainRender {
   uint8_t *scratch;        // S * S * 3 chain for composing in software
   float *vertices, *coords;  // streamed triangles
   int vertex_capacity;
-  // The leaves regrouped by ground texture for drawing (see terrain_draw).
-  const GroundTexture **leaf_ground;  // per leaf
-  int *draw_order;                    // leaf indices, a texture's leaves together
-  int *group_of;                      // per ground texture: its group this frame
-  int *group_start;                   // per group: first place in draw_order
-  int order_count, order_capacity, group_capacity;
   TerrainRenderCounters counters;
 };
 

@@ -458,7 +458,7 @@ Model wheel_model(int front, int detail) {
                           {0.13f, 0.12f}, {0.16f, 0.2f}, {0.2f, 0.2f}, {0.2f, 0.05f}};
   const float drum[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.18f}, {0.2f, 0.18f}, {0.2f, 0.05f}};
   if (detail < 2) mesh_lathe(&m, Place{}, hub, 8, lod_sides(12, detail), wheel_swatch(ws_hub));
-  else mesh_lathe(&m, Place{}, drum, 4, lod_sides(16, detail), wheel_swatch(ws_hub));
+  else mesh_lathe(&m, Place{}, drum, 4, lod_sides(12, detail), wheel_swatch(ws_hub));
   if (detail < 2) {
     // Thirty-six spokes laced tangentially, alternate sides; a dozen a few
     // lengths off, where they only need to read as spokes.
@@ -480,7 +480,8 @@ Model wheel_model(int front, int detail) {
                            {dx, dr},             {dx - s * 0.015f, dr},
                            {dx - s * 0.015f, dr}, {dx - s * 0.015f, 0.17f}};
   if (detail >= 3) {
-    // Beyond 64 ft the disc and the sprocket are inside the tyre's outline.
+    // From the third level on the disc and the sprocket are lost inside the
+    // tyre's outline.
   } else if (front) {
     mesh_lathe(&shiny, Place{}, disc, 6, lod_sides(24, detail), wheel_swatch(ws_disc));
   } else {

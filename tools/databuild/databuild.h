@@ -114,7 +114,7 @@ float v_len(Vec3 a);
 Vec3 v_unit(Vec3 a);
 Vec3 v_from(const float p[3]);
 
-// Segments around a round part at a level of detail (0 full .. 3 coarsest).
+// Segments around a round part at a level of detail (0 full .. 4 coarsest).
 int lod_sides(int full, int detail);
 // "@name.hm" -> "name".
 std::string model_base_name(const char *data_path);
@@ -228,7 +228,7 @@ struct BikeLook {
 };
 std::vector<BikeLook> bike_looks();
 
-// detail: 0 full .. 3 coarsest.
+// detail: 0 full .. 4 coarsest.
 Model frame_model(const BikeLook &look, int detail);
 Model fork_upper_model(int detail);
 Model fork_lower_model(int detail);

@@ -98,7 +98,7 @@ Vec3 v_from(const float p[3]) { return {p[0], p[1], p[2]}; }
 int lod_sides(int full, int detail) {
   // Steep: a pack of forty is mostly a few lengths off, and on software GL
   // its triangles cost the frame more than anything else it draws. From
-  // 32 ft a bike is under a hundred pixels long.
+  // 23 ft a bike is a few hundred pixels long at most.
   static const float factor[model_lod_count + 1] = {1.0f, 0.3f, 0.16f, 0.1f, 0.07f};
   return std::max(3, static_cast<int>(std::lround(static_cast<float>(full) * factor[std::clamp(detail, 0, model_lod_count)])));
 }

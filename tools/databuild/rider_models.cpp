@@ -90,8 +90,8 @@ void weigh(Mesh *mesh, int first, Part part, int side) {
 }
 
 // Whether a row of a limb's or the torso's profile is kept at a level of
-// detail: all of them close by; from 32 ft every other one, always with
-// the ends and the joint the limb bends at.
+// detail: all of them for the first two levels; then every other one,
+// always with the ends and the joint the limb bends at.
 bool row_kept(int i, int count, bool joint, int detail) {
   return detail < 2 || joint || i == 0 || i == count - 1 || i % 2 == 0;
 }

@@ -352,11 +352,16 @@ void clear_frame(const Viewport &viewport) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void draw_view_and_hud(const Viewport &viewport) {
+double seconds_now() { return time_seconds(time_now()); }
+
+// Returns the seconds the HUD took.
+double draw_view_and_hud(const Viewport &viewport) {
   render_stats_frame_begin();
   draw_view(viewport);
+  double start = seconds_now();
   draw_hud({app.view, race_state().viewed_slot, app.settings.show_hud, app.dab_latch, app.clock.program_clock,
             &app.clock.longest_advance});
+  return seconds_now() - start;
 }
 
 // The first frame after a load composes every ground block and the squares
@@ -375,11 +380,12 @@ void prepare_first_frame() {
   window_frame_discard(app.window);
 }
 
-void draw_frame() {
+// `costs`, when given, learns what the HUD and the swap took.
+void draw_frame(FrameOverhead *costs) {
   Viewport viewport;
   if (!window_frame_begin(app.window, &viewport)) return;
   clear_frame(viewport);
-  draw_view_and_hud(viewport);
+  double hud = draw_view_and_hud(viewport);
   BikeState *bike = viewed_bike();
   if (app.view == view_rider && bike && app.settings.print_orientation)
     print_orientation(stdout, bike, race_tic(), camera_settings(app.settings.chase_center));
@@ -396,7 +402,9 @@ void draw_frame() {
   menu_set_screen_size(viewport.width, viewport.height);
   draw_menu();
   if (app.settings.glfinish) glFinish();
+  double swap = seconds_now();
   window_frame_end(app.window);
+  if (costs) *costs = {hud, seconds_now() - swap};
 }
 
 void run_frame() {
@@ -412,7 +420,7 @@ void run_frame() {
     set_projection(w, h, static_cast<float>(game_settings().fov.value));
   }
   frills_frame(race_tic());
-  draw_frame();
+  draw_frame(nullptr);
 
   FrameTiming timing = {app.settings.lock_fps, app.settings.warp, net_connected()};
   double now = time_seconds(time_now());
@@ -600,6 +608,7 @@ int start_up(int argc, char **argv) {
   hovl_log("GL_EXTENSIONS: %s\n", caps.extensions);
   build_programs(g.use_shader.selected == 1);
   texture_set_gl_ready(1);
+  texture_set_level_blending(!caps.software);
   texture_set_verbosity(app.settings.debug);
   {
     const ActiveGraphics &active = active_graphics();
@@ -670,12 +679,12 @@ int start_up(int argc, char **argv) {
 }
 
 // One timedemo frame: the game's own frame from the chase camera.
-void timedemo_frame() {
+void timedemo_frame(FrameOverhead *costs) {
   drain_events();
   app.view = view_chase;
   update_view();
   frills_frame(race_tic());
-  draw_frame();
+  draw_frame(costs);
 }
 
 void stage(const char *text) { show_loading_logged(text); }

@@ -26,24 +26,29 @@ constexpr int max_timedemo_frames = 3600 * timedemo_frames_per_second;
 double load_start = -1;
 
 // Where a frame's time went: the scene's own parts, the race tics, and the
-// rest (HUD, swap and the rasterisation it waits for, terrain update).
-enum Part { part_compose, part_terrain, part_bikes, part_statues, part_billboards, part_flares, part_tics, part_rest, part_count };
-const char *const part_names[part_count] = {"compose", "terrain", "bikes", "statues", "billboards", "flares", "tics", "rest"};
+// HUD, the swap (with the rasterisation it waits for) and the rest (terrain
+// update, camera, frills).
+enum Part {
+  part_compose, part_terrain, part_bikes, part_statues, part_billboards, part_flares, part_hud, part_swap, part_tics,
+  part_rest, part_count
+};
+const char *const part_names[part_count] = {"compose", "terrain", "bikes", "statues", "billboards",
+                                            "flares",  "hud",     "swap",  "tics",    "rest"};
 
 struct FrameParts {
   double seconds[part_count];
   int model_polygons, ground_polygons, billboards;
 };
 
-void take_parts(FrameParts *p, double tics, double total) {
+void take_parts(FrameParts *p, const FrameOverhead &o, double tics, double total) {
   const SceneTimes &t = scene_times();
-  double scene[] = {t.compose, t.terrain, t.bikes, t.statues, t.billboards, t.flares};
-  double used = tics;
-  for (int i = 0; i < 6; i++) {
-    p->seconds[i] = scene[i];
-    used += scene[i];
+  double timed[] = {t.compose, t.terrain, t.bikes, t.statues, t.billboards, t.flares, o.hud, o.swap, tics};
+  static_assert(sizeof timed / sizeof timed[0] == part_rest);
+  double used = 0;
+  for (int i = 0; i < part_rest; i++) {
+    p->seconds[i] = timed[i];
+    used += timed[i];
   }
-  p->seconds[part_tics] = tics;
   p->seconds[part_rest] = total - used;
   const RenderStats &counts = render_stats();
   p->model_polygons = counts.model_polygons;
@@ -130,7 +135,7 @@ void timedemo_summary(double *times, int count, double total, char *line, int si
            count, total, fps, worst * 1000.0, median * 1000.0);
 }
 
-int timedemo_run(void (*frame)(), int show_parts, FILE *out) {
+int timedemo_run(void (*frame)(FrameOverhead *), int show_parts, FILE *out) {
   RaceState &race = race_state();
   if (race.running_count == 0) {
     fprintf(stderr, "timedemo: the demo has no riders on this track\n");
@@ -146,7 +151,8 @@ int timedemo_run(void (*frame)(), int show_parts, FILE *out) {
   bool have_final = false;
   for (int n = 0; n < max_timedemo_frames; n++) {
     race.viewed_slot = race.running_order[0].slot;
-    frame();
+    FrameOverhead overhead = {0, 0};
+    frame(&overhead);
     if (n == 0) first_frame = now_seconds();
     bool over = playback_over(race.tic);
     double tics_start = now_seconds(), tics = 0;
@@ -171,7 +177,7 @@ int timedemo_run(void (*frame)(), int show_parts, FILE *out) {
     double now = now_seconds();
     grow_array(times, count, capacity);
     grow_array(parts, count, parts_capacity);
-    take_parts(&parts[count], tics, now - last);
+    take_parts(&parts[count], overhead, tics, now - last);
     times[count++] = now - last;
     last = now;
     if (over) break;

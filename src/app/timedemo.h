@@ -18,12 +18,18 @@ int timedemo_check(const char *path, FILE *err);
 // Marks the start of the track load, for the load-to-first-frame figure.
 void timedemo_mark_load();
 
+// What a frame spent outside the scene: drawing the HUD, and handing the
+// frame to the window (where software GL finishes rasterising it).
+struct FrameOverhead {
+  double hud, swap;  // seconds
+};
+
 // Runs the demo already set up by the race reset to its end. `frame`
 // draws one frame (the game's own frame, HUD and all) with the leader
-// viewed. Prints the summary to `out`; with `show_parts` also where the
+// viewed, and says what its HUD and swap cost. Prints the summary to `out`; with `show_parts` also where the
 // frames' time went, part by part, to standard error. Returns the exit
 // status.
-int timedemo_run(void (*frame)(), int show_parts, FILE *out);
+int timedemo_run(void (*frame)(FrameOverhead *), int show_parts, FILE *out);
 
 // The summary line for `count` frame times (seconds) and the total
 // wall time. `times` is reordered.

@@ -29,9 +29,10 @@ struct Models {
   int vertex_arrays;
   int verbosity;
   int whole;
+  float shine;  // the reflection strength
 };
 
-Models models = {nullptr, 0, 0, 1, 1.0f, 0.0f, 1, 0, 0};
+Models models = {nullptr, 0, 0, 1, 1.0f, 0.0f, 1, 0, 0, 1.0f};
 
 void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void message(const char *format, ...) {
@@ -468,6 +469,12 @@ Model *model_parse(DataFile *file, const char *name) {
   }
   model->degenerate_triangles = removed;
   if (removed > 0) message("%d degenerate triangles deleted in %.100s", removed, name);
+  float r2 = 0;
+  for (const Mesh *m = model->meshes; m; m = m->next) {
+    const float *p = m->rest_positions ? m->rest_positions : m->positions;
+    for (int v = 0; v < m->vertex_count; v++, p += 3) r2 = std::max(r2, p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  }
+  model->radius = std::sqrt(r2);
   return model;
 }
 
@@ -506,6 +513,7 @@ unsigned model_read(const char *name) {
   model->held = texture_holding();
   compile_lists(model);
   load_variants(model, name);
+  for (const Model *v = model->next_variant; v; v = v->next_variant) model->radius = std::max(model->radius, v->radius);
   grow_array(models.items, models.count, models.capacity);
   models.items[models.count++] = model;
   return model->id;
@@ -519,6 +527,7 @@ Model *model_get(unsigned id) {
 }
 
 void model_set_whole(int whole) { models.whole = whole; }
+void model_set_reflection_strength(float strength) { models.shine = strength; }
 
 const Model *model_variant(const Model *model, float distance) {
   const Model *drawn = model;
@@ -527,6 +536,11 @@ const Model *model_variant(const Model *model, float distance) {
   // Move on while the next variant's threshold (less the bias) is within reach.
   while (drawn->next_variant && drawn->next_variant->threshold - models.lod_bias <= reach) drawn = drawn->next_variant;
   return drawn;
+}
+
+float model_radius(unsigned id) {
+  const Model *m = model_get(id);
+  return m ? m->radius : 0;
 }
 
 int model_has_reflection(unsigned id) {
@@ -630,7 +644,7 @@ void model_draw_reflection(unsigned id, const float eye[3], const float position
   }
   for (Mesh *m = drawn->meshes; m; m = m->next) {
     if (m->material != -1) continue;
-    float q = m->colour[3];
+    float q = m->colour[3] * models.shine;
     glColor4f(q * m->colour[0], q * m->colour[1], q * m->colour[2], 1);
     bool skinned = pose && m->bone_count == pose->count;
     bool gpu_skin = skinned && programs && models.vertex_arrays;

@@ -50,6 +50,7 @@ struct Model {
   Mesh *meshes;
   float threshold;          // variants: the distance from which they replace the finer one
   Model *next_variant;      // the next coarser variant
+  float radius;             // of a sphere about the origin holding every variant
 };
 
 // A skinned pose: per bone b a centre C, where it is now T and a rotation R
@@ -80,6 +81,12 @@ unsigned model_read(const char *name);
 Model *model_get(unsigned id);
 // The variant drawn from a distance with the current scale and bias.
 const Model *model_variant(const Model *model, float distance);
+// The reflection pass's meshes are drawn at this strength (1 by default):
+// the scene fades the shine of bikes going away.
+void model_set_reflection_strength(float strength);
+// The radius of a sphere about the model's origin that holds all of it in
+// every variant (rest pose for skinned meshes); 0 for no model.
+float model_radius(unsigned id);
 // The reflection setting is on and the file has reflection meshes.
 int model_has_reflection(unsigned id);
 

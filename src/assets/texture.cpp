@@ -73,6 +73,7 @@ struct Textures {
   int gl_major;
   int link_depth;
   int holding;
+  int nearest_level;  // mipmaps sampled from their nearest level only
 };
 
 Textures tex;
@@ -385,6 +386,7 @@ void texture_set_gl_ready(int ready) {
   }
 }
 int texture_gl_ready() { return tex.gl_ready; }
+void texture_set_level_blending(int blend) { tex.nearest_level = !blend; }
 void texture_set_verbosity(int level) { tex.verbosity = level; }
 void texture_set_options(int reduction, int image_reduction, int compression) {
   tex.reduction = reduction;
@@ -417,7 +419,8 @@ unsigned texture_upload(const uint8_t *chain, int width, int height, int channel
   if (!(flags & upload_repeat_v)) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   bool clamp_failed = glGetError() != GL_NO_ERROR;
   int single = flags & upload_single_level;
-  GLint min_filter = single ? GL_LINEAR : GL_LINEAR_MIPMAP_LINEAR;
+  bool blend = !tex.nearest_level || (flags & upload_blend_levels);
+  GLint min_filter = single ? GL_LINEAR : blend ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR_MIPMAP_NEAREST;
   if (clamp_failed) min_filter = single ? GL_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min_filter);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

@@ -399,6 +399,8 @@ void gl_init_caps() {
   c.renderer = gl_text(GL_RENDERER);
   c.version = gl_text(GL_VERSION);
   c.extensions = gl_text(GL_EXTENSIONS);
+  c.software = strstr(c.renderer, "llvmpipe") || strstr(c.renderer, "softpipe") || strstr(c.renderer, "swrast") ||
+               strstr(c.renderer, "Software Rasterizer");
   if (sscanf(c.version, "%d.%d", &c.major, &c.minor) != 2) c.major = c.minor = 0;
   c.generate_mipmap = gl_extension_in(c.extensions, "GL_SGIS_generate_mipmap");
   c.framebuffer_object = gl_extension_in(c.extensions, "GL_EXT_framebuffer_object");

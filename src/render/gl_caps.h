@@ -40,6 +40,7 @@ struct GlCaps {
   int shader_objects;      // the shader-object entry points all resolved
   int texture_units;
   int programs_built;      // the seven programs compiled and linked
+  int software;            // the renderer rasterises on the processor (llvmpipe, softpipe, swrast)
 };
 
 // The entry points past GL 1.1, by their ARB/EXT names; null when missing.

@@ -180,6 +180,13 @@ bool bike_in_view(int slot, const SceneView &view) {
   return sphere_in_view(centre, bike_bound_radius, view, view_extents());
 }
 
+float bike_distance(int slot, const SceneView &view) {
+  const dReal *p = dBodyGetPosition(race_slot(slot)->bike->bodies[bike_frame]);
+  float d[3] = {static_cast<float>(p[0]) - view.position[0], static_cast<float>(p[1]) - view.position[1],
+                static_cast<float>(p[2]) - view.position[2]};
+  return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+}
+
 void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_slots]) {
   BikeDrawView bv = {{view.position[0], view.position[1], view.position[2]}, 0, programs_available(), 0};
   int viewed = race_state().viewed_slot;
@@ -203,10 +210,14 @@ void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_
   glDisable(GL_FOG);
   for (int i = 0; i < max_slots; i++) {
     if (opacity[i] <= 0 || (opacity[i] < 1) != faded) continue;
+    float shine = i == viewed ? 1 : shine_at(bike_distance(i, view));
+    if (shine <= 0) continue;
     bv.first_person = view.first_person && i == viewed;
     bv.whole = i == viewed;
+    model_set_reflection_strength(shine);
     draw_bike_reflections(race_slot(i)->bike, bv, env);
   }
+  model_set_reflection_strength(1);
   use_program(0);
   glPopAttrib();
 }
@@ -230,6 +241,10 @@ void draw_statues(const SceneView &view) {
   for (int k = 0; k < statue_count(); k++) {
     const Statue &s = *track_statue(k);
     if (!s.model || !s.texture) continue;
+    // Most of a track's statues are behind or beside the camera, and each
+    // costs software GL a draw of its own.
+    float centre[3] = {s.x, s.y, s.z};
+    if (!sphere_in_view(centre, model_radius(s.model), view, view_extents())) continue;
     float R[9];
     statue_rotation(k, s, R);
     float m[16] = {R[0], R[3], R[6], 0, R[1], R[4], R[7], 0, R[2], R[5], R[8], 0, s.x, s.y, s.z, 1};
@@ -451,6 +466,11 @@ float ghost_fade(float distance, float fade_distance) {
   float G = fade_distance;
   if (G <= 0) return 1;
   return std::clamp((distance - G / 2) / (G - G / 2), 0.0f, 1.0f);
+}
+
+float shine_at(float distance) {
+  constexpr float full = 12, gone = 24;
+  return std::clamp((gone - distance) / (gone - full), 0.0f, 1.0f);
 }
 
 bool sphere_in_view(const float centre[3], float r, const SceneView &view, const ViewExtents &e) {

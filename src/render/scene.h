@@ -23,6 +23,12 @@ void draw_scene(const SceneView &view);
 // for the ghost fade distance setting G: clear inside G/2, solid beyond G.
 float ghost_fade(float distance, float fade_distance);
 
+// How strongly a bike other than the followed one shows its chrome's
+// reflection at that distance from the camera: fully to 12 ft, fading out
+// by 24 ft. Beyond, the shine is a pixel or two, and its extra pass over
+// the pack costs software GL a frame's twentieth.
+float shine_at(float distance);
+
 struct ViewExtents;
 // Whether a sphere can show in the view: tested against the near plane and
 // the four side planes through the eye (the far plane culls nothing a

@@ -206,6 +206,21 @@ TEST_F(VariantTest, TheVariantForTheDistance) {
   EXPECT_EQ(model_read("@objects/none.hm"), 0u);
 }
 
+// The culling sphere sits on the model's origin and holds every variant,
+// even one that reaches further than the model itself.
+TEST_F(VariantTest, TheRadiusHoldsEveryVariant) {
+  std::string far = vertex(-3, 0, -4) + vertex(1, 0, 0) + vertex(0, 0, 1) + "0 2 1\n";
+  write_text_file(dir + "/objects/bush.hm", "HM1\n32 0 1 1 1 3 1\n" + vertex(0, 0, 0) + vertex(1, 0, 0) +
+                                                vertex(0, 0, 1) + "0 2 1\n");
+  write_text_file(dir + "/objects/bush_lod6.hm", "HM1\n32 0 1 1 1 3 1\n" + far);
+  file_layer_reset_for_tests();
+  unsigned id = model_read("@objects/bush.hm");
+  ASSERT_NE(id, 0u);
+  EXPECT_FLOAT_EQ(model_radius(id), 5.0f) << "the coarser variant's corner at (-3, 0, -4)";
+  EXPECT_FLOAT_EQ(model_radius(model_read("@objects/tree.hm")), 1.0f);
+  EXPECT_EQ(model_radius(0), 0.0f);
+}
+
 TEST_F(VariantTest, GenerationsAndTheTracksHold) {
   texture_new_generation();
   unsigned tree = model_read("@objects/tree.hm");
@@ -263,6 +278,35 @@ TEST_F(ModelDrawTest, NormalDrawingStopsAtTheReflectionLayer) {
   EXPECT_TRUE(model_has_reflection(id));
   active_graphics().reflections = 0;
   EXPECT_FALSE(model_has_reflection(id));
+}
+
+// The reflection pass adds the layer's colour times its strength, and the
+// scene's fading strength scales it again.
+TEST_F(ModelDrawTest, ReflectionStrengthScalesTheShine) {
+  std::string quad = vertex(-4, -4, 0) + vertex(4, -4, 0) + vertex(4, 4, 0) + vertex(-4, 4, 0) + "0 1 2\n0 2 3\n";
+  unsigned id = load("HM1\n32 0 1 1 1 4 2\n" + quad + "-1 1 1 1 1 4 2\n" + quad);
+  ASSERT_NE(id, 0u);
+  auto centre_red = [&](float strength) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    set_projection(32, 32, 90);
+    glLoadIdentity();
+    glTranslatef(0, 0, -5);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+    const float eye[3] = {0, 0, 5}, at[3] = {0, 0, 0}, R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    model_set_reflection_strength(strength);
+    model_draw_reflection(id, eye, at, R, nullptr);
+    model_set_reflection_strength(1);
+    unsigned char px[3];
+    glReadPixels(16, 16, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, px);
+    return static_cast<int>(px[0]);
+  };
+  EXPECT_GE(centre_red(1), 250);
+  EXPECT_NEAR(centre_red(0.5f), 128, 3);
+  EXPECT_EQ(centre_red(0), 0);
 }
 
 // A strip along x from 0 to 4, skinned to two bones: bone 1 turns the far

@@ -101,6 +101,30 @@ TEST_F(TextureTest, EveryLevelIsUploadedAndCounted) {
   EXPECT_EQ(wrap, GL_REPEAT);
 }
 
+// Without level blending (software GL) mipmaps sample their nearest level,
+// except where the caller asks for blending (the ground); single levels
+// stay plain linear.
+TEST_F(TextureTest, LevelBlendingChoosesTheMinificationFilter) {
+  std::vector<uint8_t> chain = noise(static_cast<int>(chain_bytes(4, 4, 3)), 3);
+  auto filter_of = [&](int flags) {
+    size_t bytes = 0;
+    unsigned tid = texture_upload(chain.data(), 4, 4, 3, flags, &bytes);
+    EXPECT_NE(tid, 0u);
+    GLint f = 0;
+    glBindTexture(GL_TEXTURE_2D, tid);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &f);
+    texture_release(tid, bytes);
+    return f;
+  };
+  EXPECT_EQ(filter_of(0), GL_LINEAR_MIPMAP_LINEAR);
+  texture_set_level_blending(0);
+  EXPECT_EQ(filter_of(0), GL_LINEAR_MIPMAP_NEAREST);
+  EXPECT_EQ(filter_of(upload_blend_levels), GL_LINEAR_MIPMAP_LINEAR);
+  EXPECT_EQ(filter_of(upload_single_level), GL_LINEAR);
+  texture_set_level_blending(1);
+  EXPECT_EQ(filter_of(0), GL_LINEAR_MIPMAP_LINEAR);
+}
+
 TEST_F(TextureTest, NamesAreCachedAcrossCaseAndGenerations) {
   std::string a = dir + "/a.png", b = dir + "/b.png";
   write_png(a, 4, 4, false, noise(48, 1));

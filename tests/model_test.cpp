@@ -309,6 +309,75 @@ TEST_F(ModelDrawTest, ReflectionStrengthScalesTheShine) {
   EXPECT_EQ(centre_red(0), 0);
 }
 
+// Where the renderer has buffer objects a mesh goes into them once; drawn
+// from them, a lit, textured quad looks as it does drawn vertex by vertex,
+// so every array sits where its pointer says.
+TEST_F(ModelDrawTest, BuffersDrawWhatImmediateModeDraws) {
+  ASSERT_EQ(build_programs(1), 1);
+  // Four texels of different colours: a wrong texture coordinate array shows.
+  uint8_t texels[4 * 4] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  unsigned tex = texture_upload(texels, 2, 2, 4, upload_single_level, nullptr);
+  auto quad = [](float nx) {
+    char n[64];
+    snprintf(n, sizeof n, " %g 0.8 0 ", nx);
+    std::string s;
+    const float corners[4][4] = {{-3, -3, 0, 0}, {3, -3, 1, 0}, {3, 3, 1, 1}, {-3, 3, 0, 1}};
+    for (const auto &c : corners) s += std::to_string(c[0]) + " " + std::to_string(c[1]) + " 0" + n +
+                                       std::to_string(c[2]) + " " + std::to_string(c[3]) + "\n";
+    return s + "0 1 2\n0 2 3\n";
+  };
+  std::string text = "HM1\n32 0.5 0.5 0.5 1 4 2\n" + quad(0.6f);
+  auto draw = [&](unsigned id) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    set_projection(width, height, 90);
+    glLoadIdentity();
+    glTranslatef(0, 0, -4);
+    const float sun[4] = {0, 0, 1, 0}, white[4] = {1, 1, 1, 1}, dim[4] = {0.2f, 0.2f, 0.2f, 1};
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glLightfv(GL_LIGHT0, GL_POSITION, sun);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, dim);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
+    glFogf(GL_FOG_DENSITY, 0);
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    use_program(program_lit);
+    const float away[3] = {0, 0, 4};
+    model_draw(id, away, nullptr);
+    use_program(0);
+    glDisable(GL_LIGHTING);
+    return read_pixels();
+  };
+  unsigned buffered = load(text);
+  ASSERT_NE(buffered, 0u);
+  ASSERT_TRUE(gl_caps().vertex_buffers) << "Mesa has had buffer objects for twenty years";
+  EXPECT_NE(model_get(buffered)->meshes->vertex_buffer, 0u);
+  std::vector<unsigned char> from_buffers = draw(buffered);
+  model_flush(1);
+  model_set_options(1, 0, 0);  // --novertexarrays
+  unsigned immediate = load(text);
+  ASSERT_NE(immediate, 0u);
+  EXPECT_EQ(model_get(immediate)->meshes->vertex_buffer, 0u);
+  std::vector<unsigned char> one_by_one = draw(immediate);
+  int lit = 0, differ = 0, colours = 0;
+  int seen[3] = {};
+  for (size_t i = 0; i < one_by_one.size(); i += 3) {
+    int a = one_by_one[i] + one_by_one[i + 1] + one_by_one[i + 2];
+    lit += a > 60;
+    for (int c = 0; c < 3; c++) seen[c] |= one_by_one[i + c] > 100 && one_by_one[i + (c + 1) % 3] < 60;
+    for (int c = 0; c < 3; c++) differ += std::abs(one_by_one[i + c] - from_buffers[i + c]) > 8;
+  }
+  for (int c : seen) colours += c;
+  EXPECT_GT(lit, width * height / 4) << "the quad fills much of the view";
+  EXPECT_EQ(colours, 3) << "red, green and blue texels show";
+  EXPECT_LT(differ, width * height / 100) << "buffers and immediate mode draw the same picture";
+  texture_release(tex, 0);
+}
+
 // A strip along x from 0 to 4, skinned to two bones: bone 1 turns the far
 // half up. Drawn flat white, the processor and the GPU must agree.
 std::string skinned_strip(int bones) {
@@ -385,8 +454,11 @@ TEST_F(ModelDrawTest, SkinningOnTheProcessorAndTheGpuAgree) {
   ASSERT_NE(id, 0u);
   ModelPose pose = bent_pose();
   std::vector<unsigned char> rest = draw_strip(id, nullptr, 0, width, height);
-  std::vector<unsigned char> cpu = draw_strip(id, &pose, 0, width, height);
   std::vector<unsigned char> gpu = draw_strip(id, &pose, program_lit, width, height);
+  // Drawn again without a pose (before the processor poses the drawing
+  // arrays), the program goes back to the rest shape.
+  std::vector<unsigned char> gpu_rest = draw_strip(id, nullptr, program_lit, width, height);
+  std::vector<unsigned char> cpu = draw_strip(id, &pose, 0, width, height);
   int lit_cpu = 0, lit_gpu = 0, differ = 0, moved = 0;
   for (size_t i = 0; i < cpu.size(); i += 3) {
     bool a = cpu[i] > 128, b = gpu[i] > 128, r = rest[i] > 128;
@@ -399,6 +471,9 @@ TEST_F(ModelDrawTest, SkinningOnTheProcessorAndTheGpuAgree) {
   EXPECT_GT(moved, 500) << "the pose bends the strip";
   EXPECT_LT(differ, lit_cpu / 50) << "GPU and processor skinning draw the same shape";
   EXPECT_NEAR(lit_gpu, lit_cpu, lit_cpu / 50);
+  int rest_differ = 0;
+  for (size_t i = 0; i < rest.size(); i += 3) rest_differ += (rest[i] > 128) != (gpu_rest[i] > 128);
+  EXPECT_LT(rest_differ, lit_cpu / 50) << "no pose is left behind for the next model";
 
   // Written for twelve bones, a nine-bone pose leaves it at rest.
   unsigned twelve = load(skinned_strip(12));

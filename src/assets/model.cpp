@@ -48,6 +48,10 @@ float *floats(size_t n) { return static_cast<float *>(alloc_or_die(sizeof(float)
 
 void free_mesh(Mesh *m) {
   if (m->display_list && texture_gl_ready()) glDeleteLists(m->display_list, 1);
+  if (m->vertex_buffer && texture_gl_ready() && gl_caps().vertex_buffers) {
+    GLuint names[2] = {m->vertex_buffer, m->index_buffer};
+    gl_ext().DeleteBuffersARB(2, names);
+  }
   tracked_free(m->positions);
   tracked_free(m->normals);
   tracked_free(m->tangents);
@@ -239,34 +243,67 @@ void finish_mesh(Mesh *m) {
   if (m->material == -1) m->env_coords = floats(2 * static_cast<size_t>(m->vertex_count));
 }
 
-void set_arrays(const Mesh *m, const float *texcoords, bool skin_arrays) {
+// Where a mesh's arrays are read from: client memory, or offsets into its
+// bound vertex buffer.
+struct ArraySource {
+  const float *positions, *normals, *texcoords, *tangents, *weights, *bones;
+};
+
+ArraySource client_arrays(const Mesh *m, const float *texcoords, bool skin_arrays) {
   // Skinned on the GPU, the program starts from the rest pose (the drawing
   // arrays may hold a pose the processor made).
-  const float *positions = skin_arrays ? m->rest_positions : m->positions;
-  const float *normals = skin_arrays ? m->rest_normals : m->normals;
-  const float *tangents = skin_arrays ? m->rest_tangents : m->tangents;
+  if (skin_arrays) return {m->rest_positions, m->rest_normals, texcoords, m->rest_tangents, m->weights, m->bone_indices};
+  return {m->positions, m->normals, texcoords, m->tangents, m->weights, m->bone_indices};
+}
+
+// The offsets of the arrays in a mesh's vertex buffer, in floats.
+struct BufferLayout {
+  size_t positions, normals, texcoords, tangents, weights, bones, total;
+};
+
+BufferLayout buffer_layout(const Mesh *m) {
+  size_t n = static_cast<size_t>(m->vertex_count);
+  BufferLayout b;
+  b.positions = 0;
+  b.normals = 3 * n;
+  b.texcoords = 6 * n;
+  b.tangents = 8 * n;
+  b.weights = 11 * n;
+  b.bones = m->bone_count > 0 ? 15 * n : b.weights;
+  b.total = m->bone_count > 0 ? 19 * n : 11 * n;
+  return b;
+}
+
+ArraySource buffer_arrays(const Mesh *m) {
+  BufferLayout b = buffer_layout(m);
+  // Bound to a buffer, GL reads the pointers as byte offsets into it.
+  auto at = [](size_t floats) { return reinterpret_cast<const float *>(floats * sizeof(float)); };
+  return {at(b.positions), at(b.normals), at(b.texcoords), at(b.tangents), at(b.weights), at(b.bones)};
+}
+
+void set_arrays(const ArraySource &a, bool skin_arrays) {
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_NORMAL_ARRAY);
-  glVertexPointer(3, GL_FLOAT, 0, positions);
-  glNormalPointer(GL_FLOAT, 0, normals);
+  glVertexPointer(3, GL_FLOAT, 0, a.positions);
+  glNormalPointer(GL_FLOAT, 0, a.normals);
   const GlExt &e = gl_ext();
   bool multi = gl_caps().multitexture && e.ClientActiveTextureARB;
   if (multi) e.ClientActiveTextureARB(GL_TEXTURE0_ARB);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-  glTexCoordPointer(2, GL_FLOAT, 0, texcoords);
+  glTexCoordPointer(2, GL_FLOAT, 0, a.texcoords);
   if (multi && current_program() != 0) {
     // The programs read the tangent from set 1 and, skinned, the weights
     // and bone indices from sets 2 and 3.
     e.ClientActiveTextureARB(GL_TEXTURE1_ARB);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glTexCoordPointer(3, GL_FLOAT, 0, tangents);
+    glTexCoordPointer(3, GL_FLOAT, 0, a.tangents);
     if (skin_arrays) {
       e.ClientActiveTextureARB(GL_TEXTURE2_ARB);
       glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-      glTexCoordPointer(4, GL_FLOAT, 0, m->weights);
+      glTexCoordPointer(4, GL_FLOAT, 0, a.weights);
       e.ClientActiveTextureARB(GL_TEXTURE3_ARB);
       glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-      glTexCoordPointer(4, GL_FLOAT, 0, m->bone_indices);
+      glTexCoordPointer(4, GL_FLOAT, 0, a.bones);
     }
     e.ClientActiveTextureARB(GL_TEXTURE0_ARB);
   }
@@ -316,13 +353,69 @@ void draw_mesh_geometry(const Mesh *m, const float *texcoords, bool skin_arrays)
     draw_immediate(m, texcoords);
     return;
   }
-  set_arrays(m, texcoords, skin_arrays);
-  glDrawElements(GL_TRIANGLES, 3 * m->triangle_count, GL_UNSIGNED_INT, m->triangles);
+  // The buffer holds the mesh as loaded: it serves unless this draw brings
+  // arrays of its own (a pose made by the processor, reflection coordinates).
+  bool from_buffer = m->vertex_buffer && texcoords == m->texcoords && (skin_arrays || m->bone_count == 0);
+  if (from_buffer) {
+    const GlExt &e = gl_ext();
+    e.BindBufferARB(GL_ARRAY_BUFFER_ARB, m->vertex_buffer);
+    e.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, m->index_buffer);
+    set_arrays(buffer_arrays(m), skin_arrays);
+    glDrawElements(GL_TRIANGLES, 3 * m->triangle_count, GL_UNSIGNED_INT, nullptr);
+    e.BindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+    e.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
+  } else {
+    set_arrays(client_arrays(m, texcoords, skin_arrays), skin_arrays);
+    glDrawElements(GL_TRIANGLES, 3 * m->triangle_count, GL_UNSIGNED_INT, m->triangles);
+  }
   clear_arrays();
 }
 
+void upload_buffers(Mesh *m) {
+  const GlExt &e = gl_ext();
+  BufferLayout b = buffer_layout(m);
+  size_t n = static_cast<size_t>(m->vertex_count);
+  bool skinned = m->bone_count > 0;
+  if (skinned && !(m->rest_positions && m->rest_normals && m->rest_tangents && m->weights && m->bone_indices)) return;
+  GLuint names[2] = {0, 0};
+  e.GenBuffersARB(2, names);
+  if (!names[0] || !names[1]) return;
+  e.BindBufferARB(GL_ARRAY_BUFFER_ARB, names[0]);
+  e.BufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(b.total * sizeof(float)), nullptr,
+                  GL_STATIC_DRAW_ARB);
+  auto put = [&](size_t offset, const float *data, size_t count) {
+    e.BufferSubDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLintptrARB>(offset * sizeof(float)),
+                       static_cast<GLsizeiptrARB>(count * sizeof(float)), data);
+  };
+  put(b.positions, skinned ? m->rest_positions : m->positions, 3 * n);
+  put(b.normals, skinned ? m->rest_normals : m->normals, 3 * n);
+  put(b.texcoords, m->texcoords, 2 * n);
+  put(b.tangents, skinned ? m->rest_tangents : m->tangents, 3 * n);
+  if (skinned) {
+    put(b.weights, m->weights, 4 * n);
+    put(b.bones, m->bone_indices, 4 * n);
+  }
+  e.BindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+  e.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, names[1]);
+  e.BufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(3 * sizeof(int32_t) * m->triangle_count),
+                  m->triangles, GL_STATIC_DRAW_ARB);
+  e.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
+  m->vertex_buffer = names[0];
+  m->index_buffer = names[1];
+}
+
+// Where the renderer has buffer objects every mesh goes into them once, the
+// skinned ones in their rest pose; without them the unskinned meshes get
+// display lists. Drawn from buffers the driver reads the vertices where they
+// lie; on software GL a display list cost a copy per draw and drew slower
+// than even client arrays.
 void compile_lists(Model *model) {
   if (!texture_gl_ready()) return;
+  if (gl_caps().vertex_buffers && models.vertex_arrays) {
+    for (Mesh *m = model->meshes; m; m = m->next)
+      if (m->triangle_count > 0 && m->vertex_count > 0) upload_buffers(m);
+    return;
+  }
   for (Mesh *m = model->meshes; m; m = m->next) {
     if (m->bone_count > 0 || m->material < 0 || m->triangle_count == 0) continue;
     m->display_list = glGenLists(1);

@@ -39,6 +39,10 @@ struct Mesh {
   int32_t *triangles;       // 3 a triangle
   float *env_coords;        // reflection meshes: 2 a vertex, filled per draw
   unsigned display_list;
+  // Buffer objects holding the mesh as loaded (skinned: the rest pose, with
+  // its weights and bones), or 0: positions, normals, texture coordinates,
+  // tangents, weights, bones one after the other; the triangles apart.
+  unsigned vertex_buffer, index_buffer;
 };
 
 struct Model {

@@ -16,15 +16,16 @@ namespace {
 // sets state the same way with or without them.
 
 const char *const skin_vertex_code = R"(#define MAX_BONE 32
+varying vec3 position_eye;
+varying vec3 normal_eye;
+varying vec3 tangent_eye;
+varying vec2 uv;
+
+#ifdef SKINNED
 uniform int nbones;
 uniform vec3 bone_c[MAX_BONE];
 uniform vec3 bone_t[MAX_BONE];
 uniform mat3 bone_r[MAX_BONE];
-varying vec3 position_eye;
-varying vec3 normal_eye;
-varying vec3 tangent_eye;
-varying vec4 ambient_colour;
-varying vec4 diffuse_colour;
 
 void add_bone(float w, float index, vec3 p, vec3 n, vec3 t, inout vec3 sp, inout vec3 sn, inout vec3 st) {
   if (w > 0.0) {
@@ -35,11 +36,13 @@ void add_bone(float w, float index, vec3 p, vec3 n, vec3 t, inout vec3 sp, inout
     st += w * (r * t);
   }
 }
+#endif
 
 void transform_vertex() {
   vec3 p = gl_Vertex.xyz;
   vec3 n = gl_Normal;
   vec3 t = gl_MultiTexCoord1.xyz;
+#ifdef SKINNED
   vec4 w = gl_MultiTexCoord2, i = gl_MultiTexCoord3;
   // A mesh drawn without weights (all zero) keeps its vertices as they are.
   if (nbones > 0 && w.x + w.y + w.z + w.w > 0.0) {
@@ -52,17 +55,14 @@ void transform_vertex() {
     n = sn;
     t = st;
   }
+#endif
   vec4 eye = gl_ModelViewMatrix * vec4(p, 1.0);
   position_eye = eye.xyz;
   normal_eye = gl_NormalMatrix * n;
   tangent_eye = gl_NormalMatrix * t;
   gl_Position = gl_ProjectionMatrix * eye;
-  gl_TexCoord[0] = gl_MultiTexCoord0;
+  uv = gl_MultiTexCoord0.st;
   gl_FrontColor = gl_Color;
-  diffuse_colour = gl_FrontMaterial.diffuse * gl_LightSource[0].diffuse;
-  ambient_colour = gl_FrontMaterial.ambient * gl_LightSource[0].ambient +
-                   gl_LightModel.ambient * gl_FrontMaterial.ambient;
-  ambient_colour.a = min(ambient_colour.a, 1.0);
 }
 
 void main() { transform_vertex(); }
@@ -76,8 +76,7 @@ uniform sampler2D smap;
 varying vec3 position_eye;
 varying vec3 normal_eye;
 varying vec3 tangent_eye;
-varying vec4 ambient_colour;
-varying vec4 diffuse_colour;
+varying vec2 uv;
 
 vec3 fogged(vec3 c) {
   float f = clamp(exp2(-1.4426950408889634 * gl_Fog.density * abs(position_eye.z)), 0.0, 1.0);
@@ -92,13 +91,15 @@ vec3 surface_normal() {
   vec3 t = tangent_eye - n * dot(n, tangent_eye);
   t = dot(t, t) > 0.0 ? normalize(t) : vec3(1.0, 0.0, 0.0);
   vec3 b = cross(n, t);
-  vec3 m = texture2D(nmap, gl_TexCoord[0].st).rgb * 2.0 - 1.0;
+  vec3 m = texture2D(nmap, uv).rgb * 2.0 - 1.0;
   n = normalize(t * m.x + b * m.y + n * m.z);
 #endif
   return n;
 }
 
 void main() {
+  vec4 diffuse_colour = gl_FrontMaterial.diffuse * gl_LightSource[0].diffuse;
+  vec3 ambient_colour = (gl_LightSource[0].ambient.rgb + gl_LightModel.ambient.rgb) * gl_FrontMaterial.ambient.rgb;
   vec3 n = surface_normal();
   vec3 l = normalize(gl_LightSource[0].position.xyz);
   vec3 v = normalize(position_eye);
@@ -108,10 +109,10 @@ void main() {
     ndl = 0.0;
     rdl = 0.0;
   }
-  vec4 t = texture2D(tex, gl_TexCoord[0].st);
-  vec3 c = (ambient_colour.rgb + diffuse_colour.rgb * ndl) * t.rgb;
+  vec4 t = texture2D(tex, uv);
+  vec3 c = (ambient_colour + diffuse_colour.rgb * ndl) * t.rgb;
 #ifdef SPECULAR_MAP
-  vec4 s = texture2D(smap, gl_TexCoord[0].st);
+  vec4 s = texture2D(smap, uv);
   c += s.r * gl_LightSource[0].specular.rgb * pow(rdl, s.g * 128.0 + 0.125);
 #else
   c += gl_FrontMaterial.specular.rgb * gl_LightSource[0].specular.rgb * pow(rdl, gl_FrontMaterial.shininess);
@@ -130,15 +131,14 @@ uniform mat3 envmat;
 varying vec3 position_eye;
 varying vec3 normal_eye;
 varying vec3 tangent_eye;
-varying vec4 ambient_colour;
-varying vec4 diffuse_colour;
+varying vec2 uv;
 
 void main() {
   vec3 n = normalize(normal_eye);
 #ifdef NORMAL_MAP
   vec3 t = tangent_eye - n * dot(n, tangent_eye);
   t = dot(t, t) > 0.0 ? normalize(t) : vec3(1.0, 0.0, 0.0);
-  vec3 m = texture2D(nmap, gl_TexCoord[0].st).rgb * 2.0 - 1.0;
+  vec3 m = texture2D(nmap, uv).rgb * 2.0 - 1.0;
   n = normalize(t * m.x + cross(n, t) * m.y + n * m.z);
 #endif
   vec3 w = normalize(envmat * reflect(normalize(position_eye), n));
@@ -150,19 +150,13 @@ void main() {
 
 const char *const terrain_vertex_code = R"(#define MAX_BONE 32
 varying vec3 position_eye;
-varying vec4 ambient_colour;
-varying vec4 diffuse_colour;
+varying vec2 uv;
 
 void main() {
   vec4 eye = gl_ModelViewMatrix * gl_Vertex;
   position_eye = eye.xyz;
   gl_Position = gl_ProjectionMatrix * eye;
-  gl_TexCoord[0] = gl_MultiTexCoord0;
-  gl_FrontColor = gl_Color;
-  diffuse_colour = gl_FrontMaterial.diffuse * gl_LightSource[0].diffuse;
-  ambient_colour = gl_FrontMaterial.ambient * gl_LightSource[0].ambient +
-                   gl_LightModel.ambient * gl_FrontMaterial.ambient;
-  ambient_colour.a = min(ambient_colour.a, 1.0);
+  uv = gl_MultiTexCoord0.st;
 }
 )";
 
@@ -174,11 +168,11 @@ uniform sampler2D tex;
 uniform sampler2D nmap;
 uniform sampler2D smap;
 varying vec3 position_eye;
-varying vec4 ambient_colour;
-varying vec4 diffuse_colour;
+varying vec2 uv;
 
 void main() {
-  vec2 uv = gl_TexCoord[0].st;
+  vec4 diffuse_colour = gl_FrontMaterial.diffuse * gl_LightSource[0].diffuse;
+  vec3 ambient_colour = (gl_LightSource[0].ambient.rgb + gl_LightModel.ambient.rgb) * gl_FrontMaterial.ambient.rgb;
   vec4 m = texture2D(nmap, uv);
   float len = m.g;
   float x = (m.r * 255.0 - 128.0) / 127.0, z = (m.b * 255.0 - 128.0) / 127.0;
@@ -192,7 +186,7 @@ void main() {
     rdl = 0.0;
   }
   vec4 g = texture2D(tex, uv);
-  vec3 c = (ambient_colour.rgb + diffuse_colour.rgb * ndl * len) * g.rgb;
+  vec3 c = (ambient_colour + diffuse_colour.rgb * ndl * len) * g.rgb;
   vec4 s = texture2D(smap, uv);
   c += s.r * gl_LightSource[0].specular.rgb * pow(rdl, s.g * 128.0 + 0.125) * len;
   float f = clamp(exp2(-1.4426950408889634 * gl_Fog.density * abs(position_eye.z)), 0.0, 1.0);
@@ -263,20 +257,37 @@ const ProgramText programs_text[program_count] = {
     {"terrain", "", terrain_vertex_code, terrain_fragment_code},
 };
 
-// Sources with their defines spliced in after "#define MAX_BONE 32".
-char program_sources[program_count][2][8192];
+// Each model program is built twice: as it is, for the unskinned models that
+// are most of what is drawn, and with the bones compiled in (SKINNED), made
+// current in its place while a pose is set. Software GL runs a vertex
+// program's every branch, so the bones cost every vertex of every bike what
+// only the riders need: a tenth of the frame with a field of forty.
+constexpr int skinned_first = program_count;
+constexpr int program_slots = program_count + program_norm_spec_lit - program_lit + 1;
+
+int skinned_slot(int index) { return skinned_first + index - program_lit; }
+int program_of_slot(int slot) { return slot < skinned_first ? slot : slot - skinned_first + program_lit; }
+
+// Sources with their defines spliced in after "#define MAX_BONE 32", by slot.
+char program_sources[program_slots][2][8192];
 
 // Lives for the process.
 struct GlState {
   GlCaps caps;
   GlExt ext;
-  GLhandleARB programs[program_count];
-  GLhandleARB shaders[program_count][2];
-  int current;
-  // Uniform locations per program: nbones, bone_c, bone_t, bone_r, envmat.
-  GLint nbones[program_count], bone_c[program_count], bone_t[program_count], bone_r[program_count];
-  GLint envmat[program_count];
-  int bones_set[program_count];  // the nbones each program holds
+  GLhandleARB programs[program_slots];
+  GLhandleARB shaders[program_slots][2];
+  int current;  // the program index the renderer asked for
+  int bound;    // the slot made current for it
+  // Uniform locations per slot: nbones, bone_c, bone_t, bone_r, envmat.
+  GLint nbones[program_slots], bone_c[program_slots], bone_t[program_slots], bone_r[program_slots];
+  GLint envmat[program_slots];
+  // The pose last given to set_bones; each program of the lit family takes
+  // it when it next becomes current (bones_serial says which pose it holds).
+  int bone_count;
+  float bone_c_data[max_bones * 3], bone_t_data[max_bones * 3], bone_r_data[max_bones * 9];
+  unsigned bone_serial;
+  unsigned bones_serial[program_slots];
 };
 
 GlState gl;
@@ -292,14 +303,16 @@ const char *gl_text(GLenum which) {
 }
 
 void splice_sources() {
-  for (int i = 1; i < program_count; i++) {
-    const ProgramText &p = programs_text[i];
+  for (int slot = 1; slot < program_slots; slot++) {
+    const ProgramText &p = programs_text[program_of_slot(slot)];
     const char *stages[2] = {p.vertex, p.fragment};
+    const char *skinned = slot >= skinned_first ? "#define SKINNED\n" : "";
     for (int s = 0; s < 2; s++) {
       const char *code = stages[s];
       const char *newline = strchr(code, '\n');
       int head = static_cast<int>(newline - code + 1);
-      snprintf(program_sources[i][s], sizeof program_sources[i][s], "%.*s%s%s", head, code, p.defines, code + head);
+      snprintf(program_sources[slot][s], sizeof program_sources[slot][s], "%.*s%s%s%s", head, code, p.defines,
+               skinned, code + head);
     }
   }
 }
@@ -316,7 +329,7 @@ void log_info(GLhandleARB object, const char *what, const char *name) {
 
 void delete_programs() {
   if (gl.ext.UseProgramObjectARB) gl.ext.UseProgramObjectARB(0);
-  for (int i = 1; i < program_count; i++) {
+  for (int i = 1; i < program_slots; i++) {
     for (int s = 0; s < 2; s++) {
       if (gl.shaders[i][s]) {
         if (gl.programs[i]) gl.ext.DetachObjectARB(gl.programs[i], gl.shaders[i][s]);
@@ -328,11 +341,13 @@ void delete_programs() {
     gl.programs[i] = 0;
   }
   gl.caps.programs_built = 0;
-  gl.current = 0;
+  gl.current = gl.bound = 0;
+  gl.bone_count = 0;
 }
 
+// Builds the program of one slot.
 int build_one(int i) {
-  const ProgramText &p = programs_text[i];
+  const ProgramText &p = programs_text[program_of_slot(i)];
   static const GLenum kinds[2] = {GL_VERTEX_SHADER_ARB, GL_FRAGMENT_SHADER_ARB};
   static const char *const status[2] = {"vertex shader status", "fragment shader status"};
   for (int s = 0; s < 2; s++) {
@@ -374,7 +389,7 @@ int build_one(int i) {
   gl.bone_r[i] = gl.ext.GetUniformLocationARB(program, "bone_r");
   gl.envmat[i] = gl.ext.GetUniformLocationARB(program, "envmat");
   if (gl.nbones[i] >= 0) gl.ext.Uniform1iARB(gl.nbones[i], 0);
-  gl.bones_set[i] = 0;
+  gl.bones_serial[i] = gl.bone_serial;  // no bones, as the pose is while programs are being built
   gl.ext.UseProgramObjectARB(0);
   return 1;
 }
@@ -407,6 +422,7 @@ void gl_init_caps() {
   c.multitexture = gl_extension_in(c.extensions, "GL_ARB_multitexture");
   c.fragment_shader = gl_extension_in(c.extensions, "GL_ARB_fragment_shader");
   c.vertex_shader = gl_extension_in(c.extensions, "GL_ARB_vertex_shader");
+  c.vertex_buffers = gl_extension_in(c.extensions, "GL_ARB_vertex_buffer_object");
   GLint units = 1;
   if (c.multitexture) glGetIntegerv(GL_MAX_TEXTURE_UNITS_ARB, &units);
   c.texture_units = units;
@@ -454,17 +470,24 @@ void gl_init_caps() {
   fetch(&e.EnableVertexAttribArrayARB, "glEnableVertexAttribArrayARB");
   fetch(&e.DisableVertexAttribArrayARB, "glDisableVertexAttribArrayARB");
   fetch(&e.VertexAttrib4fvARB, "glVertexAttrib4fvARB");
+  fetch(&e.GenBuffersARB, "glGenBuffersARB");
+  fetch(&e.BindBufferARB, "glBindBufferARB");
+  fetch(&e.BufferDataARB, "glBufferDataARB");
+  fetch(&e.BufferSubDataARB, "glBufferSubDataARB");
+  fetch(&e.DeleteBuffersARB, "glDeleteBuffersARB");
 
   // An extension counts only with every entry point the renderer calls.
   if (!(e.ActiveTextureARB && e.ClientActiveTextureARB && e.MultiTexCoord2fARB)) c.multitexture = 0;
   if (!(e.BindFramebufferEXT && e.GenFramebuffersEXT && e.DeleteFramebuffersEXT && e.CheckFramebufferStatusEXT &&
         e.FramebufferTexture2DEXT && e.GenerateMipmapEXT))
     c.framebuffer_object = 0;
+  if (!(e.GenBuffersARB && e.BindBufferARB && e.BufferDataARB && e.BufferSubDataARB && e.DeleteBuffersARB))
+    c.vertex_buffers = 0;
   c.shader_objects = e.CreateShaderObjectARB && e.ShaderSourceARB && e.CompileShaderARB && e.CreateProgramObjectARB &&
                      e.AttachObjectARB && e.DetachObjectARB && e.DeleteObjectARB && e.LinkProgramARB &&
                      e.UseProgramObjectARB && e.GetObjectParameterivARB && e.GetInfoLogARB &&
                      e.GetUniformLocationARB && e.Uniform1iARB && e.Uniform3fvARB && e.UniformMatrix3fvARB;
-  gl.current = 0;
+  gl.current = gl.bound = 0;
 }
 
 const GlCaps &gl_caps() { return gl.caps; }
@@ -474,7 +497,7 @@ int build_programs(int use_shader) {
   if (gl.caps.programs_built) delete_programs();
   if (!use_shader || !gl.caps.vertex_shader || !gl.caps.fragment_shader || !gl.caps.shader_objects) return 0;
   splice_sources();
-  for (int i = 1; i < program_count; i++) {
+  for (int i = 1; i < program_slots; i++) {
     if (!build_one(i)) {
       // All or nothing: one failure puts the whole renderer on fixed function.
       delete_programs();
@@ -491,12 +514,41 @@ void free_programs() {
 
 int programs_available() { return gl.caps.programs_built; }
 
+namespace {
+
+bool takes_bones(int index) { return index >= program_lit && index <= program_norm_spec_lit; }
+
+// Loads the current pose into a skinned slot.
+void apply_bones(int slot) {
+  int count = gl.bone_count;
+  if (gl.nbones[slot] >= 0) gl.ext.Uniform1iARB(gl.nbones[slot], count);
+  if (count > 0) {
+    if (gl.bone_c[slot] >= 0) gl.ext.Uniform3fvARB(gl.bone_c[slot], count, gl.bone_c_data);
+    if (gl.bone_t[slot] >= 0) gl.ext.Uniform3fvARB(gl.bone_t[slot], count, gl.bone_t_data);
+    if (gl.bone_r[slot] >= 0) gl.ext.UniformMatrix3fvARB(gl.bone_r[slot], count, GL_FALSE, gl.bone_r_data);
+  }
+  gl.bones_serial[slot] = gl.bone_serial;
+}
+
+// Makes current the slot for the program asked for: the skinned one while
+// a pose is set, holding that pose.
+void bind_slot() {
+  int slot = takes_bones(gl.current) && gl.bone_count > 0 ? skinned_slot(gl.current) : gl.current;
+  if (slot != gl.bound) {
+    gl.ext.UseProgramObjectARB(gl.programs[slot]);
+    gl.bound = slot;
+  }
+  if (slot >= skinned_first && gl.bones_serial[slot] != gl.bone_serial) apply_bones(slot);
+}
+
+}  // namespace
+
 void use_program(int index) {
   if (index < 0 || index >= program_count) index = 0;
   if (!gl.caps.programs_built) index = 0;
   if (index == gl.current) return;
-  gl.ext.UseProgramObjectARB(gl.programs[index]);
   gl.current = index;
+  bind_slot();
   render_stats().shader_changes++;
 }
 
@@ -504,37 +556,34 @@ int current_program() { return gl.current; }
 
 void set_env_matrix(const float m[9]) {
   if (!gl.caps.programs_built) return;
-  int was = gl.current;
-  static const int env_programs[] = {program_env, program_norm_env};
-  for (int i : env_programs) {
+  const int env_slots[] = {program_env, program_norm_env, skinned_slot(program_env), skinned_slot(program_norm_env)};
+  for (int i : env_slots) {
     if (gl.envmat[i] < 0) continue;
     gl.ext.UseProgramObjectARB(gl.programs[i]);
     gl.ext.UniformMatrix3fvARB(gl.envmat[i], 1, GL_FALSE, m);
   }
-  gl.ext.UseProgramObjectARB(gl.programs[was]);
+  gl.ext.UseProgramObjectARB(gl.programs[gl.bound]);
 }
 
 void set_bones(int count, const float *centres, const float *translations, const float *rotations) {
   if (!gl.caps.programs_built) return;
-  if (count < 0) count = 0;
+  if (count < 0 || !centres || !translations || !rotations) count = 0;
   if (count > max_bones) count = max_bones;
-  int was = gl.current;
-  bool switched = false;
-  for (int i = program_lit; i <= program_norm_spec_lit; i++) {
-    // Every unskinned model says "no bones" before it draws: a program that
-    // holds none already needs no switch (a switch of program is dear on
-    // software GL, and a field of bikes draws some four hundred models).
-    if (count == 0 && gl.bones_set[i] == 0) continue;
-    gl.ext.UseProgramObjectARB(gl.programs[i]);
-    switched = true;
-    if (gl.nbones[i] >= 0) gl.ext.Uniform1iARB(gl.nbones[i], count);
-    gl.bones_set[i] = count;
-    if (count == 0) continue;
-    if (gl.bone_c[i] >= 0) gl.ext.Uniform3fvARB(gl.bone_c[i], count, centres);
-    if (gl.bone_t[i] >= 0) gl.ext.Uniform3fvARB(gl.bone_t[i], count, translations);
-    if (gl.bone_r[i] >= 0) gl.ext.UniformMatrix3fvARB(gl.bone_r[i], count, GL_FALSE, rotations);
+  // Every unskinned model says "no bones" before it draws: when none are
+  // set already nothing changes. A pose goes only into the skinned slot
+  // made current, the others take it when they are next made current: a
+  // switch of program is dear on software GL, and a field of bikes draws
+  // some four hundred models and forty riders.
+  if (count == 0 && gl.bone_count == 0) return;
+  gl.bone_count = count;
+  if (count > 0) {
+    size_t n = static_cast<size_t>(count);
+    memcpy(gl.bone_c_data, centres, sizeof(float) * 3 * n);
+    memcpy(gl.bone_t_data, translations, sizeof(float) * 3 * n);
+    memcpy(gl.bone_r_data, rotations, sizeof(float) * 9 * n);
   }
-  if (switched) gl.ext.UseProgramObjectARB(gl.programs[was]);
+  gl.bone_serial++;
+  if (takes_bones(gl.current)) bind_slot();
 }
 
 const char *program_source(int index, int stage) {

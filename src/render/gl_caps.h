@@ -41,6 +41,7 @@ struct GlCaps {
   int texture_units;
   int programs_built;      // the seven programs compiled and linked
   int software;            // the renderer rasterises on the processor (llvmpipe, softpipe, swrast)
+  int vertex_buffers;      // GL_ARB_vertex_buffer_object, with its entry points
 };
 
 // The entry points past GL 1.1, by their ARB/EXT names; null when missing.
@@ -88,6 +89,12 @@ struct GlExt {
   PFNGLENABLEVERTEXATTRIBARRAYARBPROC EnableVertexAttribArrayARB;
   PFNGLDISABLEVERTEXATTRIBARRAYARBPROC DisableVertexAttribArrayARB;
   PFNGLVERTEXATTRIB4FVARBPROC VertexAttrib4fvARB;
+
+  PFNGLGENBUFFERSARBPROC GenBuffersARB;
+  PFNGLBINDBUFFERARBPROC BindBufferARB;
+  PFNGLBUFFERDATAARBPROC BufferDataARB;
+  PFNGLBUFFERSUBDATAARBPROC BufferSubDataARB;
+  PFNGLDELETEBUFFERSARBPROC DeleteBuffersARB;
 };
 
 // After the context exists: fills the capabilities, logs the texture units,
@@ -112,7 +119,9 @@ int current_program();
 // world (column-major 3 x 3).
 void set_env_matrix(const float m[9]);
 // "nbones", "bone_c", "bone_t", "bone_r" of every model program; at most
-// max_bones. count 0 switches skinning off. Rotations are 9 floats a bone:
+// max_bones. While a pose is set the model programs run with the bones
+// compiled in (each takes the pose when next made current); count 0
+// switches skinning off and the programs back to their plain form. Rotations are 9 floats a bone:
 // the images of the x, y and z axes.
 void set_bones(int count, const float *centres, const float *translations, const float *rotations);
 // The GLSL source of a program's vertex (stage 0) or fragment (stage 1)

@@ -78,7 +78,8 @@ void add_frame_tubes(Mesh *m, const BikeLook &look, int detail) {
     std::vector<Vec3> cradle = {{0.05f, 1.15f, -1.22f}, {0.12f, 0.3f, -1.05f}, {0.18f, -0.35f, -0.92f},
                                 {0.19f, -0.85f, -0.55f}, {0.22f, -0.9f, 0.05f}, {0.3f, -0.72f, 0.3f}};
     for (Vec3 &p : cradle) p = mirror(p, side);
-    tube_path(m, at, cradle, std::vector<float>(cradle.size(), 0.05f), n, paint);
+    // Behind the engine and radiators from a few lengths off.
+    if (detail < 2) tube_path(m, at, cradle, std::vector<float>(cradle.size(), 0.05f), n, paint);
     if (detail < 3) {
       // Subframe under the seat.
       tube2(m, at, mirror({0.33f, 1.0f, 0.15f}, side), mirror({0.22f, 1.42f, 2.0f}, side), 0.035f, lod_sides(6, detail), paint);
@@ -257,9 +258,9 @@ Model frame_model(const BikeLook &look, int detail) {
   Mesh body, chrome;
   body.material = 24;
   add_plastics(&body, look, detail);
-  // From 128 ft the plastics, engine and pipe hide what the tubes, radiators
-  // and pegs would add; the chrome's shine is for the bikes near by.
-  if (detail < 4) add_frame_tubes(&body, look, detail);
+  // From 45 ft the plastics, engine and pipe hide what the tubes would add,
+  // from 90 ft the radiators too; the chrome's shine is for the bikes near by.
+  if (detail < 3) add_frame_tubes(&body, look, detail);
   add_engine(&body, look, detail);
   if (detail < 4) add_radiators(&body, detail);
   add_exhaust(&body, detail < 2 ? &chrome : nullptr, look, detail);
@@ -286,14 +287,17 @@ Model fork_upper_model(int detail) {
   Place top = place_along(v_scale(a, 0.95f), a, {1, 0, 0}), bottom = place_along(v_scale(a, 0.35f), a, {1, 0, 0});
   mesh_box(&m, top, {0, 0, 0.02f}, {leg + 0.14f, 0.055f, 0.17f}, bike_swatch(bs_alloy));
   mesh_box(&m, bottom, {0, 0, 0.02f}, {leg + 0.15f, 0.08f, 0.2f}, bike_swatch(bs_alloy));
-  for (float side = -1; side <= 1; side += 2)
-    mesh_box(&m, top, {side * 0.16f, 0.12f, 0.1f}, {0.05f, 0.08f, 0.06f}, bike_swatch(bs_alloy));
+  if (detail < 2)
+    for (float side = -1; side <= 1; side += 2)
+      mesh_box(&m, top, {side * 0.16f, 0.12f, 0.1f}, {0.05f, 0.08f, 0.06f}, bike_swatch(bs_alloy));
   // Handlebar: low across the clamps, sweeping up and back to the grips.
   const RiderPoseBlock &pose = b.pose;
   Vec3 grip = v_from(pose.grips[1]);
   std::vector<Vec3> bar;
   const float xs[] = {-1.22f, -0.8f, -0.5f, -0.22f, 0.22f, 0.5f, 0.8f, 1.22f};
   for (float x : xs) {
+    // Far off the bar's sweep needs only its ends and its middle.
+    if (detail >= 3 && (std::fabs(x) == 0.8f || std::fabs(x) == 0.22f)) continue;
     float f01 = std::clamp((std::fabs(x) - 0.2f) / (grip.x - 0.3f), 0.0f, 1.0f);
     float sweep = f01 * f01 * (3 - 2 * f01);
     bar.push_back({x, 1.0f + (grip.y - 1.0f) * sweep, 0.55f + (grip.z - 0.55f) * sweep});
@@ -302,8 +306,9 @@ Model fork_upper_model(int detail) {
   for (int side = 0; side < 2; side++) {
     Vec3 g = v_from(pose.grips[side]);
     float s = side ? 1.0f : -1.0f;
-    tube2(&m, at, {s * 0.85f, g.y - 0.003f, g.z - 0.003f}, {s * 1.24f, g.y + 0.01f, g.z + 0.005f}, 0.065f,
-          lod_sides(10, detail), bike_swatch(bs_rubber));
+    if (detail < 3)
+      tube2(&m, at, {s * 0.85f, g.y - 0.003f, g.z - 0.003f}, {s * 1.24f, g.y + 0.01f, g.z + 0.005f}, 0.065f,
+            lod_sides(10, detail), bike_swatch(bs_rubber));
     if (detail < 2) {
       // Clutch and brake levers reaching forward under the grips.
       tube2(&m, at, {s * 0.78f, g.y, g.z - 0.06f}, {s * 1.18f, g.y - 0.05f, g.z - 0.32f}, 0.025f, 4, bike_swatch(bs_alloy));
@@ -482,6 +487,23 @@ Model wheel_model(int front, int detail) {
   if (detail >= 3) {
     // From the third level on the disc and the sprocket are lost inside the
     // tyre's outline.
+  } else if (detail >= 1) {
+    // A few lengths off the disc is its outer face and the sprocket a plain
+    // plate: their edges and teeth are under a pixel.
+    const float face[][2] = {{dx, 0.17f}, {dx, dr}};
+    const float rface[][2] = {{dx, dr}, {dx, 0.17f}};
+    mesh_lathe(&shiny, Place{}, front ? face : rface, 2, lod_sides(24, detail), wheel_swatch(ws_disc));
+    if (!front) {
+      std::vector<float> plate;
+      int count = lod_sides(40, detail);
+      for (int k = 0; k < count; k++) {
+        float th = 2 * pi * static_cast<float>(k) / static_cast<float>(count);
+        plate.push_back(0.56f * std::cos(th));
+        plate.push_back(0.56f * std::sin(th));
+      }
+      mesh_slab(&m, Place{}, reinterpret_cast<const float(*)[2]>(plate.data()), count, -0.29f, -0.27f,
+                {-0.6f, 0.6f, -0.6f, 0.6f, wheel_swatch(ws_sprocket)});
+    }
   } else if (front) {
     mesh_lathe(&shiny, Place{}, disc, 6, lod_sides(24, detail), wheel_swatch(ws_disc));
   } else {

@@ -143,7 +143,8 @@ void add_arm(Mesh *m, int side, float start, int detail) {
   first = static_cast<int>(m->verts.size());
   const Vec3 cuff[2] = {{s * 2.34f, y, z}, {s * (hand - 0.1f), y, z}};
   const float cr[2] = {0.115f, 0.12f};
-  mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(10, detail), gear_glove_uv, 0);
+  // The cuff and the sole are a pixel from 45 ft.
+  if (detail < 3) mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(10, detail), gear_glove_uv, 0);
   mesh_ellipsoid(m, Place{}, {s * hand, y - 0.01f, z - 0.02f}, {0.17f, 0.12f, 0.14f}, lod_sides(6, detail),
                  lod_sides(10, detail), gear_glove_uv);
   weigh(m, first, part_hand, side);
@@ -176,7 +177,7 @@ void add_leg(Mesh *m, int side, int detail) {
   mesh_tube(m, Place{}, shaft, br, br, 3, lod_sides(10, detail), gear_boot_uv, 1);
   mesh_ellipsoid(m, Place{}, {x, sole + 0.15f, z - 0.1f}, {0.15f, 0.12f, 0.33f}, lod_sides(6, detail),
                  lod_sides(10, detail), gear_boot_uv);
-  mesh_box(m, Place{}, {x, sole + 0.04f, z - 0.1f}, {0.14f, 0.035f, 0.31f}, gear_sole_uv);
+  if (detail < 3) mesh_box(m, Place{}, {x, sole + 0.04f, z - 0.1f}, {0.14f, 0.035f, 0.31f}, gear_sole_uv);
   weigh(m, first, part_foot, side);
 }
 

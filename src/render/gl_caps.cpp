@@ -282,8 +282,8 @@ struct GlState {
   // Uniform locations per slot: nbones, bone_c, bone_t, bone_r, envmat.
   GLint nbones[program_slots], bone_c[program_slots], bone_t[program_slots], bone_r[program_slots];
   GLint envmat[program_slots];
-  // The pose last given to set_bones; each program of the lit family takes
-  // it when it next becomes current (bones_serial says which pose it holds).
+  // The pose last given to set_bones; a skinned slot takes it when it is next
+  // made current (bones_serial says which pose a slot holds).
   int bone_count;
   float bone_c_data[max_bones * 3], bone_t_data[max_bones * 3], bone_r_data[max_bones * 9];
   unsigned bone_serial;
@@ -389,7 +389,7 @@ int build_one(int i) {
   gl.bone_r[i] = gl.ext.GetUniformLocationARB(program, "bone_r");
   gl.envmat[i] = gl.ext.GetUniformLocationARB(program, "envmat");
   if (gl.nbones[i] >= 0) gl.ext.Uniform1iARB(gl.nbones[i], 0);
-  gl.bones_serial[i] = gl.bone_serial;  // no bones, as the pose is while programs are being built
+  gl.bones_serial[i] = gl.bone_serial;  // holds no bones, and none are set while building
   gl.ext.UseProgramObjectARB(0);
   return 1;
 }

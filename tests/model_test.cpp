@@ -201,6 +201,13 @@ TEST_F(VariantTest, TheVariantForTheDistance) {
   EXPECT_EQ(model_variant(m, 64), m->next_variant->next_variant) << "the scale multiplies the distance";
   model_set_options(1, 64, 1);
   EXPECT_EQ(model_variant(m, 0), m->next_variant) << "a threshold less the bias of 0 is always passed";
+  // The followed bike's close-up: by distance, but never past the first variant.
+  model_set_options(1, 0, 1);
+  model_set_close_up(1);
+  EXPECT_EQ(model_variant(m, 63), m) << "close-up, near: still the full model";
+  EXPECT_EQ(model_variant(m, 1000), m->next_variant) << "close-up, far: the first variant only";
+  model_set_close_up(0);
+  EXPECT_EQ(model_variant(m, 1000), m->next_variant->next_variant);
   EXPECT_EQ(model_read("@objects/tree.hm"), id) << "cached";
   EXPECT_EQ(model_read("@objects/TREE.hm"), id) << "found ignoring case";
   EXPECT_EQ(model_read("@objects/none.hm"), 0u);

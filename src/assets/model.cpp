@@ -28,7 +28,7 @@ struct Models {
   float lod_scale, lod_bias;
   int vertex_arrays;
   int verbosity;
-  int whole;
+  int close_up;  // no coarser than the first variant
   float shine;  // the reflection strength
 };
 
@@ -619,15 +619,17 @@ Model *model_get(unsigned id) {
   return nullptr;
 }
 
-void model_set_whole(int whole) { models.whole = whole; }
+void model_set_close_up(int close_up) { models.close_up = close_up; }
 void model_set_reflection_strength(float strength) { models.shine = strength; }
 
 const Model *model_variant(const Model *model, float distance) {
   const Model *drawn = model;
-  if (models.whole) return drawn;
   float reach = models.lod_scale * distance;
   // Move on while the next variant's threshold (less the bias) is within reach.
-  while (drawn->next_variant && drawn->next_variant->threshold - models.lod_bias <= reach) drawn = drawn->next_variant;
+  while (drawn->next_variant && drawn->next_variant->threshold - models.lod_bias <= reach) {
+    drawn = drawn->next_variant;
+    if (models.close_up) break;
+  }
   return drawn;
 }
 

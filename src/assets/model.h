@@ -74,9 +74,10 @@ void model_free(Model *model);
 // Level of detail and drawing options (model_detail, --lod-scale,
 // --lod-bias; --novertexarrays draws immediate mode).
 void model_set_options(float lod_scale, float lod_bias, int vertex_arrays);
-// While set, models draw whole whatever their distance: the bike the camera
-// follows, which fills the view and is where the player looks.
-void model_set_whole(int whole);
+// While set, models draw no coarser than their first variant, however far
+// off: the bike the camera follows, where the player looks all race, keeps
+// its close-up level (every spoke and knob) at chase distance.
+void model_set_close_up(int close_up);
 void model_set_verbosity(int level);
 
 // The cached model with its variants, loading it when new; 0 when the file

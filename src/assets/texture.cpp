@@ -419,7 +419,7 @@ unsigned texture_upload(const uint8_t *chain, int width, int height, int channel
   if (!(flags & upload_repeat_v)) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   bool clamp_failed = glGetError() != GL_NO_ERROR;
   int single = flags & upload_single_level;
-  bool blend = !tex.nearest_level || (flags & upload_blend_levels);
+  bool blend = !tex.nearest_level;
   GLint min_filter = single ? GL_LINEAR : blend ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR_MIPMAP_NEAREST;
   if (clamp_failed) min_filter = single ? GL_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min_filter);

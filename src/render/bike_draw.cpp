@@ -278,13 +278,13 @@ void draw_bike_shine(const BikeState *bike, const BikeDrawView &view, unsigned e
 }  // namespace
 
 void draw_bike(const BikeState *bike, float opacity, const BikeDrawView &view) {
-  model_set_whole(view.whole);
+  model_set_close_up(view.close_up);
   draw_bike_parts(bike, opacity, view);
-  model_set_whole(0);
+  model_set_close_up(0);
 }
 
 void draw_bike_reflections(const BikeState *bike, const BikeDrawView &view, unsigned env_texture) {
-  model_set_whole(view.whole);
+  model_set_close_up(view.close_up);
   draw_bike_shine(bike, view, env_texture);
-  model_set_whole(0);
+  model_set_close_up(0);
 }

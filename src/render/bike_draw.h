@@ -24,7 +24,7 @@ struct BikeDrawView {
   float eye[3];
   int first_person;  // the rider seen from his own eyes: first-person body only
   int programs;      // shader programs in use for models
-  int whole;         // the bike the camera follows: whole at any distance
+  int close_up;      // the bike the camera follows: never coarser than its first variant
 };
 // Draws the bike's meshes in the current GL state (lights, fog, depth set by
 // the scene) with that opacity (below 1: blended). Returns the triangles.

@@ -194,7 +194,7 @@ void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_
     float o = opacity[i];
     if (o <= 0 || (o < 1) != faded) continue;
     bv.first_person = view.first_person && i == viewed;
-    bv.whole = i == viewed;
+    bv.close_up = i == viewed;
     draw_bike(race_slot(i)->bike, o, bv);
   }
   use_program(0);
@@ -213,7 +213,7 @@ void draw_bikes_pass(const SceneView &view, bool faded, const float opacity[max_
     float shine = i == viewed ? 1 : shine_at(bike_distance(i, view));
     if (shine <= 0) continue;
     bv.first_person = view.first_person && i == viewed;
-    bv.whole = i == viewed;
+    bv.close_up = i == viewed;
     model_set_reflection_strength(shine);
     draw_bike_reflections(race_slot(i)->bike, bv, env);
   }

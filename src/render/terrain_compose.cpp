@@ -48,7 +48,7 @@ unsigned create_ground_texture(TerrainRender *r, int level, size_t *bytes) {
       memset(chain + (a + b * size) * 3, value, 3);
     }
   if (mip) build_levels(chain, size, size, 3, 0);
-  unsigned tid = texture_upload(chain, size, size, 3, mip ? upload_blend_levels : upload_single_level, bytes);
+  unsigned tid = texture_upload(chain, size, size, 3, mip ? 0 : upload_single_level, bytes);
   tracked_free(chain);
   if (!tid) return 0;
   if (!mip) {

@@ -454,6 +454,7 @@ void terrain_render_free(Terrain *t) {
   tracked_free(r->scratch);
   tracked_free(r->vertices);
   tracked_free(r->coords);
+  tracked_free(r->indices);
   if (r->lod.tables[0]) lod_free(&r->lod);
   tracked_free(r);
   t->render = nullptr;
@@ -573,7 +574,8 @@ void frustum_planes(float planes[6][4], float eye[3]) {
 
 struct Batch {
   TerrainRender *r;
-  int count;  // vertices
+  int count;    // vertices
+  int indices;  // three a triangle
   const GroundTexture *texture;
 };
 
@@ -590,10 +592,11 @@ void flush(Batch &b) {
   }
   glBindTexture(GL_TEXTURE_2D, b.texture->colour);
   render_stats().texture_changes++;
-  glDrawArrays(GL_TRIANGLES, 0, b.count);
-  r->counters.triangles += b.count / 3;
-  render_stats().ground_polygons += b.count / 3;
+  glDrawElements(GL_TRIANGLES, b.indices, GL_UNSIGNED_SHORT, r->indices);
+  r->counters.triangles += b.indices / 3;
+  render_stats().ground_polygons += b.indices / 3;
   b.count = 0;
+  b.indices = 0;
 }
 
 void emit_leaf(Batch &b, const Terrain *t, const LodLeaf &leaf) {
@@ -624,7 +627,7 @@ void emit_leaf(Batch &b, const Terrain *t, const LodLeaf &leaf) {
   if (leaf.midpoints & 2) push(x0 + s, z0 + half);
   push(x0 + s, z0);
   if (leaf.midpoints & 1) push(x0 + half, z0);
-  if (b.count + m * 3 > r->vertex_capacity) flush(b);
+  if (b.count + m + 1 > r->vertex_capacity || b.indices + 3 * m > r->index_capacity) flush(b);
   float spacing = t->spacing, scale = 1.0f / (2.0f * static_cast<float>(g->tiles));
   float gx = static_cast<float>(2 * g->tile_x), gz = static_cast<float>(2 * g->tile_z);
   auto put = [&](int x, int z) {
@@ -636,12 +639,18 @@ void emit_leaf(Batch &b, const Terrain *t, const LodLeaf &leaf) {
     c[1] = (static_cast<float>(z) - gz) * scale;
     b.count++;
   };
+  // A fan about the centre, each vertex sent once: software GL transforms
+  // a vertex per index of a plain triangle list.
+  int centre = b.count;
+  put(x0 + half, z0 + half);
+  for (int e = 0; e < m; e++) put(ring[e][0], ring[e][1]);
+  uint16_t *index = r->indices + b.indices;
   for (int e = 0; e < m; e++) {
-    int f = (e + 1) % m;
-    put(x0 + half, z0 + half);
-    put(ring[e][0], ring[e][1]);
-    put(ring[f][0], ring[f][1]);
+    index[3 * e] = static_cast<uint16_t>(centre);
+    index[3 * e + 1] = static_cast<uint16_t>(centre + 1 + e);
+    index[3 * e + 2] = static_cast<uint16_t>(centre + 1 + (e + 1) % m);
   }
+  b.indices += 3 * m;
   r->counters.leaves++;
 }
 
@@ -660,9 +669,13 @@ void terrain_draw(Terrain *t) {
   if (r->options.verbosity >= 2 && lod_count_cracks(&r->lod)) hovl_log("Found a crack!\n");
 
   if (r->vertex_capacity == 0) {
-    r->vertex_capacity = 3 * 8 * 4096;
+    // Nine vertices and eight triangles a leaf at most; the indices are
+    // 16-bit, so a batch stays under 65536 vertices.
+    r->vertex_capacity = 9 * 4096;
+    r->index_capacity = 3 * 8 * 4096;
     r->vertices = static_cast<float *>(alloc_or_die(sizeof(float) * 3 * static_cast<size_t>(r->vertex_capacity)));
     r->coords = static_cast<float *>(alloc_or_die(sizeof(float) * 2 * static_cast<size_t>(r->vertex_capacity)));
+    r->indices = static_cast<uint16_t *>(alloc_or_die(sizeof(uint16_t) * static_cast<size_t>(r->index_capacity)));
   }
   glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_LIGHTING_BIT | GL_FOG_BIT);
   glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
@@ -690,7 +703,7 @@ void terrain_draw(Terrain *t) {
   glTexCoordPointer(2, GL_FLOAT, 0, r->coords);
   r->counters.leaves = 0;
   r->counters.triangles = 0;
-  Batch b = {r, 0, nullptr};
+  Batch b = {r, 0, 0, nullptr};
   for (int k = 0; k < r->lod.leaf_count; k++) emit_leaf(b, t, r->lod.leaves[k]);
   flush(b);
   if (r->shader_lighting) {

@@ -98,8 +98,9 @@ struct TerrainRender {
   int have_view;
 
   uint8_t *scratch;        // S * S * 3 chain for composing in software
-  float *vertices, *coords;  // streamed triangles
-  int vertex_capacity;
+  float *vertices, *coords;  // streamed leaves: centre and rim once each
+  uint16_t *indices;         // their triangles
+  int vertex_capacity, index_capacity;
   TerrainRenderCounters counters;
 };
 

@@ -79,8 +79,8 @@ void add_frame_tubes(Mesh *m, const BikeLook &look, int detail) {
                                 {0.19f, -0.85f, -0.55f}, {0.22f, -0.9f, 0.05f}, {0.3f, -0.72f, 0.3f}};
     for (Vec3 &p : cradle) p = mirror(p, side);
     // Behind the engine and radiators from a few lengths off.
-    if (detail < 2) tube_path(m, at, cradle, std::vector<float>(cradle.size(), 0.05f), n, paint);
-    if (detail < 3) {
+    if (detail < 3) tube_path(m, at, cradle, std::vector<float>(cradle.size(), 0.05f), n, paint);
+    if (detail < 4) {
       // Subframe under the seat.
       tube2(m, at, mirror({0.33f, 1.0f, 0.15f}, side), mirror({0.22f, 1.42f, 2.0f}, side), 0.035f, lod_sides(6, detail), paint);
       tube2(m, at, mirror({0.34f, 0.35f, 0.45f}, side), mirror({0.22f, 1.32f, 1.7f}, side), 0.03f, lod_sides(6, detail), paint);
@@ -96,7 +96,7 @@ void add_engine(Mesh *m, const BikeLook &look, int detail) {
   mesh_slab(m, at, cases, 8, -0.27f, 0.27f, swatch_projection(bs_engine, -0.9f, 0.45f, -0.95f, 0.1f));
   int n = lod_sides(12, detail);
   Vec3 base{0, -0.05f, -0.45f}, top = look.four_stroke ? Vec3{0, 0.85f, -0.78f} : Vec3{0, 0.7f, -0.7f};
-  if (detail < 2) {
+  if (detail < 3) {
     // Cooling fins: rings alternating in size up the cylinder.
     std::vector<Vec3> path;
     std::vector<float> r;
@@ -111,7 +111,7 @@ void add_engine(Mesh *m, const BikeLook &look, int detail) {
     tube2(m, at, base, top, 0.23f, n, bike_swatch(bs_cylinder));
   }
   if (look.four_stroke) mesh_box(m, at, {0, 0.9f, -0.72f}, {0.24f, 0.08f, 0.2f}, bike_swatch(bs_engine));
-  if (detail < 2) {
+  if (detail < 3) {
     // Clutch cover on the right, ignition cover on the left.
     const float clutch[][2] = {{0.27f, 0.0f}, {0.27f, 0.28f}, {0.31f, 0.28f}, {0.33f, 0.2f}, {0.33f, 0.0f}};
     mesh_lathe(m, place_at({0, -0.5f, -0.15f}), clutch, 5, lod_sides(16, detail), bike_swatch(bs_engine));
@@ -124,9 +124,9 @@ void add_engine(Mesh *m, const BikeLook &look, int detail) {
   // Air box and carburettor or throttle body under the seat.
   const float airbox[][2] = {{0.15f, 0.55f}, {1.15f, 0.75f}, {1.2f, 1.35f}, {0.2f, 1.4f}};
   mesh_slab(m, at, airbox, 4, -0.24f, 0.24f, swatch_projection(bs_airbox, 0.15f, 1.2f, 0.55f, 1.4f));
-  if (detail < 3) tube2(m, at, {0, 0.45f, -0.35f}, {0, 0.62f, 0.2f}, 0.09f, lod_sides(8, detail), bike_swatch(bs_black));
+  if (detail < 4) tube2(m, at, {0, 0.45f, -0.35f}, {0, 0.62f, 0.2f}, 0.09f, lod_sides(8, detail), bike_swatch(bs_black));
   // Rear shock: spring coils around the body.
-  if (detail < 3) {
+  if (detail < 4) {
     std::vector<Vec3> path;
     std::vector<float> r;
     Vec3 s0{0, 1.0f, 0.3f}, s1{0, -0.2f, 0.72f};
@@ -220,7 +220,7 @@ void add_controls(Mesh *m, int detail) {
     Vec3 peg = v_from(pose.pegs[side]);
     // Foot peg: teeth on top, sticking out from the frame.
     mesh_box(m, at, {s * 0.5f, peg.y, peg.z}, {0.2f, 0.035f, 0.08f}, bike_swatch(bs_steel));
-    if (detail < 2) {
+    if (detail < 3) {
       // Gear lever on the left, brake pedal on the right, ahead of the pegs.
       mesh_box(m, at, {s * 0.36f, peg.y + 0.05f, peg.z - 0.45f}, {0.03f, 0.03f, 0.32f}, bike_swatch(bs_steel));
     }
@@ -260,11 +260,11 @@ Model frame_model(const BikeLook &look, int detail) {
   add_plastics(&body, look, detail);
   // From 45 ft the plastics, engine and pipe hide what the tubes would add,
   // from 90 ft the radiators too; the chrome's shine is for the bikes near by.
-  if (detail < 3) add_frame_tubes(&body, look, detail);
+  if (detail < 4) add_frame_tubes(&body, look, detail);
   add_engine(&body, look, detail);
-  if (detail < 4) add_radiators(&body, detail);
-  add_exhaust(&body, detail < 2 ? &chrome : nullptr, look, detail);
-  if (detail < 3) add_controls(&body, detail);
+  if (detail < 5) add_radiators(&body, detail);
+  add_exhaust(&body, detail < 3 ? &chrome : nullptr, look, detail);
+  if (detail < 4) add_controls(&body, detail);
   model.meshes.push_back(body);
   if (!chrome.verts.empty()) model.meshes.push_back(reflection_of(chrome, 0.45f, 0.85f, 0.85f, 0.9f));
   return model;
@@ -287,7 +287,7 @@ Model fork_upper_model(int detail) {
   Place top = place_along(v_scale(a, 0.95f), a, {1, 0, 0}), bottom = place_along(v_scale(a, 0.35f), a, {1, 0, 0});
   mesh_box(&m, top, {0, 0, 0.02f}, {leg + 0.14f, 0.055f, 0.17f}, bike_swatch(bs_alloy));
   mesh_box(&m, bottom, {0, 0, 0.02f}, {leg + 0.15f, 0.08f, 0.2f}, bike_swatch(bs_alloy));
-  if (detail < 2)
+  if (detail < 3)
     for (float side = -1; side <= 1; side += 2)
       mesh_box(&m, top, {side * 0.16f, 0.12f, 0.1f}, {0.05f, 0.08f, 0.06f}, bike_swatch(bs_alloy));
   // Handlebar: low across the clamps, sweeping up and back to the grips.
@@ -297,7 +297,7 @@ Model fork_upper_model(int detail) {
   const float xs[] = {-1.22f, -0.8f, -0.5f, -0.22f, 0.22f, 0.5f, 0.8f, 1.22f};
   for (float x : xs) {
     // Far off the bar's sweep needs only its ends and its middle.
-    if (detail >= 3 && (std::fabs(x) == 0.8f || std::fabs(x) == 0.22f)) continue;
+    if (detail >= 4 && (std::fabs(x) == 0.8f || std::fabs(x) == 0.22f)) continue;
     float f01 = std::clamp((std::fabs(x) - 0.2f) / (grip.x - 0.3f), 0.0f, 1.0f);
     float sweep = f01 * f01 * (3 - 2 * f01);
     bar.push_back({x, 1.0f + (grip.y - 1.0f) * sweep, 0.55f + (grip.z - 0.55f) * sweep});
@@ -306,10 +306,10 @@ Model fork_upper_model(int detail) {
   for (int side = 0; side < 2; side++) {
     Vec3 g = v_from(pose.grips[side]);
     float s = side ? 1.0f : -1.0f;
-    if (detail < 3)
+    if (detail < 4)
       tube2(&m, at, {s * 0.85f, g.y - 0.003f, g.z - 0.003f}, {s * 1.24f, g.y + 0.01f, g.z + 0.005f}, 0.065f,
             lod_sides(10, detail), bike_swatch(bs_rubber));
-    if (detail < 2) {
+    if (detail < 3) {
       // Clutch and brake levers reaching forward under the grips.
       tube2(&m, at, {s * 0.78f, g.y, g.z - 0.06f}, {s * 1.18f, g.y - 0.05f, g.z - 0.32f}, 0.025f, 4, bike_swatch(bs_alloy));
       mesh_box(&m, at, {s * 0.7f, g.y + 0.02f, g.z - 0.05f}, {0.07f, 0.05f, 0.06f}, bike_swatch(bs_black));
@@ -351,12 +351,12 @@ Model fork_lower_model(int detail) {
   }
   // Axle and the front brake caliper on the left, behind the leg.
   tube2(&m, at, v_add(axle, {-0.5f, 0, 0}), v_add(axle, {0.5f, 0, 0}), 0.04f, lod_sides(8, detail), bike_swatch(bs_steel));
-  if (detail < 3) mesh_box(&m, at, v_add(axle, {-0.3f, 0.25f, 0.28f}), {0.05f, 0.12f, 0.08f}, bike_swatch(bs_black));
+  if (detail < 4) mesh_box(&m, at, v_add(axle, {-0.3f, 0.25f, 0.28f}), {0.05f, 0.12f, 0.08f}, bike_swatch(bs_black));
   int first = static_cast<int>(m.verts.size());
   for (const MeshVertex &v : stanchions.verts) m.verts.push_back(v);
   for (int t : stanchions.tris) m.tris.push_back(first + t);
   model.meshes.push_back(m);
-  if (detail < 3) model.meshes.push_back(reflection_of(stanchions, 0.6f, 0.9f, 0.9f, 0.95f));
+  if (detail < 4) model.meshes.push_back(reflection_of(stanchions, 0.6f, 0.9f, 0.9f, 0.95f));
   return model;
 }
 
@@ -381,7 +381,7 @@ Model swingarm_model(int detail) {
   mesh_box(&m, at, v_add(pivot, {0, -0.04f, 0.38f}), {side_x, 0.09f, 0.07f}, bike_swatch(bs_alloy));
   // Axle, and the rear caliper on the right.
   tube2(&m, at, v_add(axle, {-0.5f, 0, 0}), v_add(axle, {0.5f, 0, 0}), 0.035f, lod_sides(8, detail), bike_swatch(bs_steel));
-  if (detail < 3) {
+  if (detail < 4) {
     mesh_box(&m, at, v_add(axle, {0.33f, 0.28f, -0.22f}), {0.04f, 0.1f, 0.08f}, bike_swatch(bs_black));
     // The chain from the countershaft to the rear sprocket, on the left.
     Vec3 shaft = v_sub(v_add(v_from(b.frame_position), {-0.3f, -0.45f, 0.35f}), v_from(b.swingarm_position));
@@ -409,7 +409,7 @@ Model wheel_model(int front, int detail) {
   int slices = lod_sides(64, detail);
   // Tyre profile from the left bead round the outside to the right bead.
   // Knobs only close by: a few lengths off they are a pixel or two.
-  float knob = detail < 1 ? 0.045f : 0.0f, base = outer - knob;
+  float knob = detail < 2 ? 0.045f : 0.0f, base = outer - knob;
   const float profile[][2] = {{-rim_half, rim + 0.005f},     {-half, rim + 0.06f},
                               {-half * 1.02f, rim + 0.5f * (base - rim)}, {-half * 0.85f, base - 0.05f},
                               {-half * 0.45f, base},         {0, base},
@@ -417,7 +417,7 @@ Model wheel_model(int front, int detail) {
                               {half * 1.02f, rim + 0.5f * (base - rim)}, {half, rim + 0.06f},
                               {rim_half, rim + 0.005f}};
   int first = static_cast<int>(m.verts.size());
-  if (detail < 1) {
+  if (detail < 2) {
     mesh_lathe(&m, Place{}, profile, 11, slices, wheel_tyre_uv);
   } else {
     // From afar the tyre is a round-shouldered band: every other point.
@@ -446,9 +446,9 @@ Model wheel_model(int front, int detail) {
   // Rim: a channel whose outer walls and bed show.
   const float channel[][2] = {{rim_half, rim + 0.03f}, {rim_half, rim - 0.06f}, {rim_half, rim - 0.06f},
                               {-rim_half, rim - 0.06f}, {-rim_half, rim - 0.06f}, {-rim_half, rim + 0.03f}};
-  if (detail < 1) {
+  if (detail < 2) {
     mesh_lathe(&shiny, Place{}, channel, 6, lod_sides(32, detail), wheel_swatch(ws_rim));
-  } else if (detail < 3) {
+  } else if (detail < 4) {
     // The same walls and bed with rounded edges.
     const float plain[][2] = {{rim_half, rim + 0.03f}, {rim_half, rim - 0.06f}, {-rim_half, rim - 0.06f},
                               {-rim_half, rim + 0.03f}};
@@ -462,12 +462,12 @@ Model wheel_model(int front, int detail) {
   const float hub[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.2f}, {-0.16f, 0.2f}, {-0.13f, 0.12f},
                           {0.13f, 0.12f}, {0.16f, 0.2f}, {0.2f, 0.2f}, {0.2f, 0.05f}};
   const float drum[][2] = {{-0.2f, 0.05f}, {-0.2f, 0.18f}, {0.2f, 0.18f}, {0.2f, 0.05f}};
-  if (detail < 2) mesh_lathe(&m, Place{}, hub, 8, lod_sides(12, detail), wheel_swatch(ws_hub));
+  if (detail < 3) mesh_lathe(&m, Place{}, hub, 8, lod_sides(12, detail), wheel_swatch(ws_hub));
   else mesh_lathe(&m, Place{}, drum, 4, lod_sides(12, detail), wheel_swatch(ws_hub));
-  if (detail < 2) {
+  if (detail < 3) {
     // Thirty-six spokes laced tangentially, alternate sides; a dozen a few
     // lengths off, where they only need to read as spokes.
-    int spokes = detail == 0 ? 36 : 12;
+    int spokes = detail < 2 ? 36 : 12;
     for (int k = 0; k < spokes; k++) {
       float side = k % 2 ? 1.0f : -1.0f;
       float th = 2 * pi * static_cast<float>(k) / static_cast<float>(spokes);
@@ -484,10 +484,10 @@ Model wheel_model(int front, int detail) {
   const float disc[][2] = {{dx, 0.17f},          {dx, dr},
                            {dx, dr},             {dx - s * 0.015f, dr},
                            {dx - s * 0.015f, dr}, {dx - s * 0.015f, 0.17f}};
-  if (detail >= 3) {
+  if (detail >= 4) {
     // From the third level on the disc and the sprocket are lost inside the
     // tyre's outline.
-  } else if (detail >= 1) {
+  } else if (detail >= 2) {
     // A few lengths off the disc is its outer face and the sprocket a plain
     // plate: their edges and teeth are under a pixel.
     const float face[][2] = {{dx, 0.17f}, {dx, dr}};
@@ -525,7 +525,7 @@ Model wheel_model(int front, int detail) {
   for (const MeshVertex &v : shiny.verts) m.verts.push_back(v);
   for (int t : shiny.tris) m.tris.push_back(fs + t);
   model.meshes.push_back(m);
-  if (detail < 2) model.meshes.push_back(reflection_of(shiny, 0.4f, 0.9f, 0.9f, 0.92f));
+  if (detail < 3) model.meshes.push_back(reflection_of(shiny, 0.4f, 0.9f, 0.9f, 0.92f));
   return model;
 }
 
@@ -611,14 +611,14 @@ Model wheel_lod(int detail, const void *arg) { return wheel_model(*static_cast<c
 }  // namespace
 
 void write_bike_models(Archive *archive) {
-  for (const BikeLook &look : bike_looks()) archive_add_model_lods(archive, look.base, frame_lod, &look);
+  for (const BikeLook &look : bike_looks()) archive_add_model_lods(archive, look.base, frame_lod, &look, true);
   const BikeInfo &b = reference_bike();
-  archive_add_model_lods(archive, model_base_name(b.fork_upper_model), fork_upper_lod, nullptr);
-  archive_add_model_lods(archive, model_base_name(b.fork_lower_model), fork_lower_lod, nullptr);
-  archive_add_model_lods(archive, model_base_name(b.swingarm_model), swingarm_lod, nullptr);
+  archive_add_model_lods(archive, model_base_name(b.fork_upper_model), fork_upper_lod, nullptr, true);
+  archive_add_model_lods(archive, model_base_name(b.fork_lower_model), fork_lower_lod, nullptr, true);
+  archive_add_model_lods(archive, model_base_name(b.swingarm_model), swingarm_lod, nullptr, true);
   static const int front = 1, rear = 0;
-  archive_add_model_lods(archive, model_base_name(b.front_wheel_model), wheel_lod, &front);
-  archive_add_model_lods(archive, model_base_name(b.rear_wheel_model), wheel_lod, &rear);
+  archive_add_model_lods(archive, model_base_name(b.front_wheel_model), wheel_lod, &front, true);
+  archive_add_model_lods(archive, model_base_name(b.rear_wheel_model), wheel_lod, &rear, true);
   archive_add_model(archive, model_base_name(b.side_plates_model), side_plates_model());
   archive_add_model(archive, model_base_name(b.front_plate_model), front_plate_model());
   archive_add_model(archive, model_base_name(b.rider_plate_model), rider_plate_model());

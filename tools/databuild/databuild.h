@@ -114,7 +114,7 @@ float v_len(Vec3 a);
 Vec3 v_unit(Vec3 a);
 Vec3 v_from(const float p[3]);
 
-// Segments around a round part at a level of detail (0 full .. 4 coarsest).
+// Segments around a round part at a level of detail (0 full .. 5 coarsest).
 int lod_sides(int full, int detail);
 // "@name.hm" -> "name".
 std::string model_base_name(const char *data_path);
@@ -172,9 +172,10 @@ Bytes hm_text(const Model &model);
 // Adds "<name>.hm" gzip-compressed.
 void archive_add_model(Archive *archive, const std::string &name, const Model &model);
 // Adds make(0) as "<name>.hm" and make(1 ..) as its coarser versions
-// "<name>_lod<N>.hm", which the game draws from 2^N ft on.
+// "<name>_lod<N>.hm", which the game draws from 2^N ft on; without
+// close_up, level 1 is left out (models no camera follows).
 void archive_add_model_lods(Archive *archive, const std::string &name, Model (*make)(int detail, const void *arg),
-                            const void *arg);
+                            const void *arg, bool close_up);
 
 // ---- Models and skins (bike_models.cpp, rider_models.cpp, statue_models.cpp,
 // skin_gen.cpp) ----
@@ -210,12 +211,14 @@ enum HelmetSwatch { hs_peak, hs_chin, hs_goggle_frame, hs_lens, hs_strap, hs_ven
 inline UvRect helmet_swatch(int k) { return swatch(k, 4, 8, 5); }
 constexpr UvRect helmet_shell_uv = {0, 0, 1, 0.625f};
 
-// Levels of detail: 0 full; then 1 to 4 from 2^3, 2^4.5, 2^5.5 and 2^6.5 ft
-// (8, 23, 45 and 91 ft). The bike the camera follows is drawn whole by the
-// game whatever its distance; the others in a pack of forty are mostly a
-// few lengths off, and their triangles are most of a frame's.
-constexpr float model_lod_levels[] = {3, 4.5f, 5.5f, 6.5f};
-constexpr int model_lod_count = 4;
+// Levels of detail: 0 full; 1 the close-up level from 2^2.5 ft (6 ft), the
+// finest the game draws of the bike the camera follows at chase distance
+// (every spoke and knob, rounder parts thinner); then 2 to 5 from 2^3,
+// 2^4.5, 2^5.5 and 2^6.5 ft (8, 23, 45 and 91 ft). The others in a pack of
+// forty are mostly a few lengths off, and their triangles are most of a
+// frame's.
+constexpr float model_lod_levels[] = {2.5f, 3, 4.5f, 5.5f, 6.5f};
+constexpr int model_lod_count = 5;
 
 // The graphics base of a bike ("cr125", "crf250_2018") and what its look
 // follows from: the maker's colours, the two-stroke or four-stroke engine
@@ -228,7 +231,7 @@ struct BikeLook {
 };
 std::vector<BikeLook> bike_looks();
 
-// detail: 0 full .. 4 coarsest.
+// detail: 0 full, 1 close-up .. 5 coarsest.
 Model frame_model(const BikeLook &look, int detail);
 Model fork_upper_model(int detail);
 Model fork_lower_model(int detail);

@@ -99,7 +99,7 @@ int lod_sides(int full, int detail) {
   // Steep: a pack of forty is mostly a few lengths off, and on software GL
   // its triangles cost the frame more than anything else it draws. From
   // 23 ft a bike is a few hundred pixels long at most.
-  static const float factor[model_lod_count + 1] = {1.0f, 0.3f, 0.16f, 0.1f, 0.07f};
+  static const float factor[model_lod_count + 1] = {1.0f, 0.625f, 0.3f, 0.16f, 0.1f, 0.07f};
   return std::max(3, static_cast<int>(std::lround(static_cast<float>(full) * factor[std::clamp(detail, 0, model_lod_count)])));
 }
 
@@ -471,9 +471,9 @@ void archive_add_model(Archive *archive, const std::string &name, const Model &m
 }
 
 void archive_add_model_lods(Archive *archive, const std::string &name, Model (*make)(int detail, const void *arg),
-                            const void *arg) {
+                            const void *arg, bool close_up) {
   archive_add_model(archive, name, make(0, arg));
-  for (int k = 0; k < model_lod_count; k++) {
+  for (int k = close_up ? 0 : 1; k < model_lod_count; k++) {
     char suffix[32];
     snprintf(suffix, sizeof suffix, "_lod%g", static_cast<double>(model_lod_levels[k]));
     archive_add_model(archive, name + suffix, make(k + 1, arg));

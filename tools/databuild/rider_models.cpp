@@ -90,10 +90,10 @@ void weigh(Mesh *mesh, int first, Part part, int side) {
 }
 
 // Whether a row of a limb's or the torso's profile is kept at a level of
-// detail: all of them for the first two levels; then every other one,
+// detail: all of them for the first three levels; then every other one,
 // always with the ends and the joint the limb bends at.
 bool row_kept(int i, int count, bool joint, int detail) {
-  return detail < 2 || joint || i == 0 || i == count - 1 || i % 2 == 0;
+  return detail < 3 || joint || i == 0 || i == count - 1 || i % 2 == 0;
 }
 
 void add_torso(Mesh *m, int detail) {
@@ -144,7 +144,7 @@ void add_arm(Mesh *m, int side, float start, int detail) {
   const Vec3 cuff[2] = {{s * 2.34f, y, z}, {s * (hand - 0.1f), y, z}};
   const float cr[2] = {0.115f, 0.12f};
   // The cuff and the sole are a pixel from 45 ft.
-  if (detail < 3) mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(10, detail), gear_glove_uv, 0);
+  if (detail < 4) mesh_tube(m, Place{}, cuff, cr, cr, 2, lod_sides(10, detail), gear_glove_uv, 0);
   mesh_ellipsoid(m, Place{}, {s * hand, y - 0.01f, z - 0.02f}, {0.17f, 0.12f, 0.14f}, lod_sides(6, detail),
                  lod_sides(10, detail), gear_glove_uv);
   weigh(m, first, part_hand, side);
@@ -177,7 +177,7 @@ void add_leg(Mesh *m, int side, int detail) {
   mesh_tube(m, Place{}, shaft, br, br, 3, lod_sides(10, detail), gear_boot_uv, 1);
   mesh_ellipsoid(m, Place{}, {x, sole + 0.15f, z - 0.1f}, {0.15f, 0.12f, 0.33f}, lod_sides(6, detail),
                  lod_sides(10, detail), gear_boot_uv);
-  if (detail < 3) mesh_box(m, Place{}, {x, sole + 0.04f, z - 0.1f}, {0.14f, 0.035f, 0.31f}, gear_sole_uv);
+  if (detail < 4) mesh_box(m, Place{}, {x, sole + 0.04f, z - 0.1f}, {0.14f, 0.035f, 0.31f}, gear_sole_uv);
   weigh(m, first, part_foot, side);
 }
 
@@ -337,7 +337,7 @@ Model rider_head_model(int detail) {
   const UvRect frame = helmet_swatch(hs_goggle_frame), lens = helmet_swatch(hs_lens);
   const UvRect faces[6] = {frame, frame, frame, frame, frame, lens};
   mesh_box_faces(&m, at, {0, 0.42f, -0.5f}, {0.31f, 0.1f, 0.06f}, faces);
-  if (detail < 3) {
+  if (detail < 4) {
     std::vector<Vec3> strap;
     for (int k = 0; k <= 16; k++) {
       float ph = -0.6f * 3.14159265f + 1.2f * 3.14159265f * static_cast<float>(k) / 16.0f;
@@ -348,7 +348,7 @@ Model rider_head_model(int detail) {
               helmet_swatch(hs_strap), 0);
   }
   model.meshes.push_back(m);
-  if (detail < 2) {
+  if (detail < 3) {
     // The lens again as a reflection layer.
     Mesh shine;
     const Vec3 q[4] = {{0.28f, 0.34f, -0.562f}, {-0.28f, 0.34f, -0.562f}, {-0.28f, 0.5f, -0.562f}, {0.28f, 0.5f, -0.562f}};
@@ -410,9 +410,9 @@ Model head_lod(int detail, const void *) { return rider_head_model(detail); }
 
 void write_rider_models(Archive *archive) {
   const BikeInfo &b = reference_bike();
-  archive_add_model_lods(archive, model_base_name(b.rider_body_model), body_lod, nullptr);
+  archive_add_model_lods(archive, model_base_name(b.rider_body_model), body_lod, nullptr, true);
   archive_add_model(archive, model_base_name(b.rider_first_person_model), rider_body_model(1, 0));
-  archive_add_model_lods(archive, model_base_name(b.rider_head_model), head_lod, nullptr);
+  archive_add_model_lods(archive, model_base_name(b.rider_head_model), head_lod, nullptr, true);
 }
 
 }  // namespace databuild

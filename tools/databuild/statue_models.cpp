@@ -115,7 +115,7 @@ Model tree_model(int detail, const void *) {
   mesh_tube(&m, Place{}, trunk, tr, tr, 3, lod_sides(9, detail), bark, 0);
   // A crown of overlapping clumps.
   const float clumps[][4] = {{0, 18, 0, 7}, {3.5f, 15, 1.5f, 5}, {-3, 15.5f, -2, 5.2f}, {1, 22, -1, 5}, {-1.5f, 14, 3, 4.5f}};
-  int count = detail >= 2 ? 2 : 5;
+  int count = detail >= 3 ? 2 : 5;
   for (int k = 0; k < count; k++) {
     const float *c = clumps[k];
     mesh_ellipsoid(&m, Place{}, {c[0], c[1], c[2]}, {c[3], c[3] * 0.85f, c[3]}, lod_sides(8, detail), lod_sides(12, detail), leaves);
@@ -131,8 +131,8 @@ void write_statue_models(Archive *archive) {
   archive_add_model(archive, "haybale", bale_model());
   archive_add_model(archive, "tuffblock", block_model());
   archive_add_model(archive, "banner", banner_model());
-  archive_add_model_lods(archive, "tent", tent_model, nullptr);
-  archive_add_model_lods(archive, "trackside_tree", tree_model, nullptr);
+  archive_add_model_lods(archive, "tent", tent_model, nullptr, false);
+  archive_add_model_lods(archive, "trackside_tree", tree_model, nullptr, false);
 }
 
 }  // namespace databuild

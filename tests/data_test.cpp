@@ -1201,8 +1201,8 @@ int bike_triangles_at(const BikeInfo *b, float distance) {
 }
 
 // A pack of forty bikes is mostly seen from a few lengths away: the bike the
-// chase camera follows is drawn by the game at its close-up level at most;
-// the others shed most of their triangles within a few lengths, and none
+// chase camera follows is drawn by the game no coarser than its close-up
+// level; the others shed most of their triangles within a few lengths, and none
 // grows finer going away.
 TEST(DataSet, BikesShedTrianglesWithDistance) {
   const float distances[] = {0, 6, 12, 48, 96, 192};

@@ -68,8 +68,8 @@ size_t texture_memory();
 // about a tenth of a frame here, so the game turns blending off there. The
 // step from level to level does not show on models, boards, the sky and the
 // HUD, and not on the ground either: its levels are filtered from one
-// composed picture, and same-frame pictures of the start differ by under 1 %
-// only in thin bands far off.
+// composed picture, and the same frames drawn both ways differ only in thin
+// bands far off, by a few per cent at most.
 void texture_set_level_blending(int blend);
 
 // Uploads a prepared chain as a new texture (flags below); returns its GL

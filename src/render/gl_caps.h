@@ -121,8 +121,8 @@ void set_env_matrix(const float m[9]);
 // "nbones", "bone_c", "bone_t", "bone_r" of every model program; at most
 // max_bones. While a pose is set the model programs run with the bones
 // compiled in (each takes the pose when next made current); count 0
-// switches skinning off and the programs back to their plain form. Rotations are 9 floats a bone:
-// the images of the x, y and z axes.
+// switches skinning off and the programs back to their plain form.
+// Rotations are 9 floats a bone: the images of the x, y and z axes.
 void set_bones(int count, const float *centres, const float *translations, const float *rotations);
 // The GLSL source of a program's vertex (stage 0) or fragment (stage 1)
 // shader, for tests.

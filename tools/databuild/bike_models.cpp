@@ -485,8 +485,8 @@ Model wheel_model(int front, int detail) {
                            {dx, dr},             {dx - s * 0.015f, dr},
                            {dx - s * 0.015f, dr}, {dx - s * 0.015f, 0.17f}};
   if (detail >= 4) {
-    // From the third level on the disc and the sprocket are lost inside the
-    // tyre's outline.
+    // From 45 ft the disc and the sprocket are lost inside the tyre's
+    // outline.
   } else if (detail >= 2) {
     // A few lengths off the disc is its outer face and the sprocket a plain
     // plate: their edges and teeth are under a pixel.
